@@ -1,0 +1,231 @@
+#include "FileDecryptor.h"
+
+#include "AtomicOutputFile.h"
+#include "FileHandle.h"
+#include "Messages.h"
+#include "TripleDes.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <iostream>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brasko {
+
+namespace {
+
+// Large enough that the per-call costs vanish against the cipher, small enough to stay in cache.
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+std::string CurrentDirectory()
+{
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+// Opens the input for reading. Anything but a regular file counts as not openable; O_NONBLOCK keeps
+// the open of a pipe from waiting for a writer.
+CFileHandle OpenInput(const std::string& strPath, struct stat& info)
+{
+    CFileHandle file(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file)
+        return file;
+    if (::fstat(file.Get(), &info) != 0)
+        return CFileHandle();
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return CFileHandle();
+    }
+    const int nFlags = ::fcntl(file.Get(), F_GETFL);
+    if (nFlags < 0 || ::fcntl(file.Get(), F_SETFL, nFlags & ~O_NONBLOCK) != 0)
+        return CFileHandle();
+    return file;
+}
+
+bool NamesFile(const std::string& strPath, const struct stat& file)
+{
+    struct stat info
+    {};
+    return ::stat(strPath.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
+}
+
+SDecryptOutcome Failure(EDecryptError error, int nSystemError, std::string strOutputPath = {})
+{
+    return SDecryptOutcome{error, nSystemError, std::move(strOutputPath)};
+}
+
+// Wipes a plaintext buffer when the decryption is over.
+struct SCleansingDeleter
+{
+    std::size_t nSize;
+    void operator()(unsigned char* p) const
+    {
+        OPENSSL_cleanse(p, nSize);
+        delete[] p;
+    }
+};
+
+// Decrypts the whole input into the output, chunk by chunk. Whole blocks are decrypted in one call per
+// chunk. A short final chunk of 1..7 bytes is laid over the start of the last decrypted block, whose tail
+// still holds that block's plaintext; the whole 8 bytes are decrypted and only the bytes read are
+// written. Files written by the old tool depend on exactly this.
+SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
+                              std::uint64_t nTotal, IProgressSink* pProgress)
+{
+    std::unique_ptr<unsigned char[], SCleansingDeleter> pBuffer(new unsigned char[kChunkSize],
+                                                                SCleansingDeleter{kChunkSize});
+    std::array<unsigned char, kBlockSize> lastBlock{}; // zeros stand before the first block
+    std::uint64_t nDone = 0;
+    for (;;) {
+        const ssize_t nRead = ReadFully(fdInput, pBuffer.get(), kChunkSize);
+        if (nRead < 0)
+            return Failure(EDecryptError::Read, errno);
+        if (nRead == 0)
+            break;
+        const auto nBytes = static_cast<std::size_t>(nRead);
+        const std::size_t nWhole = nBytes - nBytes % kBlockSize;
+        if (!cipher.Decrypt(pBuffer.get(), pBuffer.get(), nWhole))
+            return Failure(EDecryptError::CipherSetup, 0);
+        if (nWhole > 0)
+            std::copy_n(pBuffer.get() + nWhole - kBlockSize, kBlockSize, lastBlock.begin());
+        if (const std::size_t nRest = nBytes - nWhole; nRest > 0) {
+            std::copy_n(pBuffer.get() + nWhole, nRest, lastBlock.begin());
+            if (!cipher.Decrypt(lastBlock.data(), lastBlock.data(), kBlockSize))
+                return Failure(EDecryptError::CipherSetup, 0);
+            std::copy_n(lastBlock.begin(), nRest, pBuffer.get() + nWhole);
+        }
+        if (const int nError = output.Write(pBuffer.get(), nBytes); nError != 0)
+            return Failure(EDecryptError::Write, nError);
+        nDone += nBytes;
+        if (pProgress != nullptr)
+            pProgress->OnBytesDone(nDone, nTotal);
+        if (nBytes < kChunkSize)
+            break; // the end of the file: a short read happens only there
+    }
+    OPENSSL_cleanse(lastBlock.data(), lastBlock.size());
+    return {};
+}
+
+} // namespace
+
+std::string AbsolutePath(const std::string& strPath)
+{
+    std::string strFull = strPath;
+    if (strFull.empty() || strFull.front() != '/') {
+        const std::string strCwd = CurrentDirectory();
+        if (strCwd.empty())
+            return {};
+        strFull = strCwd + "/" + strFull;
+    }
+    // Fold "." and ".." and repeated separators lexically; links are not followed.
+    std::vector<std::string> components;
+    std::size_t nPos = 0;
+    while (nPos <= strFull.size()) {
+        std::size_t nNext = strFull.find('/', nPos);
+        if (nNext == std::string::npos)
+            nNext = strFull.size();
+        std::string strPart = strFull.substr(nPos, nNext - nPos);
+        if (strPart == "..") {
+            if (!components.empty())
+                components.pop_back();
+        } else if (!strPart.empty() && strPart != ".") {
+            components.push_back(std::move(strPart));
+        }
+        nPos = nNext + 1;
+    }
+    std::string strResult;
+    for (const std::string& strPart : components)
+        strResult += "/" + strPart;
+    const bool bEndsInFolder = strFull.back() == '/' || strFull.ends_with("/.") || strFull.ends_with("/..");
+    if (strResult.empty() || bEndsInFolder)
+        strResult += "/";
+    return strResult;
+}
+
+CFileDecryptor::CFileDecryptor(std::string strPrefix, std::string strSuffix, std::string strExtension)
+    : m_strPrefix(std::move(strPrefix)), m_strSuffix(std::move(strSuffix)), m_strExtension(std::move(strExtension))
+{
+}
+
+std::string CFileDecryptor::BuildOutputPath(const std::string& strInputPath) const
+{
+    const std::string strFull = AbsolutePath(strInputPath);
+    if (strFull.empty())
+        return {};
+    const std::size_t nNameStart = strFull.rfind('/') + 1;
+    const std::string strFolder = strFull.substr(0, nNameStart);
+    const std::string strName = strFull.substr(nNameStart);
+
+    // The extension starts at the first dot of the name, unless that dot is its first character.
+    std::string strBase = strName;
+    std::string strExt;
+    if (const std::size_t nDot = strName.find('.'); nDot != std::string::npos && nDot > 0) {
+        strBase = strName.substr(0, nDot);
+        strExt = strName.substr(nDot);
+    }
+    return strFolder + m_strPrefix + strBase + m_strSuffix + strExt + m_strExtension;
+}
+
+int CFileDecryptor::DecryptFile(const std::string& strInputPath, const std::string& strPassword,
+                                IMessageSink& messages, IProgressSink* pProgress) const
+{
+    return DecryptFileWithOutcome(strInputPath, strPassword, messages, pProgress).Succeeded() ? 0 : 1;
+}
+
+SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInputPath,
+                                                       const std::string& strPassword, IMessageSink& messages,
+                                                       IProgressSink* pProgress) const
+{
+    CTripleDesDecryptor cipher;
+    {
+        const CTripleDesKey key = DeriveKey(strPassword);
+        if (!cipher.Init(key))
+            return Failure(EDecryptError::CipherSetup, 0);
+    }
+
+    struct stat inputInfo
+    {};
+    CFileHandle input = OpenInput(strInputPath, inputInfo);
+    if (!input) {
+        const int nError = errno;
+        messages.ShowMessage(messages::FileNotFound(strInputPath), EMessageIcon::Default);
+        return Failure(EDecryptError::OpenInput, nError);
+    }
+
+    std::cout << messages::kTraceLine << std::endl;
+
+    const std::string strOutputPath = BuildOutputPath(strInputPath);
+    if (strOutputPath.empty())
+        return Failure(EDecryptError::CreateOutput, errno);
+    // Writing over the input would destroy it before it is read.
+    if (NamesFile(strOutputPath, inputInfo))
+        return Failure(EDecryptError::OutputIsInput, 0, strOutputPath);
+
+    CAtomicOutputFile output(strOutputPath);
+    if (const int nError = output.Open(); nError != 0)
+        return Failure(EDecryptError::CreateOutput, nError, strOutputPath);
+
+    SDecryptOutcome outcome =
+        DecryptStream(input.Get(), output, cipher, static_cast<std::uint64_t>(inputInfo.st_size), pProgress);
+    if (!outcome.Succeeded()) {
+        outcome.strOutputPath = strOutputPath;
+        return outcome;
+    }
+    if (const int nError = output.Commit(); nError != 0)
+        return Failure(EDecryptError::Write, nError, strOutputPath);
+    return SDecryptOutcome{EDecryptError::None, 0, strOutputPath};
+}
+
+} // namespace brasko

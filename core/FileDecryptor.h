@@ -1,0 +1,62 @@
+#pragma once
+
+#include "MessageSink.h"
+#include "ProgressSink.h"
+
+#include <string>
+
+namespace brasko {
+
+// Why a decryption failed.
+enum class EDecryptError
+{
+    None,
+    OpenInput,    // the input cannot be opened or is not a regular file; the user has been told
+    CipherSetup,  // the cipher could not be set up
+    OutputIsInput,// the output path names the input file itself
+    CreateOutput, // the output cannot be created (or is a folder, device, pipe or read-only file)
+    Read,         // reading the input failed
+    Write,        // writing or completing the output failed
+};
+
+struct SDecryptOutcome
+{
+    EDecryptError error = EDecryptError::None;
+    int nSystemError = 0; // errno of the failing call, 0 when there is none
+    std::string strOutputPath;
+
+    bool Succeeded() const { return error == EDecryptError::None; }
+};
+
+// The output-name template and the decryption of one file under it.
+class CFileDecryptor
+{
+public:
+    CFileDecryptor() = default;
+    CFileDecryptor(std::string strPrefix, std::string strSuffix, std::string strExtension);
+
+    // The output path for an input: the input's absolute folder (resolved against the current directory,
+    // "." and ".." folded without following links), then prefix, base name, suffix, the name's extension
+    // from its first dot (not a leading one), and the file ending.
+    std::string BuildOutputPath(const std::string& strInputPath) const;
+
+    // Decrypts one file into its output path. 0 on success, 1 on failure, as the batch sums them.
+    // A missing input is reported through messages; a trace line goes to standard output once the input
+    // is open. The output is replaced only when the whole input has been decrypted.
+    int DecryptFile(const std::string& strInputPath, const std::string& strPassword, IMessageSink& messages,
+                    IProgressSink* pProgress = nullptr) const;
+
+    // The same, telling why a decryption failed.
+    SDecryptOutcome DecryptFileWithOutcome(const std::string& strInputPath, const std::string& strPassword,
+                                           IMessageSink& messages, IProgressSink* pProgress = nullptr) const;
+
+    std::string m_strPrefix;
+    std::string m_strSuffix;
+    std::string m_strExtension;
+};
+
+// The input's full path with "." and ".." folded, relative paths resolved against the current directory.
+// Empty when the current directory cannot be determined.
+std::string AbsolutePath(const std::string& strPath);
+
+} // namespace brasko

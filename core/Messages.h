@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// Every text the program shows the user, in one place, so dialog and command line say the same.
+namespace brasko::messages {
+
+inline constexpr const char* kApplicationName = "Brasko Decryption Tool";
+inline constexpr const char* kTraceLine = "Decrypt the content of the file";
+
+inline constexpr const char* kTemplateEmpty = "Bitte geben Sie mindestens eine Vorlage für die Ausgabedatei an.";
+inline constexpr const char* kBatchSucceeded = "Die Entschlüsselung wurde erfolgreich beendet !";
+inline constexpr const char* kBatchFailed = "Bei der Entschlüsselung ist ein Fehler aufgetreten.";
+
+inline std::string FileNotFound(const std::string& strPath)
+{
+    return "Die Datei '" + strPath + "' kann nicht gefunden werden !";
+}
+
+// An entry of a batch whose output would replace one of the batch's own encrypted inputs.
+inline std::string OutputWouldReplaceInput(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine zu entschlüsselnde Datei überschreiben würde !";
+}
+
+} // namespace brasko::messages

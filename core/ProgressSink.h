@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace brasko {
+
+// Progress of a batch: which file is being worked on, and how many of its bytes are done.
+// Called from the thread that runs the batch. Every method has a do-nothing default.
+class IProgressSink
+{
+public:
+    virtual ~IProgressSink() = default;
+    // nIndex counts from 0; nCount is the number of files in the batch.
+    virtual void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath)
+    {
+        (void)nIndex, (void)nCount, (void)strPath;
+    }
+    virtual void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) { (void)nDone, (void)nTotal; }
+};
+
+} // namespace brasko
