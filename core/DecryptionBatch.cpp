@@ -52,7 +52,8 @@ std::vector<bool> FindClobberingEntries(const CFileDecryptor& decryptor, const s
 SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& strPassword,
                                 const std::string& strPrefix, const std::string& strSuffix,
                                 const std::string& strExtension, const std::vector<std::string>& paths,
-                                IMessageSink& messages, IProgressSink* pProgress, IBatchObserver* pObserver)
+                                IMessageSink& messages, IProgressSink* pProgress, IBatchObserver* pObserver,
+                                unsigned nJobs)
 {
     SBatchResult result;
     if (strPrefix.empty() && strSuffix.empty() && strExtension.empty()) {
@@ -77,7 +78,7 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
             messages.ShowMessage(messages::OutputWouldReplaceInput(paths[i], outcome.strOutputPath),
                                  EMessageIcon::Stop);
         } else {
-            outcome = decryptor.DecryptFileWithOutcome(paths[i], strPassword, messages, pProgress);
+            outcome = decryptor.DecryptFileWithOutcome(paths[i], strPassword, messages, pProgress, nJobs);
         }
         if (!outcome.Succeeded())
             ++result.nFailures;

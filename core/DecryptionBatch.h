@@ -26,11 +26,11 @@ public:
 
 // Checks the template, hands it to the decryptor, decrypts every path once in the given order and shows
 // one summary message. An entry whose output would replace an input of the same batch is not decrypted:
-// it counts as a failure and gets a message of its own.
+// it counts as a failure and gets a message of its own. nJobs as for CFileDecryptor::DecryptFile.
 SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& strPassword,
                                 const std::string& strPrefix, const std::string& strSuffix,
                                 const std::string& strExtension, const std::vector<std::string>& paths,
                                 IMessageSink& messages, IProgressSink* pProgress = nullptr,
-                                IBatchObserver* pObserver = nullptr);
+                                IBatchObserver* pObserver = nullptr, unsigned nJobs = 0);
 
 } // namespace brasko

@@ -179,15 +179,16 @@ std::string CFileDecryptor::BuildOutputPath(const std::string& strInputPath) con
 }
 
 int CFileDecryptor::DecryptFile(const std::string& strInputPath, const std::string& strPassword,
-                                IMessageSink& messages, IProgressSink* pProgress) const
+                                IMessageSink& messages, IProgressSink* pProgress, unsigned nJobs) const
 {
-    return DecryptFileWithOutcome(strInputPath, strPassword, messages, pProgress).Succeeded() ? 0 : 1;
+    return DecryptFileWithOutcome(strInputPath, strPassword, messages, pProgress, nJobs).Succeeded() ? 0 : 1;
 }
 
 SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInputPath,
                                                        const std::string& strPassword, IMessageSink& messages,
-                                                       IProgressSink* pProgress) const
+                                                       IProgressSink* pProgress, unsigned nJobs) const
 {
+    (void)nJobs; // every file is decrypted on the calling thread for now
     CTripleDesDecryptor cipher;
     {
         const CTripleDesKey key = DeriveKey(strPassword);

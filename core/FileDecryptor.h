@@ -43,12 +43,15 @@ public:
     // Decrypts one file into its output path. 0 on success, 1 on failure, as the batch sums them.
     // A missing input is reported through messages; a trace line goes to standard output once the input
     // is open. The output is replaced only when the whole input has been decrypted.
+    // nJobs: threads that may decrypt one large file; 0 means one per hardware thread, 1 decrypts on the
+    // calling thread only.
     int DecryptFile(const std::string& strInputPath, const std::string& strPassword, IMessageSink& messages,
-                    IProgressSink* pProgress = nullptr) const;
+                    IProgressSink* pProgress = nullptr, unsigned nJobs = 0) const;
 
     // The same, telling why a decryption failed.
     SDecryptOutcome DecryptFileWithOutcome(const std::string& strInputPath, const std::string& strPassword,
-                                           IMessageSink& messages, IProgressSink* pProgress = nullptr) const;
+                                           IMessageSink& messages, IProgressSink* pProgress = nullptr,
+                                           unsigned nJobs = 0) const;
 
     std::string m_strPrefix;
     std::string m_strSuffix;
