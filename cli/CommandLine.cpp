@@ -1,0 +1,174 @@
+#include "CommandLine.h"
+
+#include "CliMessages.h"
+#include "Version.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <iostream>
+#include <string_view>
+
+namespace brasko::cli {
+
+namespace {
+
+// Options that take a value. "--prefix=" is split into "--prefix" and "", because the parser would
+// otherwise take the next argument as the value instead of the empty text the user wrote.
+constexpr std::array<std::string_view, 5> kValueOptions = {"--prefix", "--suffix", "--extension",
+                                                           "--password-file", "--jobs"};
+
+std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            args.insert(args.end(), argv + i, argv + argc);
+            break;
+        }
+        if (i > 0 && arg.ends_with('=') &&
+            std::find(kValueOptions.begin(), kValueOptions.end(), arg.substr(0, arg.size() - 1)) !=
+                kValueOptions.end()) {
+            args.emplace_back(arg.substr(0, arg.size() - 1));
+            args.emplace_back();
+        } else {
+            args.emplace_back(arg);
+        }
+    }
+    return args;
+}
+
+void ReportUsageError(const std::string& strText)
+{
+    std::cerr << messages::kProgramName << ": " << strText << '\n' << messages::kUsageHint << '\n';
+}
+
+// The option an error of the parser is about: its text starts with the option's long name, with or
+// without the dashes. Empty when it names none.
+std::string OptionNameIn(const std::string& strError, const CLI::App& app)
+{
+    for (const CLI::Option* pOption : app.get_options()) {
+        for (const std::string& strLong : pOption->get_lnames()) {
+            for (const std::string& strName : {"--" + strLong, strLong}) {
+                if (strError.starts_with(strName) && strError.size() > strName.size() &&
+                    (strError[strName.size()] == ':' || strError[strName.size()] == ' '))
+                    return "--" + strLong;
+            }
+        }
+    }
+    return {};
+}
+
+// The parser's own texts are English; say the same in German.
+std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
+{
+    const std::string strWhat = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+        std::string strNames;
+        bool bAsksForPassword = false;
+        const std::vector<std::string> extras = app.remaining();
+        for (const std::string& strExtra : extras) {
+            // Only the name: a value given with "=" could be a password.
+            const std::string strName = strExtra.substr(0, strExtra.find('='));
+            bAsksForPassword = bAsksForPassword || strName.starts_with("--pass");
+            strNames += (strNames.empty() ? "" : ", ") + strName;
+        }
+        std::string strText = messages::UnknownOptions(strNames, extras.size() > 1);
+        if (bAsksForPassword)
+            strText += '\n' + std::string(messages::kPasswordNotOnCommandLine);
+        return strText;
+    }
+    const std::string strOption = OptionNameIn(strWhat, app);
+    if (strOption.empty())
+        return messages::kInvalidCall;
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && strWhat.ends_with(" missing"))
+        return messages::MissingValue(strOption);
+    return messages::OptionMisused(strOption);
+}
+
+std::optional<unsigned> ParseJobs(const std::string& strValue)
+{
+    unsigned nJobs = 0;
+    const char* pEnd = strValue.data() + strValue.size();
+    const auto [pStop, error] = std::from_chars(strValue.data(), pEnd, nJobs);
+    if (strValue.empty() || error != std::errc() || pStop != pEnd || nJobs > kMaxJobs)
+        return std::nullopt;
+    return nJobs;
+}
+
+} // namespace
+
+SParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    SParseResult result;
+    SCommandLine& commandLine = result.commandLine;
+    bool bPasswordStdin = false;
+    std::string strJobs = "0";
+
+    CLI::App app(messages::kDescription, messages::kProgramName);
+    app.footer(messages::kFooter);
+    const auto formatter = app.get_formatter();
+    formatter->label("Usage", "Aufruf");
+    formatter->label("OPTIONS", "OPTIONEN");
+    formatter->label("Positionals", "Argumente");
+    formatter->column_width(26);
+    // A repeated option counts with its last value, as with most command lines.
+    app.option_defaults()->group("Optionen")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_help_flag("-h,--help", messages::kHelpHelp);
+    app.set_version_flag("--version", std::string(messages::kProgramName) + " " + kVersionString,
+                         messages::kHelpVersion);
+    app.add_option("--prefix", commandLine.strPrefix, messages::kHelpPrefix)->type_name("TEXT");
+    app.add_option("--suffix", commandLine.strSuffix, messages::kHelpSuffix)->type_name("TEXT");
+    app.add_option("--extension", commandLine.strExtension, messages::kHelpExtension)->type_name("TEXT");
+    app.add_flag("--password-stdin", bPasswordStdin, messages::kHelpPasswordStdin)->disable_flag_override();
+    CLI::Option* pFileOption =
+        app.add_option("--password-file", commandLine.strPasswordFile, messages::kHelpPasswordFile)
+            ->type_name("PFAD");
+    app.add_option("-j,--jobs", strJobs, messages::kHelpJobs)->type_name("N");
+    app.add_flag("-q,--quiet", commandLine.bQuiet, messages::kHelpQuiet)->disable_flag_override();
+    app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
+
+    const std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
+    std::vector<const char*> argPointers;
+    argPointers.reserve(args.size());
+    for (const std::string& strArg : args)
+        argPointers.push_back(strArg.c_str());
+    try {
+        app.parse(static_cast<int>(argPointers.size()), argPointers.data());
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        result.exitStatus = kExitSuccess;
+        return result;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << '\n';
+        result.exitStatus = kExitSuccess;
+        return result;
+    } catch (const CLI::ParseError& error) {
+        ReportUsageError(GermanParseError(error, app));
+        result.exitStatus = kExitUsage;
+        return result;
+    }
+
+    if (bPasswordStdin && pFileOption->count() > 0) {
+        ReportUsageError(messages::kPasswordSourcesExclusive);
+        result.exitStatus = kExitUsage;
+        return result;
+    }
+    if (bPasswordStdin)
+        commandLine.passwordSource = EPasswordSource::Stdin;
+    else if (pFileOption->count() > 0)
+        commandLine.passwordSource = EPasswordSource::File;
+
+    if (const std::optional<unsigned> nJobs = ParseJobs(strJobs)) {
+        commandLine.nJobs = *nJobs;
+    } else {
+        ReportUsageError(messages::InvalidJobs(strJobs, kMaxJobs));
+        result.exitStatus = kExitUsage;
+    }
+    return result;
+}
+
+} // namespace brasko::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brasko::cli {
+
+enum class EPasswordSource
+{
+    Terminal,
+    Stdin,
+    File,
+};
+
+struct SCommandLine
+{
+    std::string strPrefix = "e_";
+    std::string strSuffix;
+    std::string strExtension;
+    EPasswordSource passwordSource = EPasswordSource::Terminal;
+    std::string strPasswordFile;
+    unsigned nJobs = 0;
+    bool bQuiet = false;
+    std::vector<std::string> files;
+};
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1; // at least one file was not decrypted
+inline constexpr int kExitUsage = 2;   // a wrong call, no readable password, or an empty template
+
+// The highest --jobs value accepted.
+inline constexpr unsigned kMaxJobs = 1024;
+
+// Parses the arguments. Help, the version and usage errors are written out here; the result then holds
+// the exit status the program ends with.
+struct SParseResult
+{
+    SCommandLine commandLine;
+    std::optional<int> exitStatus;
+};
+
+SParseResult ParseCommandLine(int argc, const char* const* argv);
+
+} // namespace brasko::cli

@@ -1,0 +1,152 @@
+#include "ConsoleReporter.h"
+
+#include "CliMessages.h"
+#include "SystemError.h"
+#include "core/FileHandle.h"
+#include "core/Utf8.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace brasko::cli {
+
+namespace {
+
+// A run shorter than this shows no progress at all; after it, the line is redrawn at most this often.
+constexpr auto kFirstDrawDelay = std::chrono::milliseconds(500);
+constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
+
+constexpr const char* kClearLine = "\r\033[K";
+
+void WriteToStderr(const std::string& strText)
+{
+    WriteFully(STDERR_FILENO, strText.data(), strText.size());
+}
+
+std::string Mebibytes(std::uint64_t nBytes)
+{
+    const auto nTenths = (nBytes * 10 + (1U << 19)) >> 20;
+    return std::to_string(nTenths / 10) + "," + std::to_string(nTenths % 10);
+}
+
+std::size_t TerminalColumns()
+{
+    struct winsize size
+    {
+    };
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+        return 80;
+    return size.ws_col;
+}
+
+} // namespace
+
+std::string FailureReason(const std::string& strPath, const SDecryptOutcome& outcome, bool bAlreadyReported)
+{
+    const std::string strReason = SystemErrorText(outcome.nSystemError);
+    switch (outcome.error) {
+    case EDecryptError::None:
+        return {};
+    case EDecryptError::OpenInput:
+        // "kann nicht gefunden werden" has told the user all there is about a missing file.
+        if (outcome.nSystemError == ENOENT)
+            return {};
+        // The core refuses anything but a regular file with EINVAL (a folder with EISDIR).
+        if (outcome.nSystemError == EINVAL)
+            return messages::InputNotRegular(strPath);
+        return messages::InputNotOpened(strPath, strReason);
+    case EDecryptError::OutputIsInput:
+        return bAlreadyReported ? std::string() : messages::OutputIsInput(strPath);
+    case EDecryptError::CreateOutput:
+        if (outcome.strOutputPath.empty())
+            return messages::OutputPathUnknown(strPath, strReason);
+        return messages::OutputNotCreated(outcome.strOutputPath, strReason);
+    case EDecryptError::Read:
+        return messages::InputNotRead(strPath, strReason);
+    case EDecryptError::Write:
+        return messages::OutputNotWritten(outcome.strOutputPath, strReason);
+    case EDecryptError::CipherSetup:
+        return messages::kCipherUnavailable;
+    }
+    return {};
+}
+
+CConsoleReporter::CConsoleReporter(bool bShowProgress, bool bTraceOnTerminal)
+    : m_bShowProgress(bShowProgress), m_bTraceOnTerminal(bTraceOnTerminal)
+{}
+
+void CConsoleReporter::ShowMessage(const std::string& strText, EMessageIcon icon)
+{
+    (void)icon; // a line on stderr has no icon; the text says whether it is an error
+    m_bMessageForFile = true;
+    WriteLine(strText);
+}
+
+void CConsoleReporter::OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath)
+{
+    m_nIndex = nIndex;
+    m_nCount = nCount;
+    m_strName = strPath.substr(strPath.rfind('/') + 1);
+    m_nDone = 0;
+    m_nTotal = 0;
+    m_bMessageForFile = false;
+    // A trace line printed after the progress line would stand in the middle of it.
+    if (m_bTraceOnTerminal)
+        ClearProgress();
+    else
+        DrawProgress();
+}
+
+void CConsoleReporter::OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal)
+{
+    m_nDone = nDone;
+    m_nTotal = nTotal;
+    DrawProgress();
+}
+
+void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& strPath,
+                                      const SDecryptOutcome& outcome)
+{
+    (void)nIndex;
+    if (const std::string strReason = FailureReason(strPath, outcome, m_bMessageForFile); !strReason.empty())
+        WriteLine(strReason);
+}
+
+void CConsoleReporter::WriteLine(const std::string& strLine)
+{
+    ClearProgress();
+    WriteToStderr(strLine + "\n");
+}
+
+void CConsoleReporter::DrawProgress()
+{
+    if (!m_bShowProgress)
+        return;
+    const Clock::time_point now = Clock::now();
+    if (now - m_start < kFirstDrawDelay || now - m_lastDraw < kRedrawInterval)
+        return;
+    m_lastDraw = now;
+
+    std::string strLine = "Datei " + std::to_string(m_nIndex + 1) + " von " + std::to_string(m_nCount);
+    if (m_nTotal > 0) {
+        strLine += ": " + Mebibytes(m_nDone) + " von " + Mebibytes(m_nTotal) + " MiB (" +
+                   std::to_string(m_nDone * 100 / m_nTotal) + " %)";
+    }
+    strLine += " – " + m_strName;
+    // A line longer than the terminal would wrap, and \r could no longer return to its start.
+    strLine = std::string(utf8::FirstCharacters(strLine, TerminalColumns() - 1));
+    WriteToStderr(kClearLine + strLine);
+    m_bProgressVisible = true;
+}
+
+void CConsoleReporter::ClearProgress()
+{
+    if (!m_bProgressVisible)
+        return;
+    WriteToStderr(kClearLine);
+    m_bProgressVisible = false;
+}
+
+} // namespace brasko::cli

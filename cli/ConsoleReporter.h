@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/DecryptionBatch.h"
+#include "core/MessageSink.h"
+#include "core/ProgressSink.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace brasko::cli {
+
+// The batch's voice on the console: every message is a line on stderr, a failed file gets a line with the
+// reason, and on a terminal a long run shows its progress in one line that is redrawn in place.
+class CConsoleReporter : public IMessageSink, public IProgressSink, public IBatchObserver
+{
+public:
+    // bShowProgress: draw the progress line (stderr is a terminal). bTraceOnTerminal: the trace lines go to
+    // the same screen, so the progress line is cleared before each file opens.
+    CConsoleReporter(bool bShowProgress, bool bTraceOnTerminal);
+
+    void ShowMessage(const std::string& strText, EMessageIcon icon) override;
+    void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override;
+    void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override;
+    void OnFileFinished(std::size_t nIndex, const std::string& strPath,
+                        const SDecryptOutcome& outcome) override;
+
+    // Writes one line to stderr, below the progress line.
+    void WriteLine(const std::string& strLine);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void DrawProgress();
+    void ClearProgress();
+
+    bool m_bShowProgress;
+    bool m_bTraceOnTerminal;
+    bool m_bProgressVisible = false;
+    bool m_bMessageForFile = false; // the current file has had a message of the core already
+    Clock::time_point m_start = Clock::now();
+    Clock::time_point m_lastDraw;
+    std::size_t m_nIndex = 0;
+    std::size_t m_nCount = 0;
+    std::string m_strName;
+    std::uint64_t m_nDone = 0;
+    std::uint64_t m_nTotal = 0;
+};
+
+// The line that says why a file failed; empty when the core's own message has said it already.
+std::string FailureReason(const std::string& strPath, const SDecryptOutcome& outcome, bool bAlreadyReported);
+
+} // namespace brasko::cli

@@ -1,0 +1,407 @@
+#include "Version.h"
+#include "cli/CliMessages.h"
+#include "core/Messages.h"
+#include "tests/cli/CliProcess.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
+#include <map>
+#include <termios.h>
+
+namespace brasko {
+namespace {
+
+namespace fs = std::filesystem;
+namespace climsg = cli::messages;
+using test::CCliProcess;
+using test::CTempDir;
+using test::OpenSslEncrypt;
+using test::RandomBytes;
+using test::ReadFileBytes;
+using test::RunCli;
+using test::SCliOptions;
+using test::SCliResult;
+using test::ToHex;
+using test::WriteFileBytes;
+using Names = std::vector<std::string>;
+
+// The key the old tool makes of a password of single-byte characters: the password, then blanks.
+std::string KeyOf(const std::string& strPassword)
+{
+    return strPassword + std::string(24 - strPassword.size(), ' ');
+}
+
+// Each line ended by a line feed, as the command line writes them.
+std::string Lines(std::initializer_list<std::string> lines)
+{
+    std::string strText;
+    for (const std::string& strLine : lines)
+        strText += strLine + "\n";
+    return strText;
+}
+
+std::string UsageError(const std::string& strText)
+{
+    return std::string(climsg::kProgramName) + ": " + strText;
+}
+
+// What the system says about an errno value, in German where that is installed.
+std::string SystemText(int nError)
+{
+    for (const char* pszName : {"de_DE.UTF-8", "de_AT.UTF-8", "de_CH.UTF-8"}) {
+        if (const locale_t german = ::newlocale(LC_CTYPE_MASK | LC_MESSAGES_MASK, pszName, nullptr)) {
+            std::string strText = ::strerror_l(nError, german);
+            ::freelocale(german);
+            return strText;
+        }
+    }
+    return std::strerror(nError);
+}
+
+const std::string kTrace = std::string(messages::kTraceLine) + "\n";
+
+class CliTest : public ::testing::Test
+{
+protected:
+    // An input encrypted by openssl under strKey; its plaintext and ciphertext are remembered.
+    std::string MakeInput(const std::string& strName, const std::string& strKey = KeyOf("geheim"))
+    {
+        m_plain[strName] = RandomBytes(40, ++m_nSeed);
+        m_cipher[strName] = OpenSslEncrypt(strKey, m_plain[strName]);
+        WriteFileBytes(m_dir / strName, m_cipher[strName]);
+        return m_dir / strName;
+    }
+
+    void ExpectDecrypted(const std::string& strInput, const std::string& strOutput) const
+    {
+        EXPECT_EQ(ToHex(ReadFileBytes(m_dir / strOutput)), ToHex(m_plain.at(strInput))) << strOutput;
+    }
+
+    void ExpectInputsUnchanged() const
+    {
+        for (const auto& [strName, strCipher] : m_cipher)
+            EXPECT_EQ(ReadFileBytes(m_dir / strName), strCipher) << strName;
+    }
+
+    SCliOptions InDir() const
+    {
+        SCliOptions options;
+        options.strWorkDir = m_dir.Path().string();
+        return options;
+    }
+
+    CTempDir m_dir;
+    std::map<std::string, std::string> m_plain;
+    std::map<std::string, std::string> m_cipher;
+    unsigned m_nSeed = 0;
+};
+
+TEST_F(CliTest, Password_FirstLineOfStdinOrFile)
+{
+    struct SCase
+    {
+        const char* pszCase;
+        bool bFromFile;
+        std::string strSource; // what standard input or the password file holds
+        std::string strKey;
+    };
+    const std::vector<SCase> cases = {
+        {"stdin, line feed", false, "geheim\n", KeyOf("geheim")},
+        {"stdin, CR LF", false, "geheim\r\n", KeyOf("geheim")},
+        {"stdin, no line end", false, "geheim", KeyOf("geheim")},
+        {"stdin, only the first line", false, "erste\nzweite\n", KeyOf("erste")},
+        {"stdin, blanks kept", false, " a b \n", KeyOf(" a b ")},
+        {"stdin, empty", false, "", KeyOf("")},
+        {"stdin, UTF-8 umlaut", false, "Müller\n", KeyOf("M?ller")},
+        {"file, CR LF", true, "geheim\r\nzweite\r\n", KeyOf("geheim")},
+        {"file, empty line", true, "\r\n", KeyOf("")},
+        {"file, empty", true, "", KeyOf("")},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testCase.pszCase);
+        MakeInput("a.bin", testCase.strKey);
+        fs::remove(m_dir / "e_a.bin");
+        std::vector<std::string> args = {"--password-stdin", "a.bin"};
+        if (testCase.bFromFile) {
+            WriteFileBytes(m_dir / "kennwort.txt", testCase.strSource);
+            args = {"--password-file", "kennwort.txt", "a.bin"};
+        }
+        const SCliResult result = RunCli(args, testCase.bFromFile ? "falsch\n" : testCase.strSource, InDir());
+        EXPECT_EQ(result.nExitStatus, 0);
+        EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+        EXPECT_EQ(result.strStdout, kTrace);
+        ExpectDecrypted("a.bin", "e_a.bin");
+        ExpectInputsUnchanged();
+    }
+}
+
+TEST_F(CliTest, Password_LongerThan24CharactersIsCutWithANote)
+{
+    struct SCase
+    {
+        std::string strPassword;
+        std::string strKey;
+        bool bNote;
+    };
+    std::string strUmlauts;
+    for (int i = 0; i < 20; ++i)
+        strUmlauts += "ü";
+    const std::vector<SCase> cases = {
+        {"abcdefghijklmnopqrstuvwxyz", "abcdefghijklmnopqrstuvwx", true},
+        {"abcdefghijklmnopqrstuvwx", "abcdefghijklmnopqrstuvwx", false},
+        // Characters are counted, not bytes: 20 two-byte umlauts and then four letters make 24.
+        {strUmlauts + "abcdefg", std::string(20, '?') + "abcd", true},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testCase.strPassword);
+        MakeInput("a.bin", testCase.strKey);
+        fs::remove(m_dir / "e_a.bin");
+        const SCliResult result = RunCli({"--password-stdin", "a.bin"}, testCase.strPassword + "\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 0);
+        EXPECT_EQ(result.strStderr, testCase.bNote
+                                        ? Lines({climsg::kPasswordTruncated, messages::kBatchSucceeded})
+                                        : Lines({messages::kBatchSucceeded}));
+        ExpectDecrypted("a.bin", "e_a.bin");
+    }
+}
+
+TEST_F(CliTest, Batch_TemplateOptionsAndQuiet)
+{
+    MakeInput("a.bin");
+    MakeInput("b.tar.gz");
+    for (const bool bQuiet : {false, true}) {
+        SCOPED_TRACE(bQuiet ? "quiet" : "with trace lines");
+        std::vector<std::string> args = {"--password-stdin", "--prefix", "",   "--suffix=_klar",
+                                         "--extension",      ".txt",     "-j", "1",
+                                         m_dir / "a.bin",    "b.tar.gz"};
+        if (bQuiet)
+            args.insert(args.begin(), "--quiet");
+        const SCliResult result = RunCli(args, "geheim\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 0);
+        EXPECT_EQ(result.strStdout, bQuiet ? "" : kTrace + kTrace);
+        EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+        ExpectDecrypted("a.bin", "a_klar.bin.txt");
+        ExpectDecrypted("b.tar.gz", "b_klar.tar.gz.txt");
+        ExpectInputsUnchanged();
+    }
+}
+
+// Files are worked through in the order given; each failure is told in its place and the run goes on.
+TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
+{
+    MakeInput("b.bin");
+    MakeInput("a.bin");
+    fs::create_directory(m_dir / "ordner");
+    const SCliResult result =
+        RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "a.bin"}, "geheim\n", InDir());
+    EXPECT_EQ(result.nExitStatus, 1);
+    EXPECT_EQ(result.strStdout, kTrace + kTrace);
+    EXPECT_EQ(result.strStderr,
+              Lines({messages::FileNotFound("z.bin"), messages::FileNotFound("ordner"),
+                     climsg::InputNotOpened("ordner", SystemText(EISDIR)), messages::kBatchFailed}));
+    ExpectDecrypted("b.bin", "e_b.bin");
+    ExpectDecrypted("a.bin", "e_a.bin");
+    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner"}));
+}
+
+// With no files and with an empty template the batch needs no password: no prompt, no error about it.
+TEST_F(CliTest, Batch_NoFilesOrEmptyTemplateNeedNoPassword)
+{
+    MakeInput("a.bin");
+    struct SCase
+    {
+        std::vector<std::string> args;
+        int nExitStatus;
+        std::string strMessage;
+    };
+    const std::vector<SCase> cases = {
+        {{}, 0, messages::kBatchSucceeded},
+        {{"--prefix", "", "a.bin"}, 2, messages::kTemplateEmpty},
+        {{"--prefix=", "a.bin"}, 2, messages::kTemplateEmpty},
+        {{"--prefix=", "--suffix=", "--extension=", "a.bin", "fehlt.bin"}, 2, messages::kTemplateEmpty},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testing::PrintToString(testCase.args));
+        const SCliResult result = RunCli(testCase.args, "", InDir());
+        EXPECT_EQ(result.nExitStatus, testCase.nExitStatus);
+        EXPECT_EQ(result.strStderr, Lines({testCase.strMessage}));
+        EXPECT_EQ(result.strStdout, "");
+        EXPECT_EQ(m_dir.List(), Names{"a.bin"});
+    }
+}
+
+TEST_F(CliTest, Usage_ErrorsExitTwoAndTouchNothing)
+{
+    MakeInput("a.bin");
+    WriteFileBytes(m_dir / "kennwort.txt", "geheim\n");
+    struct SCase
+    {
+        std::vector<std::string> args;
+        std::string strStderr;
+    };
+    const std::string strHint = climsg::kUsageHint;
+    const std::vector<SCase> cases = {
+        {{"--password-stdin", "--bogus", "a.bin"},
+         Lines({UsageError(climsg::UnknownOptions("--bogus", false)), strHint})},
+        {{"--password=geheim", "a.bin"},
+         Lines({UsageError(climsg::UnknownOptions("--password", false)), climsg::kPasswordNotOnCommandLine,
+                strHint})},
+        {{"a.bin", "--prefix"}, Lines({UsageError(climsg::MissingValue("--prefix")), strHint})},
+        {{"--quiet=ja", "a.bin"}, Lines({UsageError(climsg::OptionMisused("--quiet")), strHint})},
+        {{"--jobs", "abc", "a.bin"}, Lines({UsageError(climsg::InvalidJobs("abc", 1024)), strHint})},
+        {{"--jobs=-1", "a.bin"}, Lines({UsageError(climsg::InvalidJobs("-1", 1024)), strHint})},
+        {{"-j", "1025", "a.bin"}, Lines({UsageError(climsg::InvalidJobs("1025", 1024)), strHint})},
+        {{"--password-stdin", "--password-file", "kennwort.txt", "a.bin"},
+         Lines({UsageError(climsg::kPasswordSourcesExclusive), strHint})},
+        {{"a.bin"}, Lines({UsageError(climsg::kNoTerminal)})},
+        {{"--password-file", "fehlt.txt", "a.bin"},
+         Lines({UsageError(climsg::PasswordFileFailed("fehlt.txt", SystemText(ENOENT)))})},
+        {{"--password-file", ".", "a.bin"},
+         Lines({UsageError(climsg::PasswordFileFailed(".", SystemText(EISDIR)))})},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testing::PrintToString(testCase.args));
+        const SCliResult result = RunCli(testCase.args, "geheim\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(result.strStderr, testCase.strStderr);
+        EXPECT_EQ(result.strStdout, "");
+        EXPECT_EQ(m_dir.List(), (Names{"a.bin", "kennwort.txt"}));
+    }
+}
+
+TEST_F(CliTest, Usage_VersionAndHelp)
+{
+    const SCliResult version = RunCli({"--version"});
+    EXPECT_EQ(version.nExitStatus, 0);
+    EXPECT_EQ(version.strStdout, std::string("brasko-decrypt-cli ") + kVersionString + "\n");
+    EXPECT_EQ(version.strStderr, "");
+
+    for (const char* pszHelp : {"--help", "-h"}) {
+        const SCliResult help = RunCli({pszHelp, "--bogus"});
+        EXPECT_EQ(help.nExitStatus, 0);
+        EXPECT_EQ(help.strStderr, "");
+        EXPECT_NE(help.strStdout.find("Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]\n"),
+                  std::string::npos);
+        for (const char* pszText :
+             {"--prefix TEXT", "--suffix TEXT", "--extension TEXT", "--password-stdin",
+              "--password-file PFAD", "-j,--jobs N", "-q,--quiet", "--version", "Rückgabewert"})
+            EXPECT_NE(help.strStdout.find(pszText), std::string::npos) << pszText;
+        EXPECT_EQ(help.strStdout.find("Usage"), std::string::npos);
+    }
+}
+
+// An output that would replace one of the inputs, or the input itself, is not written.
+TEST_F(CliTest, Batch_OutputNeverReplacesAnInput)
+{
+    MakeInput("a.bin");
+    MakeInput("e_a.bin");
+    const SCliResult clash = RunCli({"--password-stdin", m_dir / "a.bin", m_dir / "e_a.bin"}, "geheim\n");
+    EXPECT_EQ(clash.nExitStatus, 1);
+    EXPECT_EQ(clash.strStdout, kTrace);
+    EXPECT_EQ(clash.strStderr, Lines({messages::OutputWouldReplaceInput(m_dir / "a.bin", m_dir / "e_a.bin"),
+                                      messages::kBatchFailed}));
+    ExpectDecrypted("e_a.bin", "e_e_a.bin");
+    ExpectInputsUnchanged();
+
+    const SCliResult itself = RunCli({"--password-stdin", "--prefix", "./", m_dir / "a.bin"}, "geheim\n");
+    EXPECT_EQ(itself.nExitStatus, 1);
+    EXPECT_EQ(itself.strStdout, "");
+    EXPECT_EQ(itself.strStderr, Lines({messages::OutputWouldReplaceInput(m_dir / "a.bin", m_dir / "./a.bin"),
+                                       messages::kBatchFailed}));
+    ExpectInputsUnchanged();
+    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "e_a.bin", "e_e_a.bin"}));
+}
+
+// A failure the system reports gets a line with its reason, and no output or temporary file is left.
+TEST_F(CliTest, Batch_FailureAddsTheSystemsReason)
+{
+    MakeInput("a.bin");
+    WriteFileBytes(m_dir / "e_a.bin", "alt");
+    fs::permissions(m_dir / "e_a.bin", fs::perms::owner_read);
+    const SCliResult readOnly = RunCli({"--password-stdin", m_dir / "a.bin"}, "geheim\n");
+    EXPECT_EQ(readOnly.nExitStatus, 1);
+    EXPECT_EQ(readOnly.strStderr, Lines({climsg::OutputNotCreated(m_dir / "e_a.bin", SystemText(EACCES)),
+                                         messages::kBatchFailed}));
+    EXPECT_EQ(ReadFileBytes(m_dir / "e_a.bin"), "alt");
+
+    // A file-size limit makes a write fail halfway through the output.
+    WriteFileBytes(m_dir / "gross.bin", RandomBytes((std::size_t{1} << 20) + 5, 7));
+    SCliOptions limited;
+    limited.nFileSizeLimit = 65536;
+    const SCliResult tooLarge = RunCli({"--password-stdin", m_dir / "gross.bin"}, "geheim\n", limited);
+    EXPECT_EQ(tooLarge.nExitStatus, 1);
+    EXPECT_EQ(tooLarge.strStdout, kTrace);
+    EXPECT_EQ(tooLarge.strStderr, Lines({climsg::OutputNotWritten(m_dir / "e_gross.bin", SystemText(EFBIG)),
+                                         messages::kBatchFailed}));
+    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "e_a.bin", "gross.bin"}));
+    ExpectInputsUnchanged();
+}
+
+// The prompt hides what is typed and gives the terminal back as it was, also when the run is interrupted.
+TEST_F(CliTest, Prompt_HidesInputAndRestoresTheTerminal)
+{
+    MakeInput("a.bin");
+    SCliOptions options = InDir();
+    options.bTerminal = true;
+    struct SCase
+    {
+        const char* pszCase;
+        std::string strReply;
+        int nExitStatus;
+        std::string strStderr;
+    };
+    const std::vector<SCase> cases = {
+        {"password", "geheim\n", 0, Lines({messages::kBatchSucceeded})},
+        {"end of input", "\x04", 2, Lines({UsageError(climsg::kPromptAborted)})},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testCase.pszCase);
+        CCliProcess process({"a.bin"}, options);
+        ASSERT_TRUE(process.WaitForTerminal(climsg::kPrompt));
+        EXPECT_EQ(process.TerminalLocalModes() & ECHO, 0U);
+        process.WriteTerminal(testCase.strReply);
+        const SCliResult result = process.Finish();
+        EXPECT_EQ(result.nExitStatus, testCase.nExitStatus);
+        EXPECT_EQ(result.strStderr, testCase.strStderr);
+        EXPECT_EQ(result.strTerminal, std::string(climsg::kPrompt) + "\r\n"); // nothing typed was shown
+        EXPECT_NE(process.TerminalLocalModes() & ECHO, 0U);
+    }
+    ExpectDecrypted("a.bin", "e_a.bin");
+
+    CCliProcess interrupted({"a.bin"}, options);
+    ASSERT_TRUE(interrupted.WaitForTerminal(climsg::kPrompt));
+    interrupted.Signal(SIGINT);
+    const SCliResult result = interrupted.Finish();
+    EXPECT_EQ(result.nSignal, SIGINT);
+    EXPECT_NE(interrupted.TerminalLocalModes() & ECHO, 0U);
+}
+
+// A run long enough shows a progress line on a terminal; the final message replaces it.
+TEST_F(CliTest, Progress_DrawnOnATerminal)
+{
+    {
+        std::ofstream sparse(m_dir / "gross.bin", std::ios::binary);
+    }
+    fs::resize_file(m_dir / "gross.bin", std::uintmax_t{48} << 20);
+    SCliOptions options = InDir();
+    options.bTerminal = true;
+    options.bStderrOnTerminal = true;
+    const SCliResult result = RunCli({"--password-stdin", "gross.bin"}, "geheim\n", options);
+    EXPECT_EQ(result.nExitStatus, 0);
+    EXPECT_EQ(result.strStdout, kTrace);
+    EXPECT_NE(result.strTerminal.find("Datei 1 von 1: "), std::string::npos) << result.strTerminal;
+    EXPECT_TRUE(result.strTerminal.ends_with(std::string("\r\033[K") + messages::kBatchSucceeded + "\r\n"))
+        << result.strTerminal;
+    EXPECT_EQ(fs::file_size(m_dir / "e_gross.bin"), std::uintmax_t{48} << 20);
+}
+
+} // namespace
+} // namespace brasko
