@@ -6,8 +6,10 @@
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
 
+#include <cerrno>
 #include <csignal>
 #include <exception>
+#include <fcntl.h>
 #include <iostream>
 #include <streambuf>
 #include <unistd.h>
@@ -39,6 +41,21 @@ public:
 private:
     std::streambuf* m_pPrevious;
 };
+
+// Gives a closed stdout or stderr /dev/null, so that no file opened later can take its number and receive
+// the trace lines or messages.
+void OpenMissingOutputs()
+{
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (nullFd >= 0 && nullFd != fd) {
+            ::dup2(nullFd, fd);
+            ::close(nullFd);
+        }
+    }
+}
 
 int Run(int argc, const char* const* argv)
 {
@@ -86,6 +103,7 @@ int main(int argc, char** argv)
 {
     // A reader of standard output that goes away must not end the run halfway; the trace lines are lost then.
     std::signal(SIGPIPE, SIG_IGN);
+    OpenMissingOutputs();
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
 #include <map>
+#include <sys/stat.h>
 #include <termios.h>
 
 namespace brasko {
@@ -200,16 +201,18 @@ TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
     MakeInput("b.bin");
     MakeInput("a.bin");
     fs::create_directory(m_dir / "ordner");
+    ASSERT_EQ(::mkfifo((m_dir / "rohr").c_str(), 0600), 0);
     const SCliResult result =
-        RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "a.bin"}, "geheim\n", InDir());
+        RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "rohr", "a.bin"}, "geheim\n", InDir());
     EXPECT_EQ(result.nExitStatus, 1);
     EXPECT_EQ(result.strStdout, kTrace + kTrace);
     EXPECT_EQ(result.strStderr,
               Lines({messages::FileNotFound("z.bin"), messages::FileNotFound("ordner"),
-                     climsg::InputNotOpened("ordner", SystemText(EISDIR)), messages::kBatchFailed}));
+                     climsg::InputNotOpened("ordner", SystemText(EISDIR)), messages::FileNotFound("rohr"),
+                     climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
     ExpectDecrypted("b.bin", "e_b.bin");
     ExpectDecrypted("a.bin", "e_a.bin");
-    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner"}));
+    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner", "rohr"}));
 }
 
 // With no files and with an empty template the batch needs no password: no prompt, no error about it.
