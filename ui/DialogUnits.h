@@ -1,0 +1,17 @@
+#pragma once
+
+class QWidget;
+
+namespace brasko {
+
+// The dialogs are laid out in dialog units: a quarter of the font's average character width across, an
+// eighth of its height down. The forms hold their geometry in pixels for the classic 8-point dialog font
+// (6 by 13 pixels per unit pair at 96 DPI); this scales the dialog and its direct children to the font the
+// dialog actually has, so that texts fit whatever the system's fonts, and fixes the dialog's size.
+void ScaleToDialogFont(QWidget& dialog);
+
+// Group boxes whose frame line runs through the middle of their title, as the forms' geometry assumes;
+// otherwise the dialog's style. The style is owned by the dialog.
+void UseClassicGroupBoxes(QWidget& dialog);
+
+} // namespace brasko

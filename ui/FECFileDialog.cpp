@@ -1,0 +1,92 @@
+#include "FECFileDialog.h"
+
+#include "QuotedNames.h"
+
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace brasko {
+
+namespace {
+
+bool IsWildcard(const QString& strName)
+{
+    return strName.contains(u'*') || strName.contains(u'?');
+}
+
+} // namespace
+
+CFECFileDialog::CFECFileDialog(QWidget* pParent, const QString& strDirectory)
+    : QFileDialog(pParent, QString(), strDirectory)
+{
+    setOption(QFileDialog::DontUseNativeDialog);
+    setOption(QFileDialog::DontResolveSymlinks);
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setFileMode(QFileDialog::ExistingFiles);
+    // Qt's dialog disables its open button while a typed name is not an existing file; typed names are
+    // taken here all the same, so the button is kept enabled whenever the file-name field names something.
+    m_pNameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (auto* pButtons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+        m_pOpenButton = pButtons->button(QDialogButtonBox::Open);
+    if (m_pOpenButton != nullptr)
+        m_pOpenButton->installEventFilter(this);
+    if (m_pNameEdit != nullptr)
+        connect(m_pNameEdit, &QLineEdit::textChanged, this, &CFECFileDialog::KeepOpenButtonEnabled);
+}
+
+QStringList CFECFileDialog::TypedNames() const
+{
+    return m_pNameEdit != nullptr ? SplitQuotedNames(m_pNameEdit->text()) : QStringList();
+}
+
+void CFECFileDialog::KeepOpenButtonEnabled()
+{
+    if (m_pOpenButton != nullptr && !m_pOpenButton->isEnabled() && !TypedNames().isEmpty())
+        m_pOpenButton->setEnabled(true);
+}
+
+bool CFECFileDialog::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pWatched == m_pOpenButton && pEvent->type() == QEvent::EnabledChange)
+        KeepOpenButtonEnabled();
+    return QFileDialog::eventFilter(pWatched, pEvent);
+}
+
+void CFECFileDialog::accept()
+{
+    const QStringList names = TypedNames();
+    const QString strFolder = directory().absolutePath();
+    if (names.isEmpty())
+        return;
+    if (names.size() == 1) {
+        const QString& strName = names.front();
+        // One folder name (or "..") opens that folder, one wildcard pattern filters the list: Qt's own
+        // handling does both.
+        if (strName == QStringLiteral("..") || QFileInfo(JoinFolderAndName(strFolder, strName)).isDir()) {
+            QFileDialog::accept();
+            return;
+        }
+        if (IsWildcard(strName)) {
+            setNameFilter(strName);
+            return;
+        }
+    }
+    m_listPaths.clear();
+    for (const QString& strName : names)
+        m_listPaths.append(JoinFolderAndName(strFolder, strName));
+    QDialog::accept();
+}
+
+std::optional<QStringList> CFECFileChooser::ChooseFiles(QWidget* pParent)
+{
+    CFECFileDialog dialog(pParent, m_strFolder);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    m_strFolder = dialog.directory().absolutePath();
+    return dialog.SelectedPaths();
+}
+
+} // namespace brasko
