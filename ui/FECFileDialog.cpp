@@ -77,7 +77,8 @@ void CFECFileDialog::accept()
     m_listPaths.clear();
     for (const QString& strName : names)
         m_listPaths.append(JoinFolderAndName(strFolder, strName));
-    QDialog::accept();
+    // Past QFileDialog::accept, which would refuse names of missing files.
+    QDialog::accept(); // NOLINT(bugprone-parent-virtual-call)
 }
 
 std::optional<QStringList> CFECFileChooser::ChooseFiles(QWidget* pParent)

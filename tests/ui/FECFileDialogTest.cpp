@@ -85,6 +85,12 @@ TEST(FECFileDialog, CFECFileDialog_SelectsSeveralFilesAndOpensTypedFolders)
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.directory().absolutePath(), strDir + QStringLiteral("/sub"));
 
+    // A wildcard pattern filters the list.
+    edit.setText(QStringLiteral("*.enc"));
+    QTest::keyClick(&edit, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.selectedNameFilter(), QStringLiteral("*.enc"));
+
     // Two files picked in the list, as a user does with the mouse.
     edit.setText(QStringLiteral(".."));
     QTest::keyClick(&edit, Qt::Key_Return);
