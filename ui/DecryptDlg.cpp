@@ -2,7 +2,7 @@
 
 #include "ApplicationIcon.h"
 #include "BatchProgressDlg.h"
-#include "DialogUnits.h"
+#include "DialogLayout.h"
 #include "TextConversion.h"
 #include "Version.h"
 #include "ui_DecryptDlg.h"

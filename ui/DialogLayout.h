@@ -10,8 +10,9 @@ namespace brasko {
 // dialog actually has, so that texts fit whatever the system's fonts, and fixes the dialog's size.
 void ScaleToDialogFont(QWidget& dialog);
 
-// Group boxes whose frame line runs through the middle of their title, as the forms' geometry assumes;
-// otherwise the dialog's style. The style is owned by the dialog.
+// Draws the dialog's group boxes the classic way, the frame line running through the middle of the title,
+// as the forms' geometry assumes; a title above the frame would push the frame into the controls at the top
+// of each box. Everything else keeps the application's style. The style object belongs to the dialog.
 void UseClassicGroupBoxes(QWidget& dialog);
 
 } // namespace brasko

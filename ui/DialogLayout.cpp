@@ -1,6 +1,5 @@
-#include "DialogUnits.h"
+#include "DialogLayout.h"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QStyle>
