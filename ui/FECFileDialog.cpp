@@ -3,6 +3,7 @@
 #include "QuotedNames.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -62,15 +63,15 @@ void CFECFileDialog::accept()
     if (names.isEmpty())
         return;
     if (names.size() == 1) {
-        const QString& strName = names.front();
-        // One folder name (or "..") opens that folder, one wildcard pattern filters the list: Qt's own
-        // handling does both.
-        if (strName == QStringLiteral("..") || QFileInfo(JoinFolderAndName(strFolder, strName)).isDir()) {
-            QFileDialog::accept();
+        // One folder name (".." too) opens that folder, one wildcard pattern filters the list.
+        const QString strPath = JoinFolderAndName(strFolder, names.front());
+        if (QFileInfo(strPath).isDir()) {
+            setDirectory(QDir::cleanPath(strPath));
+            m_pNameEdit->clear();
             return;
         }
-        if (IsWildcard(strName)) {
-            setNameFilter(strName);
+        if (IsWildcard(names.front())) {
+            setNameFilter(names.front());
             return;
         }
     }
