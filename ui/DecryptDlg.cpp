@@ -137,8 +137,8 @@ void CDecryptDlg::UpdateData(bool bSaveAndValidate)
     }
 }
 
-// The password field does not scroll in the classic dialog, so it must show every character it takes:
-// it is widened where the style's mask character is broader than the form assumed.
+// The password field is to show every character it takes, the first one still in view after the last:
+// it is widened where the style's mask character is broader than the form allows for.
 void CDecryptDlg::WidenPasswordField()
 {
     QLineEdit* pEdit = m_pUi->m_editPassword;

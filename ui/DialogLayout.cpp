@@ -23,7 +23,7 @@ int Scale(int nPixels, int nBase, int nDesignBase)
 void ScaleToDialogFont(QWidget& dialog)
 {
     const QFontMetrics metrics = dialog.fontMetrics();
-    // The average width as the classic dialog manager measures it: the alphabet in both cases, rounded.
+    // The average character width as dialog units define it: the alphabet in both cases, rounded.
     const int nAlphabet =
         metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     const int nBaseX = (nAlphabet / 26 + 1) / 2;
