@@ -29,8 +29,7 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@echo "The dialog application is not built yet; the decryption core and its tests are."
-	@exit 1
+	$(BUILD)/bin/brasko-decrypt
 
 bench: build
 	bench/compare.sh $(BUILD)/bin

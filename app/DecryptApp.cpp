@@ -1,0 +1,46 @@
+#include "DecryptApp.h"
+
+#include "HelpDlg.h"
+#include "core/Messages.h"
+#include "ui/ApplicationIcon.h"
+#include "ui/TextConversion.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+
+namespace brasko {
+
+CDecryptApp::CDecryptApp()
+{
+    // Only the name: a display name would be appended to every window title.
+    QApplication::setApplicationName(text::FromCore(messages::kApplicationName));
+    QApplication::setWindowIcon(ApplicationIcon());
+    // The program speaks German, so the file dialog and the standard buttons do too.
+    if (m_translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&m_translator);
+
+    m_pMainWnd = std::make_unique<CDecryptDlg>(m_fileChooser, m_messages);
+    m_messages.SetParentWidget(m_pMainWnd.get());
+    connect(m_pMainWnd.get(), &CDecryptDlg::HelpRequested, this, &CDecryptApp::WinHelp);
+}
+
+CDecryptApp::~CDecryptApp()
+{
+    m_pMainWnd.reset();
+    QApplication::removeTranslator(&m_translator);
+}
+
+bool CDecryptApp::InitInstance()
+{
+    m_pMainWnd->exec();
+    return false;
+}
+
+void CDecryptApp::WinHelp()
+{
+    CHelpDlg dialog(m_pMainWnd.get());
+    dialog.exec();
+}
+
+} // namespace brasko

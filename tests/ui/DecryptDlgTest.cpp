@@ -1,0 +1,411 @@
+#include "ui/DecryptDlg.h"
+
+#include "UiTestSupport.h"
+#include "core/Messages.h"
+#include "tests/support/TestSupport.h"
+#include "ui/BatchProgressDlg.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace brasko {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Child;
+using test::Messages;
+
+const std::string kPassword = "pw";
+const std::string kKey = kPassword + std::string(22, ' ');
+
+class DecryptDlgTest : public ::testing::Test
+{
+protected:
+    DecryptDlgTest() : m_dlg(m_chooser, m_messages)
+    {
+        m_dlg.show();
+        m_dlg.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&m_dlg));
+    }
+
+    QPushButton& Button(const char* pszName) { return Child<QPushButton>(m_dlg, pszName); }
+    QLineEdit& Edit(const char* pszName) { return Child<QLineEdit>(m_dlg, pszName); }
+    QListWidget& List() { return Child<QListWidget>(m_dlg, "m_listFiles"); }
+
+    QStringList ListEntries()
+    {
+        QStringList entries;
+        for (int i = 0; i < List().count(); ++i)
+            entries.append(List().item(i)->text());
+        return entries;
+    }
+
+    // A file encrypted under the password "pw", its plaintext remembered.
+    QString MakeInput(const std::string& strName)
+    {
+        m_plain[strName] = test::RandomBytes(40, static_cast<unsigned>(m_plain.size() + 7));
+        test::WriteFileBytes(m_dir / strName, test::OpenSslEncrypt(kKey, m_plain[strName]));
+        return QString::fromStdString(m_dir / strName);
+    }
+
+    void Browse(const QStringList& paths)
+    {
+        m_chooser.m_answer = paths;
+        QTest::mouseClick(&Button("m_btnBrowse"), Qt::LeftButton);
+    }
+
+    // Starts the batch with action and waits until it has ended.
+    void RunBatch(const std::function<void()>& action)
+    {
+        QSignalSpy finished(&m_dlg, &CDecryptDlg::BatchFinished);
+        action();
+        ASSERT_TRUE(finished.count() == 1 || finished.wait(60000));
+        EXPECT_FALSE(m_dlg.IsBatchRunning());
+    }
+
+    void ClickDecrypt()
+    {
+        RunBatch([this] { QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton); });
+    }
+
+    QString FocusName() const
+    {
+        QWidget* pFocus = QApplication::focusWidget();
+        return pFocus != nullptr ? pFocus->objectName() : QString();
+    }
+
+    test::CTempDir m_dir;
+    std::map<std::string, std::string> m_plain;
+    test::CFakeFileChooser m_chooser;
+    test::CScriptedMessageSink m_messages;
+    CDecryptDlg m_dlg;
+};
+
+TEST_F(DecryptDlgTest, DecryptDlg_StartState)
+{
+    EXPECT_EQ(m_dlg.windowTitle(), QStringLiteral("Brasko Decrypter. Version 2.0"));
+    EXPECT_EQ(Edit("m_editPrefix").text(), QStringLiteral("e_"));
+    EXPECT_EQ(Edit("m_editSuffix").text(), QString());
+    EXPECT_EQ(Edit("m_editExtension").text(), QString());
+    EXPECT_EQ(Edit("m_editPassword").text(), QString());
+    EXPECT_EQ(List().count(), 0);
+    EXPECT_EQ(FocusName(), QStringLiteral("m_btnBrowse"));
+    // Fixed size, the program's own icon.
+    EXPECT_EQ(m_dlg.minimumSize(), m_dlg.maximumSize());
+    EXPECT_FALSE(m_dlg.windowIcon().isNull());
+    EXPECT_FALSE(m_dlg.windowIcon().pixmap(32, 32).isNull());
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_ControlsAndTexts)
+{
+    const struct
+    {
+        const char* pszName;
+        const char* pszClass;
+        const char* pszText;
+    } controls[] = {
+        {"m_btnBrowse", "QPushButton", "Durchsuchen..."},
+        {"m_btnDecrypt", "QPushButton", "Entschlüsseln"},
+        {"m_btnCancel", "QPushButton", "Beenden"},
+        {"m_btnHelp", "QPushButton", "Hilfe"},
+        {"m_txtHeader", "QLabel", "Entschlüsseln einer Datei"},
+        {"m_grpPassword", "QGroupBox", "Kennwort"},
+        {"m_grpInputFiles", "QGroupBox", "Eingabedateien"},
+        {"m_grpTemplate", "QGroupBox", "Vorlage der Ausgabedatei"},
+        {"m_txtPrefix", "QLabel", "Dateipräfix"},
+        {"m_txtSuffix", "QLabel", "Dateisuffix"},
+        {"m_txtExtension", "QLabel", "Dateiendung"},
+    };
+    for (const auto& c : controls) {
+        const QWidget& widget = Child<QWidget>(m_dlg, c.pszName);
+        EXPECT_STREQ(widget.metaObject()->className(), c.pszClass) << c.pszName;
+        const QVariant text = widget.property(qobject_cast<const QGroupBox*>(&widget) ? "title" : "text");
+        EXPECT_EQ(text.toString(), QString::fromUtf8(c.pszText)) << c.pszName;
+        // Each text fits its control: nothing is cut off.
+        const auto* pButton = qobject_cast<const QPushButton*>(&widget);
+        if (pButton != nullptr || qobject_cast<const QLabel*>(&widget) != nullptr) {
+            EXPECT_LE(widget.fontMetrics().horizontalAdvance(text.toString()) + (pButton ? 6 : 0),
+                      widget.width())
+                << c.pszName;
+        }
+    }
+    // The help button exists but is not shown; no button is a default button.
+    EXPECT_TRUE(Button("m_btnHelp").isHidden());
+    for (const QPushButton* pButton : m_dlg.findChildren<QPushButton*>()) {
+        EXPECT_FALSE(pButton->autoDefault()) << pButton->objectName().toStdString();
+        EXPECT_FALSE(pButton->isDefault()) << pButton->objectName().toStdString();
+    }
+    // Every control lies inside the dialog.
+    for (const QWidget* pChild : m_dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(m_dlg.rect().contains(pChild->geometry())) << pChild->objectName().toStdString();
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_TabOrderFollowsTemplate)
+{
+    const QStringList order = {QStringLiteral("m_btnDecrypt"),    QStringLiteral("m_btnCancel"),
+                               QStringLiteral("m_editPassword"),  QStringLiteral("m_listFiles"),
+                               QStringLiteral("m_editPrefix"),    QStringLiteral("m_editSuffix"),
+                               QStringLiteral("m_editExtension"), QStringLiteral("m_btnBrowse")};
+    for (const QString& strNext : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(FocusName(), strNext);
+    }
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_EnterPressesFocusedButtonElseRunsBatch)
+{
+    Button("m_btnBrowse").setFocus();
+    m_chooser.m_answer = std::nullopt;
+    QTest::keyClick(&Button("m_btnBrowse"), Qt::Key_Return);
+    EXPECT_EQ(m_chooser.m_nCalls, 1);
+    EXPECT_EQ(m_chooser.m_pParent, &m_dlg);
+    EXPECT_TRUE(m_messages.m_messages.empty());
+
+    // The batch over an empty list only says that it succeeded.
+    std::size_t nRuns = 0;
+    for (const char* pszName : {"m_btnDecrypt", "m_editPassword", "m_listFiles", "m_editPrefix",
+                                "m_editSuffix", "m_editExtension"}) {
+        QWidget& widget = Child<QWidget>(m_dlg, pszName);
+        widget.setFocus();
+        RunBatch([&] { QTest::keyClick(&widget, pszName[2] == 'l' ? Qt::Key_Enter : Qt::Key_Return); });
+        ++nRuns;
+        EXPECT_EQ(m_messages.m_messages.size(), nRuns) << pszName;
+    }
+    EXPECT_EQ(m_chooser.m_nCalls, 1);
+    EXPECT_EQ(m_messages.m_messages.back(),
+              std::make_pair(std::string(messages::kBatchSucceeded), EMessageIcon::Default));
+    EXPECT_TRUE(m_dlg.isVisible());
+
+    Button("m_btnCancel").setFocus();
+    QTest::keyClick(&Button("m_btnCancel"), Qt::Key_Return);
+    EXPECT_FALSE(m_dlg.isVisible());
+    EXPECT_EQ(m_dlg.result(), QDialog::Rejected);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_EscapeBeendenAndCloseBoxClose)
+{
+    const std::vector<std::function<void()>> ways = {
+        [&] { QTest::keyClick(&Edit("m_editPassword"), Qt::Key_Escape); },
+        [&] { QTest::keyClick(&List(), Qt::Key_Escape); },
+        [&] { QTest::mouseClick(&Button("m_btnCancel"), Qt::LeftButton); },
+        [&] { m_dlg.close(); },
+    };
+    for (const auto& close : ways) {
+        m_dlg.show();
+        close();
+        EXPECT_FALSE(m_dlg.isVisible());
+    }
+    EXPECT_EQ(m_chooser.m_nCalls, 0);
+    EXPECT_TRUE(m_messages.m_messages.empty());
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_F1AndHelpButtonAskForHelp)
+{
+    QSignalSpy help(&m_dlg, &CDecryptDlg::HelpRequested);
+    QTest::keyClick(&Button("m_btnBrowse"), Qt::Key_F1);
+    QTest::keyClick(&Edit("m_editPassword"), Qt::Key_F1);
+    QTest::keyClick(&List(), Qt::Key_F1);
+    Button("m_btnHelp").click();
+    EXPECT_EQ(help.count(), 4);
+    EXPECT_EQ(m_chooser.m_nCalls, 0);
+    EXPECT_TRUE(m_messages.m_messages.empty());
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_PasswordMaskedAtMost24AllVisible)
+{
+    QLineEdit& password = Edit("m_editPassword");
+    EXPECT_EQ(password.echoMode(), QLineEdit::Password);
+    QTest::keyClicks(&password, QStringLiteral("abcdefghijklmnopqrstuvwxyz0123"));
+    EXPECT_EQ(password.text(), QStringLiteral("abcdefghijklmnopqrstuvwx"));
+    // With the cursor after the 24th character the first one is still in view: the field never scrolls.
+    EXPECT_EQ(password.cursorPosition(), 24);
+    EXPECT_EQ(password.cursorPositionAt(QPoint(password.contentsRect().left() + 4, password.height() / 2)),
+              0);
+    EXPECT_GE(password.width(), password.fontMetrics().horizontalAdvance(QString(24, QChar(0x25CF))) / 2);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_ListSortedWithoutRegardToCaseAndNotSelectable)
+{
+    Browse({QStringLiteral("/d/b.enc"), QStringLiteral("/d/C.enc"), QStringLiteral("/d/a2.enc"),
+            QStringLiteral("/d/A.enc"), QStringLiteral("/D/z.enc")});
+    EXPECT_EQ(ListEntries(), (QStringList{QStringLiteral("/d/A.enc"), QStringLiteral("/d/a2.enc"),
+                                          QStringLiteral("/d/b.enc"), QStringLiteral("/d/C.enc"),
+                                          QStringLiteral("/D/z.enc")}));
+    QListWidget& list = List();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.item(1)).center());
+    EXPECT_TRUE(list.selectedItems().isEmpty());
+    EXPECT_EQ(list.selectionMode(), QAbstractItemView::NoSelection);
+    // Long paths are cut at the right edge, neither shortened with dots nor wrapped nor scrolled to.
+    EXPECT_EQ(list.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(list.textElideMode(), Qt::ElideNone);
+    EXPECT_FALSE(list.wordWrap());
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_BrowseCancelKeepsListBrowseAgainReplaces)
+{
+    Browse({QStringLiteral("/d/one"), QStringLiteral("/d/two")});
+    m_chooser.m_answer = std::nullopt;
+    QTest::mouseClick(&Button("m_btnBrowse"), Qt::LeftButton);
+    EXPECT_EQ(ListEntries(), (QStringList{QStringLiteral("/d/one"), QStringLiteral("/d/two")}));
+    Browse({QStringLiteral("/e/three")});
+    EXPECT_EQ(ListEntries(), QStringList{QStringLiteral("/e/three")});
+    EXPECT_EQ(m_chooser.m_nCalls, 3);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_BatchDecryptsListReportsMissingAndKeepsContents)
+{
+    const QString strFirst = MakeInput("a.bin");
+    const QString strMissing = QString::fromStdString(m_dir / "b.bin");
+    // 13 bytes: one whole block and a short final chunk.
+    test::WriteFileBytes(m_dir / "c.bin", test::RandomBytes(13, 5));
+    const QString strLast = QString::fromStdString(m_dir / "c.bin");
+    Browse({strLast, strMissing, strFirst});
+    QTest::keyClicks(&Edit("m_editPassword"), QString::fromStdString(kPassword));
+    Edit("m_editPrefix").setText(QStringLiteral("p_"));
+    Edit("m_editSuffix").setText(QStringLiteral("_s"));
+    Edit("m_editExtension").setText(QStringLiteral(".e"));
+    const QStringList listBefore = ListEntries();
+
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    const std::string strStdout = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(m_messages.m_messages,
+              (Messages{{messages::FileNotFound(strMissing.toStdString()), EMessageIcon::Default},
+                        {messages::kBatchFailed, EMessageIcon::Stop}}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "p_a_s.bin.e"), m_plain["a.bin"]);
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "p_c_s.bin.e"),
+              test::ExpectedPlaintext(kKey, test::ReadFileBytes(m_dir / "c.bin")));
+    EXPECT_EQ(strStdout, std::string(messages::kTraceLine) + "\n" + messages::kTraceLine + "\n");
+    // The dialog stays open, everything as it was.
+    EXPECT_TRUE(m_dlg.isVisible());
+    EXPECT_EQ(ListEntries(), listBefore);
+    EXPECT_EQ(Edit("m_editPassword").text(), QString::fromStdString(kPassword));
+    EXPECT_EQ(Edit("m_editPrefix").text(), QStringLiteral("p_"));
+    EXPECT_EQ(Edit("m_editSuffix").text(), QStringLiteral("_s"));
+    EXPECT_EQ(Edit("m_editExtension").text(), QStringLiteral(".e"));
+    EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_EmptyTemplateOnlyWarns)
+{
+    const QString strInput = MakeInput("a.bin");
+    Browse({strInput});
+    Edit("m_editPrefix").clear();
+    ClickDecrypt();
+    EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kTemplateEmpty, EMessageIcon::Stop}}));
+    EXPECT_EQ(m_dir.List(), std::vector<std::string>{"a.bin"});
+}
+
+// A file's message is dismissed before the next file starts, and while the batch runs the dialog ignores
+// clicks and keys: no browsing, no second batch, no closing.
+TEST_F(DecryptDlgTest, DecryptDlg_MessagesOneAtATimeDialogIgnoresInputMeanwhile)
+{
+    const QString strFirst = MakeInput("a.bin");
+    const QString strMissing = QString::fromStdString(m_dir / "b.bin");
+    const QString strLast = MakeInput("c.bin");
+    Browse({strFirst, strMissing, strLast});
+    QTest::keyClicks(&Edit("m_editPassword"), QString::fromStdString(kPassword));
+
+    bool bChecked = false;
+    m_messages.m_onMessage = [&](const std::string& strText) {
+        if (strText != messages::FileNotFound(strMissing.toStdString()))
+            return;
+        bChecked = true;
+        EXPECT_TRUE(fs::exists(m_dir / "e_a.bin"));
+        EXPECT_FALSE(fs::exists(m_dir / "e_c.bin"));
+        EXPECT_TRUE(m_dlg.IsBatchRunning());
+        QTest::mouseClick(&Button("m_btnBrowse"), Qt::LeftButton);
+        QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton);
+        QTest::keyClick(&Edit("m_editPassword"), Qt::Key_Return);
+        QTest::keyClicks(&Edit("m_editPrefix"), QStringLiteral("x"));
+        QTest::keyClick(&List(), Qt::Key_Escape);
+        QTest::mouseClick(&Button("m_btnCancel"), Qt::LeftButton);
+        m_dlg.close();
+        EXPECT_TRUE(m_dlg.isVisible());
+    };
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+
+    EXPECT_TRUE(bChecked);
+    EXPECT_EQ(m_chooser.m_nCalls, 1);
+    EXPECT_EQ(m_messages.m_messages.size(), 2U);
+    EXPECT_EQ(Edit("m_editPrefix").text(), QStringLiteral("e_"));
+    EXPECT_TRUE(fs::exists(m_dir / "e_c.bin"));
+    EXPECT_TRUE(m_dlg.isVisible());
+
+    // Afterwards the dialog answers again.
+    QTest::keyClick(&List(), Qt::Key_Escape);
+    EXPECT_FALSE(m_dlg.isVisible());
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_ShortBatchShowsNoProgress)
+{
+    Browse({MakeInput("a.bin"), MakeInput("b.bin")});
+    bool bProgressShown = true;
+    m_messages.m_onMessage = [&](const std::string&) {
+        bProgressShown = m_dlg.ProgressDisplay() != nullptr && m_dlg.ProgressDisplay()->isVisible();
+    };
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(bProgressShown);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_ProgressComesUpWhileWorking)
+{
+    // Any bytes will do: only the time the decryption takes matters here.
+    test::WriteFileBytes(m_dir / "big.bin", test::RandomBytes(std::size_t{32} << 20, 3));
+    Browse({QString::fromStdString(m_dir / "big.bin")});
+    m_dlg.SetProgressDelay(20);
+    QString strLabel;
+    int nValue = -1;
+    int nMaximum = -1;
+    m_messages.m_onMessage = [&](const std::string&) {
+        const CBatchProgressDlg* pProgress = m_dlg.ProgressDisplay();
+        ASSERT_NE(pProgress, nullptr);
+        EXPECT_TRUE(pProgress->isVisible());
+        EXPECT_TRUE(pProgress->isModal());
+        strLabel = pProgress->LabelText();
+        nValue = pProgress->Value();
+        nMaximum = pProgress->Maximum();
+    };
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(strLabel, QStringLiteral("Datei 1 von 1\nbig.bin"));
+    EXPECT_EQ(nValue, nMaximum);
+    EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
+}
+
+TEST_F(DecryptDlgTest, DecryptDlg_ProgressWaitsWhileAMessageIsShown)
+{
+    Browse({QString::fromStdString(m_dir / "a-missing.bin"), MakeInput("b.bin")});
+    m_dlg.SetProgressDelay(200);
+    bool bShownDuringMessage = true;
+    m_messages.m_onMessage = [&](const std::string& strText) {
+        if (strText == messages::kBatchSucceeded || strText == messages::kBatchFailed)
+            return;
+        QTest::qWait(600);
+        bShownDuringMessage = m_dlg.ProgressDisplay()->isVisible();
+    };
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(bShownDuringMessage);
+    EXPECT_EQ(m_messages.m_messages.size(), 2U);
+}
+
+} // namespace
+} // namespace brasko

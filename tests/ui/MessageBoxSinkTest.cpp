@@ -1,0 +1,47 @@
+#include "ui/MessageBoxSink.h"
+
+#include "UiTestSupport.h"
+#include "core/Messages.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace brasko {
+namespace {
+
+TEST(MessageBoxSink, CMessageBoxSink_CaptionIconTextAndOkButton)
+{
+    QWidget window;
+    window.show();
+    CMessageBoxSink sink;
+    sink.SetParentWidget(&window);
+    const struct
+    {
+        std::string strText;
+        EMessageIcon icon;
+        QMessageBox::Icon shown;
+    } cases[] = {
+        {messages::kTemplateEmpty, EMessageIcon::Stop, QMessageBox::Critical},
+        // A message without an icon of its own shows the exclamation mark.
+        {messages::FileNotFound("/tmp/ä b.enc"), EMessageIcon::Default, QMessageBox::Warning},
+    };
+    for (const auto& c : cases) {
+        bool bSeen = false;
+        test::WhenModal<QMessageBox>([&](QMessageBox& box) {
+            bSeen = true;
+            EXPECT_EQ(box.windowTitle(), QStringLiteral("Brasko Decryption Tool"));
+            EXPECT_EQ(box.text(), QString::fromStdString(c.strText));
+            EXPECT_EQ(box.icon(), c.shown);
+            EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
+            EXPECT_EQ(box.parentWidget(), &window);
+            box.button(QMessageBox::Ok)->click();
+        });
+        sink.ShowMessage(c.strText, c.icon);
+        EXPECT_TRUE(bSeen);
+    }
+}
+
+} // namespace
+} // namespace brasko

@@ -1,0 +1,108 @@
+#include "BatchRunner.h"
+
+#include "TextConversion.h"
+#include "core/DecryptionBatch.h"
+
+namespace brasko {
+
+class CBatchRunner::CRelaySink : public IMessageSink
+{
+public:
+    explicit CRelaySink(CBatchRunner& runner) : m_runner(runner) {}
+    void ShowMessage(const std::string& strText, EMessageIcon icon) override
+    {
+        m_runner.RelayMessage(strText, icon);
+    }
+
+private:
+    CBatchRunner& m_runner;
+};
+
+class CBatchRunner::CRelayProgress : public IProgressSink
+{
+public:
+    explicit CRelayProgress(CBatchRunner& runner) : m_runner(runner) {}
+
+    void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override
+    {
+        m_nPermille = -1;
+        emit m_runner.FileStarted(static_cast<int>(nIndex), static_cast<int>(nCount),
+                                  text::PathFromCore(strPath));
+    }
+
+    // Thousandths are all a progress bar can show; finer reports would only flood the UI thread's queue.
+    void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override
+    {
+        const int nPermille =
+            nTotal == 0 ? 1000 : static_cast<int>(std::min<std::uint64_t>(nDone, nTotal) * 1000 / nTotal);
+        if (nPermille == m_nPermille)
+            return;
+        m_nPermille = nPermille;
+        emit m_runner.FileProgress(nPermille);
+    }
+
+private:
+    CBatchRunner& m_runner;
+    int m_nPermille = -1;
+};
+
+CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent) : QObject(pParent), m_messages(messages)
+{}
+
+CBatchRunner::~CBatchRunner()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bAbandoned = true;
+    }
+    m_cvMessageDone.notify_all();
+    m_thread.join();
+}
+
+bool CBatchRunner::Start(CFileDecryptor& decryptor, SBatchRequest request)
+{
+    if (IsRunning())
+        return false;
+    m_thread = std::thread([this, &decryptor, request = std::move(request)] {
+        CRelaySink sink(*this);
+        CRelayProgress progress(*this);
+        RunDecryptionBatch(decryptor, request.strPassword, request.strPrefix, request.strSuffix,
+                           request.strExtension, request.paths, sink, &progress);
+        QMetaObject::invokeMethod(
+            this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void CBatchRunner::RelayMessage(const std::string& strText, EMessageIcon icon)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_bAbandoned)
+        return;
+    m_bMessageDone = false;
+    QMetaObject::invokeMethod(
+        this, [this, strText, icon] { ShowOnUiThread(strText, icon); }, Qt::QueuedConnection);
+    m_cvMessageDone.wait(lock, [this] { return m_bMessageDone || m_bAbandoned; });
+}
+
+void CBatchRunner::ShowOnUiThread(const std::string& strText, EMessageIcon icon)
+{
+    emit MessageAboutToShow();
+    m_messages.ShowMessage(strText, icon);
+    emit MessageDismissed();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bMessageDone = true;
+    }
+    m_cvMessageDone.notify_all();
+}
+
+void CBatchRunner::OnWorkerDone()
+{
+    m_thread.join();
+    emit Finished();
+}
+
+} // namespace brasko

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/FileDecryptor.h"
+#include "core/MessageSink.h"
+
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brasko {
+
+// What one run of the batch works on, copied out of the dialog at its start.
+struct SBatchRequest
+{
+    std::string strPassword;
+    std::string strPrefix;
+    std::string strSuffix;
+    std::string strExtension;
+    std::vector<std::string> paths;
+};
+
+// Runs the decryption batch on a worker thread so that the window stays responsive. Every message of the
+// batch is shown through the given sink on the UI thread, one at a time, and the worker waits until it
+// has been dismissed: a file's message is gone before the next file starts. Progress arrives as queued
+// signals. Lives on the UI thread.
+class CBatchRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CBatchRunner(IMessageSink& messages, QObject* pParent = nullptr);
+    // Waits for a running batch to end; messages it still has are dropped.
+    ~CBatchRunner() override;
+    Q_DISABLE_COPY_MOVE(CBatchRunner)
+
+    // Starts a batch and returns at once; false when one is running already. The decryptor receives the
+    // template and must be left alone until Finished.
+    bool Start(CFileDecryptor& decryptor, SBatchRequest request);
+    bool IsRunning() const { return m_thread.joinable(); }
+
+signals:
+    // nIndex counts from 0.
+    void FileStarted(int nIndex, int nCount, const QString& strPath);
+    // Share of the current file done, in thousandths; sent only when it changes.
+    void FileProgress(int nPermille);
+    void MessageAboutToShow();
+    void MessageDismissed();
+    // The batch is over, its summary dismissed.
+    void Finished();
+
+private:
+    class CRelaySink;
+    class CRelayProgress;
+
+    // Worker thread: hands the message to the UI thread and waits until the user has dismissed it.
+    void RelayMessage(const std::string& strText, EMessageIcon icon);
+    void ShowOnUiThread(const std::string& strText, EMessageIcon icon);
+    void OnWorkerDone();
+
+    IMessageSink& m_messages;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cvMessageDone;
+    bool m_bMessageDone = false;
+    bool m_bAbandoned = false;
+};
+
+} // namespace brasko

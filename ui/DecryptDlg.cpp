@@ -1,0 +1,243 @@
+#include "DecryptDlg.h"
+
+#include "ApplicationIcon.h"
+#include "BatchProgressDlg.h"
+#include "DialogLayout.h"
+#include "TextConversion.h"
+#include "Version.h"
+#include "ui_DecryptDlg.h"
+
+#include <QApplication>
+#include <QCollator>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+namespace brasko {
+
+namespace {
+
+// An entry of the input list. The list sorts alphabetically without regard to case; entries equal in that
+// order keep a fixed order by their exact text.
+class CFileListItem : public QListWidgetItem
+{
+public:
+    using QListWidgetItem::QListWidgetItem;
+
+    bool operator<(const QListWidgetItem& other) const override
+    {
+        static const QCollator collator = [] {
+            QCollator c;
+            c.setCaseSensitivity(Qt::CaseInsensitive);
+            return c;
+        }();
+        const int nOrder = collator.compare(text(), other.text());
+        return nOrder != 0 ? nOrder < 0 : text() < other.text();
+    }
+
+    QListWidgetItem* clone() const override { return new CFileListItem(*this); }
+};
+
+bool IsUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr const char* kTitle = "Brasko Decrypter. Version ";
+constexpr const char* kDefaultPrefix = "e_";
+
+} // namespace
+
+CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWidget* pParent)
+    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      m_pUi(std::make_unique<Ui::DecryptDlg>()), m_hIcon(ApplicationIcon()), m_fileChooser(fileChooser),
+      m_runner(messages)
+{
+    m_pUi->setupUi(this);
+    // The frames lie under the controls they surround, so that clicks reach those controls.
+    for (QWidget* pFrame : {m_pUi->m_grpPassword, m_pUi->m_grpInputFiles, m_pUi->m_grpTemplate})
+        pFrame->lower();
+    UseClassicGroupBoxes(*this);
+    ScaleToDialogFont(*this);
+    WidenPasswordField();
+
+    connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CDecryptDlg::OnBrowse);
+    connect(m_pUi->m_btnDecrypt, &QPushButton::clicked, this, &CDecryptDlg::OnOK);
+    connect(m_pUi->m_btnCancel, &QPushButton::clicked, this, &CDecryptDlg::reject);
+    connect(m_pUi->m_btnHelp, &QPushButton::clicked, this, &CDecryptDlg::OnHelpButton);
+
+    connect(&m_runner, &CBatchRunner::FileStarted, this, &CDecryptDlg::OnFileStarted);
+    connect(&m_runner, &CBatchRunner::FileProgress, this, [this](int nPermille) {
+        if (m_pProgress)
+            m_pProgress->SetFileProgress(nPermille);
+    });
+    // Time spent reading a message does not count towards showing the progress: it would come up over the
+    // message otherwise.
+    connect(&m_runner, &CBatchRunner::MessageAboutToShow, &m_timerProgress, &QTimer::stop);
+    connect(&m_runner, &CBatchRunner::MessageDismissed, this, [this] {
+        if (m_pProgress && !m_pProgress->isVisible())
+            m_timerProgress.start();
+    });
+    connect(&m_runner, &CBatchRunner::Finished, this, &CDecryptDlg::OnBatchFinished);
+
+    m_timerProgress.setSingleShot(true);
+    m_timerProgress.setInterval(kProgressDelayMs);
+    connect(&m_timerProgress, &QTimer::timeout, this, [this] {
+        if (m_pProgress)
+            m_pProgress->show();
+    });
+
+    OnInitDialog();
+}
+
+CDecryptDlg::~CDecryptDlg()
+{
+    qApp->removeEventFilter(this);
+}
+
+void CDecryptDlg::OnInitDialog()
+{
+    setWindowIcon(m_hIcon);
+    m_pUi->m_btnDecrypt->setEnabled(true);
+    m_strPrefix = QString::fromLatin1(kDefaultPrefix);
+    setWindowTitle(QString::fromLatin1(kTitle) + QString::fromLatin1(kVersionMajor) + u'.' +
+                   QString::fromLatin1(kVersionMinor));
+    UpdateData(false);
+    m_pUi->m_btnBrowse->setFocus();
+}
+
+void CDecryptDlg::UpdateData(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate) {
+        m_strPassword = m_pUi->m_editPassword->text();
+        m_strExtension = m_pUi->m_editExtension->text();
+        m_strPrefix = m_pUi->m_editPrefix->text();
+        m_strSuffix = m_pUi->m_editSuffix->text();
+    } else {
+        m_pUi->m_editPassword->setText(m_strPassword);
+        m_pUi->m_editExtension->setText(m_strExtension);
+        m_pUi->m_editPrefix->setText(m_strPrefix);
+        m_pUi->m_editSuffix->setText(m_strSuffix);
+    }
+}
+
+// The password field is to show every character it takes, the first one still in view after the last:
+// it is widened where the style's mask character is broader than the form allows for.
+void CDecryptDlg::WidenPasswordField()
+{
+    QLineEdit* pEdit = m_pUi->m_editPassword;
+    const QChar cMask(pEdit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, pEdit));
+    const int nText = pEdit->fontMetrics().horizontalAdvance(QString(pEdit->maxLength(), cMask));
+    QStyleOptionFrame option;
+    option.initFrom(pEdit);
+    option.lineWidth = pEdit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, pEdit);
+    // Two pixels of margin on either side of the text and one for the cursor, as the line edit draws them.
+    const QMargins margins = pEdit->textMargins();
+    const QSize contents(nText + 4 + 1 + margins.left() + margins.right(), pEdit->height());
+    const int nWidth =
+        pEdit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, contents, pEdit).width();
+    if (nWidth > pEdit->width())
+        pEdit->resize(nWidth, pEdit->height());
+}
+
+void CDecryptDlg::OnBrowse()
+{
+    const std::optional<QStringList> paths = m_fileChooser.ChooseFiles(this);
+    if (!paths)
+        return;
+    m_pUi->m_listFiles->clear();
+    for (const QString& strPath : *paths)
+        m_pUi->m_listFiles->addItem(new CFileListItem(strPath));
+}
+
+void CDecryptDlg::OnOK()
+{
+    if (IsBatchRunning())
+        return;
+    UpdateData(true);
+    SBatchRequest request{text::ToCore(m_strPassword),
+                          text::ToCore(m_strPrefix),
+                          text::ToCore(m_strSuffix),
+                          text::ToCore(m_strExtension),
+                          {}};
+    for (int i = 0; i < m_pUi->m_listFiles->count(); ++i)
+        request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
+
+    m_pProgress = new CBatchProgressDlg(this);
+    qApp->installEventFilter(this);
+    m_timerProgress.start();
+    m_runner.Start(m_decryptor, std::move(request));
+}
+
+void CDecryptDlg::OnHelpButton()
+{
+    emit HelpRequested();
+}
+
+void CDecryptDlg::OnFileStarted(int nIndex, int nCount, const QString& strPath)
+{
+    if (m_pProgress)
+        m_pProgress->SetFile(nIndex, nCount, strPath);
+}
+
+void CDecryptDlg::OnBatchFinished()
+{
+    qApp->removeEventFilter(this);
+    m_timerProgress.stop();
+    delete m_pProgress;
+    emit BatchFinished();
+}
+
+void CDecryptDlg::reject()
+{
+    if (IsBatchRunning())
+        return;
+    QDialog::reject();
+}
+
+void CDecryptDlg::keyPressEvent(QKeyEvent* pEvent)
+{
+    if (pEvent->matches(QKeySequence::HelpContents)) {
+        emit HelpRequested();
+        return;
+    }
+    const bool bEnter = pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter;
+    if (bEnter && (pEvent->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (auto* pButton = qobject_cast<QPushButton*>(focusWidget()))
+            pButton->click();
+        else
+            OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(pEvent);
+}
+
+// While a batch runs the dialog takes no input: neither keys nor clicks reach it. Its message boxes and
+// progress display are windows of their own and are not affected.
+bool CDecryptDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (IsBatchRunning() && IsUserInput(pEvent->type())) {
+        const auto* pWidget = qobject_cast<QWidget*>(pWatched);
+        if (pWidget != nullptr && pWidget->window() == this)
+            return true;
+    }
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+} // namespace brasko

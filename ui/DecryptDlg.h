@@ -1,0 +1,81 @@
+#pragma once
+
+#include "BatchProgressDlg.h"
+#include "BatchRunner.h"
+#include "FileChooser.h"
+#include "core/FileDecryptor.h"
+#include "core/MessageSink.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+namespace Ui {
+class DecryptDlg;
+}
+
+namespace brasko {
+
+// The main window: password, input files, output-name template, and the buttons that browse for files,
+// run the batch and close. No button is the default: Enter presses the focused button, and runs the batch
+// from an edit field or the list. The batch runs on a worker thread; while it runs the dialog takes no
+// input, and a progress display comes up once it has run for half a second.
+class CDecryptDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWidget* pParent = nullptr);
+    ~CDecryptDlg() override;
+    Q_DISABLE_COPY_MOVE(CDecryptDlg)
+
+    bool IsBatchRunning() const { return m_runner.IsRunning(); }
+    // The progress display of the running batch, whether shown yet or not; null when no batch runs.
+    CBatchProgressDlg* ProgressDisplay() const { return m_pProgress; }
+
+    // How long a batch runs before its progress is shown; time spent reading messages does not count.
+    static constexpr int kProgressDelayMs = 500;
+    void SetProgressDelay(int nMs) { m_timerProgress.setInterval(nMs); }
+
+public slots:
+    void OnBrowse();
+    void OnOK();
+    void OnHelpButton();
+    void reject() override;
+
+signals:
+    // F1 or the help button: the application shows its help.
+    void HelpRequested();
+    // A batch has ended and its summary has been dismissed.
+    void BatchFinished();
+
+protected:
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    void OnInitDialog();
+    // Copies the controls into the members (bSaveAndValidate) or the members into the controls.
+    void UpdateData(bool bSaveAndValidate);
+    void WidenPasswordField();
+    void OnFileStarted(int nIndex, int nCount, const QString& strPath);
+    void OnBatchFinished();
+
+    std::unique_ptr<Ui::DecryptDlg> m_pUi;
+    CFileDecryptor m_decryptor;
+    QString m_strPassword;
+    QString m_strExtension;
+    QString m_strPrefix;
+    QString m_strSuffix;
+    QIcon m_hIcon;
+
+    IFileChooser& m_fileChooser;
+    CBatchRunner m_runner;
+    QPointer<CBatchProgressDlg> m_pProgress;
+    QTimer m_timerProgress;
+};
+
+} // namespace brasko
