@@ -17,6 +17,7 @@ check() {
     fi
 }
 check test -x "$prefix/bin/brasko-decrypt"
+check test -x "$prefix/bin/brasko-decrypt-cli"
 check test -f "$prefix/share/applications/brasko-decrypt.desktop"
 check test -f "$prefix/share/icons/hicolor/scalable/apps/brasko-decrypt.svg"
 check grep -qx 'Exec=brasko-decrypt' "$prefix/share/applications/brasko-decrypt.desktop"
@@ -24,5 +25,5 @@ check grep -qx 'Icon=brasko-decrypt' "$prefix/share/applications/brasko-decrypt.
 if command -v desktop-file-validate >/dev/null 2>&1; then
     check desktop-file-validate "$prefix/share/applications/brasko-decrypt.desktop"
 fi
-[ "$status" -eq 0 ] && echo "install-check: program, desktop entry and icon installed"
+[ "$status" -eq 0 ] && echo "install-check: both programs, desktop entry and icon installed"
 exit "$status"
