@@ -64,6 +64,7 @@ bool CTripleDesDecryptor::Init(const CTripleDesKey& key)
 
 bool CTripleDesDecryptor::InitFrom(const CTripleDesDecryptor& other)
 {
+    m_pCtx.reset();
     if (!other.m_pCtx)
         return false;
     m_pCtx.reset(EVP_CIPHER_CTX_new());
