@@ -9,19 +9,22 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <oneapi/tbb/info.h>
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 namespace brasko {
 
 namespace {
+
+// Not a vector, which would fill the whole chunk with zeros.
+using ChunkBytes = std::unique_ptr<unsigned char[]>; // NOLINT(modernize-avoid-c-arrays)
 
 // The buffer of one chunk. What it held is wiped when it is released; bytes it never held are left alone,
 // as touching a whole chunk would cost a small file more than its decryption.
@@ -51,7 +54,7 @@ public:
     void MarkUsed(std::size_t nBytes) { m_nUsed = std::max(m_nUsed, nBytes); }
 
 private:
-    std::unique_ptr<unsigned char[]> m_pData;
+    ChunkBytes m_pData;
     std::size_t m_nUsed = 0;
 };
 
@@ -166,16 +169,19 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
     try {
         chunks.resize(nChunks);
         freeChunks.reserve(nChunks);
-        for (SChunk& chunk : chunks) {
-            chunk.buffer = freeChunks.empty() ? std::move(first) : CChunkBuffer();
-            if (!chunk.cipher.InitFrom(cipher))
-                return Failure(EDecryptError::CipherSetup, 0);
-            freeChunks.push_back(&chunk);
-        }
     } catch (const std::bad_alloc&) {
         return Failure(EDecryptError::Write, ENOMEM);
     }
-    std::reverse(freeChunks.begin(), freeChunks.end()); // the first chunk, already read, comes out first
+    for (SChunk& chunk : chunks) {
+        if (!chunk.cipher.InitFrom(cipher))
+            return Failure(EDecryptError::CipherSetup, 0);
+        if (&chunk != &chunks.front())
+            freeChunks.push_back(&chunk);
+    }
+    // The chunk read already goes first.
+    chunks.front().buffer = std::move(first);
+    chunks.front().read = firstRead;
+    SChunk* pFirst = &chunks.front();
     std::mutex freeChunksMutex;
     // The pipeline lets a chunk be read only while fewer than nChunks are in flight, and the writer puts a
     // chunk back before it leaves the pipeline, so the reader always finds one.
@@ -192,7 +198,6 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
     };
 
     std::atomic<bool> bFailed{false};
-    bool bFirst = true;
     bool bInputDone = false;
     SDecryptOutcome outcome;
 
@@ -201,8 +206,11 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
             control.stop();
             return nullptr;
         }
-        SChunk* pChunk = take();
-        pChunk->read = std::exchange(bFirst, false) ? firstRead : ReadChunk(fdInput, pChunk->buffer);
+        SChunk* pChunk = std::exchange(pFirst, nullptr);
+        if (pChunk == nullptr) {
+            pChunk = take();
+            pChunk->read = ReadChunk(fdInput, pChunk->buffer);
+        }
         // A failed or short read ends the input, as on the calling thread.
         bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
         if (pChunk->read.nReadError == 0 && pChunk->read.nBytes == 0) {
@@ -240,9 +248,11 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
                              tbb::make_filter<SChunk*, SChunk*>(tbb::filter_mode::parallel, decryptStage) &
                              tbb::make_filter<SChunk*, void>(tbb::filter_mode::serial_in_order, writeStage));
         });
-    } catch (const std::exception&) {
+    } catch (const std::bad_alloc&) {
         // The threads or their memory could not be had; the output cannot be completed.
         return Failure(EDecryptError::Write, ENOMEM);
+    } catch (const std::system_error& error) {
+        return Failure(EDecryptError::Write, error.code().value());
     }
     return outcome;
 }

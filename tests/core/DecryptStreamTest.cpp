@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -59,9 +60,9 @@ SChildRun RunChild(const std::vector<std::string>& args)
     if (pPipe == nullptr)
         return {};
     std::string strOutput;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pPipe) != nullptr)
-        strOutput += buffer;
+    std::array<char, 256> buffer{};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pPipe) != nullptr)
+        strOutput += buffer.data();
     const int nStatus = ::pclose(pPipe);
     SChildRun run;
     run.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
