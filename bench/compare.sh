@@ -104,16 +104,16 @@ echo "driver: $DRIVER; $CORES cores; load average before: $load_before, after: $
 echo "${SIZE_MIB} MiB random file, ${ROUNDS} alternating rounds: median time, highest peak resident memory"
 awk -v s="$SIZE_MIB" -v c="$CORES" -v t1="$t_one" -v ta="$t_all" -v to="$t_openssl" \
     -v m1="$m_one" -v ma="$m_all" -v mo="$m_openssl" 'BEGIN {
-    printf "  jobs 1:       %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", t1, s / t1, m1 / 1024
-    printf "  jobs %-2d       %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", c, ta, s / ta, ma / 1024
-    printf "  openssl enc:  %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", to, s / to, mo / 1024
+    printf "  %-13s %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", "jobs 1:", t1, s / t1, m1 / 1024
+    printf "  %-13s %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", "jobs " c ":", ta, s / ta, ma / 1024
+    printf "  %-13s %6.2f s  %6.1f MiB/s  peak %6.1f MiB\n", "openssl enc:", to, s / to, mo / 1024
     printf "  throughput against openssl enc: jobs 1 %.3fx (goal >= 0.95), jobs %d %.3fx (goal >= 1.8)\n", to / t1, c, to / ta
     printf "  speed-up of jobs %d over jobs 1: %.3fx\n", c, t1 / ta
 }'
 echo "4 KiB file, ${SMALL_RUNS} runs each in alternating blocks: median wall time per run"
 awk -v c="$CORES" -v sa="$s_ours" -v s1="$s_one" -v so="$s_openssl" -v m="$m_small" 'BEGIN {
-    printf "  jobs %-2d       %6.2f ms  (peak %.1f MiB)\n", c, sa, m / 1024
-    printf "  jobs 1:       %6.2f ms\n", s1
-    printf "  openssl enc:  %6.2f ms\n", so
+    printf "  %-13s %6.2f ms  (peak %.1f MiB)\n", "jobs " c ":", sa, m / 1024
+    printf "  %-13s %6.2f ms\n", "jobs 1:", s1
+    printf "  %-13s %6.2f ms\n", "openssl enc:", so
     printf "  time against openssl enc: jobs %d %.3fx, jobs 1 %.3fx (goal <= 1)\n", c, sa / so, s1 / so
 }'
