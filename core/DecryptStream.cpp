@@ -3,6 +3,9 @@
 #include "FileHandle.h"
 
 #include <openssl/crypto.h>
+#include <tbb/info.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
@@ -12,9 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <oneapi/tbb/info.h>
-#include <oneapi/tbb/parallel_pipeline.h>
-#include <oneapi/tbb/task_arena.h>
 #include <system_error>
 #include <utility>
 #include <vector>

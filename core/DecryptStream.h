@@ -10,8 +10,8 @@
 
 namespace brasko {
 
-// Bytes read, decrypted and written as one piece. An input that ends within its first chunk is decrypted on
-// the calling thread without starting any other; a longer one goes through the parallel pipeline.
+// Bytes read, decrypted and written as one piece. An input that does not fill its first chunk is decrypted
+// on the calling thread without starting any other; one that does goes through the parallel pipeline.
 inline constexpr std::size_t kChunkSize = std::size_t{256} << 10;
 
 // Chunks in flight per decrypting thread, plus kExtraChunksInFlight: enough that the reader and the writer
