@@ -26,12 +26,12 @@ per_run_ms() { # FILE JOBS
 
 echo "$CORES cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $RUNS runs per figure, chunk $CHUNK_KIB KiB"
 printf '%-28s %10s %10s %8s\n' "input" "jobs 1" "jobs $CORES" "ratio"
-for spec in "4096:4 KiB" "$((CHUNK_KIB * 1024 - 8)):chunk - 8" "$((CHUNK_KIB * 1024 + 8)):chunk + 8" \
+for entry in "4096:4 KiB" "$((CHUNK_KIB * 1024 - 8)):chunk - 8" "$((CHUNK_KIB * 1024 + 8)):chunk + 8" \
     "$((CHUNK_KIB * 1536)):1.5 chunks" "$((CHUNK_KIB * 2048)):2 chunks" "$((CHUNK_KIB * 3072)):3 chunks" \
     "$((CHUNK_KIB * 4096)):4 chunks" "$((CHUNK_KIB * 8192)):8 chunks"; do
-    size=${spec%%:*}
+    size=${entry%%:*}
     head -c "$size" "$work/all.bin" > "$work/in.bin"
     one=$(per_run_ms "$work/in.bin" 1)
     all=$(per_run_ms "$work/in.bin" "$CORES")
-    printf '%-28s %8s ms %8s ms %7.3fx\n' "${spec#*:} ($size B)" "$one" "$all" "$(awk -v a="$one" -v b="$all" 'BEGIN {print a / b}')"
+    printf '%-28s %8s ms %8s ms %7.3fx\n' "${entry#*:} ($size B)" "$one" "$all" "$(awk -v a="$one" -v b="$all" 'BEGIN {print a / b}')"
 done
