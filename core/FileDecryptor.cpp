@@ -1,18 +1,14 @@
 #include "FileDecryptor.h"
 
 #include "AtomicOutputFile.h"
+#include "DecryptStream.h"
 #include "FileHandle.h"
 #include "Messages.h"
 #include "TripleDes.h"
 
-#include <openssl/crypto.h>
-
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <iostream>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -20,9 +16,6 @@
 namespace brasko {
 
 namespace {
-
-// Large enough that the per-call costs vanish against the cipher, small enough to stay in cache.
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 
 std::string CurrentDirectory()
 {
@@ -64,58 +57,6 @@ bool NamesFile(const std::string& strPath, const struct stat& file)
 SDecryptOutcome Failure(EDecryptError error, int nSystemError, std::string strOutputPath = {})
 {
     return SDecryptOutcome{error, nSystemError, std::move(strOutputPath)};
-}
-
-// Wipes a plaintext buffer when the decryption is over.
-struct SCleansingDeleter
-{
-    std::size_t nSize;
-    void operator()(unsigned char* p) const
-    {
-        OPENSSL_cleanse(p, nSize);
-        delete[] p;
-    }
-};
-
-// Decrypts the whole input into the output, chunk by chunk. Whole blocks are decrypted in one call per
-// chunk. A short final chunk of 1..7 bytes is laid over the start of the last decrypted block, whose tail
-// still holds that block's plaintext; the whole 8 bytes are decrypted and only the bytes read are
-// written. Files written by the old tool depend on exactly this.
-SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
-                              std::uint64_t nTotal, IProgressSink* pProgress)
-{
-    std::unique_ptr<unsigned char[], SCleansingDeleter> pBuffer(new unsigned char[kChunkSize],
-                                                                SCleansingDeleter{kChunkSize});
-    std::array<unsigned char, kBlockSize> lastBlock{}; // zeros stand before the first block
-    std::uint64_t nDone = 0;
-    for (;;) {
-        const ssize_t nRead = ReadFully(fdInput, pBuffer.get(), kChunkSize);
-        if (nRead < 0)
-            return Failure(EDecryptError::Read, errno);
-        if (nRead == 0)
-            break;
-        const auto nBytes = static_cast<std::size_t>(nRead);
-        const std::size_t nWhole = nBytes - nBytes % kBlockSize;
-        if (!cipher.Decrypt(pBuffer.get(), pBuffer.get(), nWhole))
-            return Failure(EDecryptError::CipherSetup, 0);
-        if (nWhole > 0)
-            std::copy_n(pBuffer.get() + nWhole - kBlockSize, kBlockSize, lastBlock.begin());
-        if (const std::size_t nRest = nBytes - nWhole; nRest > 0) {
-            std::copy_n(pBuffer.get() + nWhole, nRest, lastBlock.begin());
-            if (!cipher.Decrypt(lastBlock.data(), lastBlock.data(), kBlockSize))
-                return Failure(EDecryptError::CipherSetup, 0);
-            std::copy_n(lastBlock.begin(), nRest, pBuffer.get() + nWhole);
-        }
-        if (const int nError = output.Write(pBuffer.get(), nBytes); nError != 0)
-            return Failure(EDecryptError::Write, nError);
-        nDone += nBytes;
-        if (pProgress != nullptr)
-            pProgress->OnBytesDone(nDone, nTotal);
-        if (nBytes < kChunkSize)
-            break; // the end of the file: a short read happens only there
-    }
-    OPENSSL_cleanse(lastBlock.data(), lastBlock.size());
-    return {};
 }
 
 } // namespace
@@ -188,7 +129,6 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
                                                        const std::string& strPassword, IMessageSink& messages,
                                                        IProgressSink* pProgress, unsigned nJobs) const
 {
-    (void)nJobs; // every file is decrypted on the calling thread for now
     CTripleDesDecryptor cipher;
     {
         const CTripleDesKey key = DeriveKey(strPassword);
@@ -218,8 +158,8 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     if (const int nError = output.Open(); nError != 0)
         return Failure(EDecryptError::CreateOutput, nError, strOutputPath);
 
-    SDecryptOutcome outcome =
-        DecryptStream(input.Get(), output, cipher, static_cast<std::uint64_t>(inputInfo.st_size), pProgress);
+    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher,
+                                            static_cast<std::uint64_t>(inputInfo.st_size), pProgress, nJobs);
     if (!outcome.Succeeded()) {
         outcome.strOutputPath = strOutputPath;
         return outcome;

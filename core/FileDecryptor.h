@@ -43,8 +43,9 @@ public:
     // Decrypts one file into its output path. 0 on success, 1 on failure, as the batch sums them.
     // A missing input is reported through messages; a trace line goes to standard output once the input
     // is open. The output is replaced only when the whole input has been decrypted.
-    // nJobs: threads that may decrypt one large file; 0 means one per hardware thread, 1 decrypts on the
-    // calling thread only.
+    // nJobs: threads that may decrypt one file of a chunk (kChunkSize) or more; 0 means one per hardware
+    // thread, 1 decrypts on the calling thread only. Shorter files never start a thread. Progress may then
+    // be reported from a worker thread.
     int DecryptFile(const std::string& strInputPath, const std::string& strPassword, IMessageSink& messages,
                     IProgressSink* pProgress = nullptr, unsigned nJobs = 0) const;
 

@@ -7,7 +7,10 @@
 namespace brasko {
 
 // Progress of a batch: which file is being worked on, and how many of its bytes are done.
-// Called from the thread that runs the batch. Every method has a do-nothing default.
+// OnFileStarted is called from the thread that runs the batch. OnBytesDone may also come from a worker
+// thread while a large file is decrypted in parallel, never from two threads at once and always in
+// increasing order; an implementation that touches a user interface must hand the figures over to its
+// thread. Every method has a do-nothing default.
 class IProgressSink
 {
 public:

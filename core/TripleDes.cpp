@@ -62,6 +62,19 @@ bool CTripleDesDecryptor::Init(const CTripleDesKey& key)
     return true;
 }
 
+bool CTripleDesDecryptor::InitFrom(const CTripleDesDecryptor& other)
+{
+    m_pCtx.reset();
+    if (!other.m_pCtx)
+        return false;
+    m_pCtx.reset(EVP_CIPHER_CTX_new());
+    if (!m_pCtx || EVP_CIPHER_CTX_copy(m_pCtx.get(), other.m_pCtx.get()) != 1) {
+        m_pCtx.reset();
+        return false;
+    }
+    return true;
+}
+
 bool CTripleDesDecryptor::Decrypt(const unsigned char* pIn, unsigned char* pOut, std::size_t nLength)
 {
     if (!m_pCtx || nLength % kBlockSize != 0)

@@ -42,6 +42,9 @@ class CTripleDesDecryptor
 public:
     // False when the cipher cannot be set up (no usable OpenSSL provider).
     bool Init(const CTripleDesKey& key);
+    // Takes the key schedules of another decryptor, so that one more thread can decrypt under the same key
+    // without the key bytes. False when the other has none or the copy fails.
+    bool InitFrom(const CTripleDesDecryptor& other);
     // Decrypts nLength bytes, a multiple of 8; pIn may equal pOut.
     bool Decrypt(const unsigned char* pIn, unsigned char* pOut, std::size_t nLength);
 

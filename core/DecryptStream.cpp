@@ -1,0 +1,283 @@
+#include "DecryptStream.h"
+
+#include "FileHandle.h"
+
+#include <openssl/crypto.h>
+#include <tbb/info.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace brasko {
+
+namespace {
+
+// Not a vector, which would fill the whole chunk with zeros.
+using ChunkBytes = std::unique_ptr<unsigned char[]>; // NOLINT(modernize-avoid-c-arrays)
+
+// The buffer of one chunk. What it held is wiped when it is released; bytes it never held are left alone,
+// as touching a whole chunk would cost a small file more than its decryption.
+class CChunkBuffer
+{
+public:
+    CChunkBuffer() : m_pData(new unsigned char[kChunkSize]) {}
+    ~CChunkBuffer()
+    {
+        if (m_pData)
+            OPENSSL_cleanse(m_pData.get(), m_nUsed);
+    }
+    CChunkBuffer(const CChunkBuffer&) = delete;
+    CChunkBuffer& operator=(const CChunkBuffer&) = delete;
+    CChunkBuffer(CChunkBuffer&& other) noexcept
+        : m_pData(std::move(other.m_pData)), m_nUsed(std::exchange(other.m_nUsed, 0))
+    {}
+    CChunkBuffer& operator=(CChunkBuffer&& other) noexcept
+    {
+        CChunkBuffer old(std::move(*this));
+        m_pData = std::move(other.m_pData);
+        m_nUsed = std::exchange(other.m_nUsed, 0);
+        return *this;
+    }
+
+    unsigned char* Data() { return m_pData.get(); }
+    void MarkUsed(std::size_t nBytes) { m_nUsed = std::max(m_nUsed, nBytes); }
+
+private:
+    ChunkBytes m_pData;
+    std::size_t m_nUsed = 0;
+};
+
+SDecryptOutcome Failure(EDecryptError error, int nSystemError)
+{
+    return SDecryptOutcome{error, nSystemError, {}};
+}
+
+std::size_t WholeBlockBytes(std::size_t nBytes)
+{
+    return nBytes - nBytes % kBlockSize;
+}
+
+// One chunk of the input: nBytes read, or nReadError when the read failed.
+struct SChunkRead
+{
+    std::size_t nBytes = 0;
+    int nReadError = 0;
+};
+
+SChunkRead ReadChunk(int fdInput, CChunkBuffer& buffer)
+{
+    const ssize_t nRead = ReadFully(fdInput, buffer.Data(), kChunkSize);
+    if (nRead < 0)
+        return SChunkRead{0, errno};
+    buffer.MarkUsed(static_cast<std::size_t>(nRead));
+    return SChunkRead{static_cast<std::size_t>(nRead), 0};
+}
+
+// Writes chunks in input order. Their whole blocks arrive decrypted; a short final chunk of 1..7 bytes is
+// laid over the start of the last decrypted block, whose tail still holds that block's plaintext, and the
+// whole 8 bytes are decrypted, of which only the bytes read are written. Files written by the old tool
+// depend on exactly this. That block may lie in the previous chunk, so it is carried from chunk to chunk.
+class CChunkWriter
+{
+public:
+    CChunkWriter(CAtomicOutputFile& output, std::uint64_t nTotal, IProgressSink* pProgress)
+        : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress)
+    {}
+    ~CChunkWriter() { OPENSSL_cleanse(m_lastBlock.data(), m_lastBlock.size()); }
+    CChunkWriter(const CChunkWriter&) = delete;
+    CChunkWriter& operator=(const CChunkWriter&) = delete;
+    CChunkWriter(CChunkWriter&&) = delete;
+    CChunkWriter& operator=(CChunkWriter&&) = delete;
+
+    SDecryptOutcome Write(unsigned char* pData, std::size_t nBytes, CTripleDesDecryptor& cipher)
+    {
+        const std::size_t nWhole = WholeBlockBytes(nBytes);
+        if (nWhole > 0)
+            std::copy_n(pData + nWhole - kBlockSize, kBlockSize, m_lastBlock.begin());
+        if (const std::size_t nRest = nBytes - nWhole; nRest > 0) {
+            std::copy_n(pData + nWhole, nRest, m_lastBlock.begin());
+            if (!cipher.Decrypt(m_lastBlock.data(), m_lastBlock.data(), kBlockSize))
+                return Failure(EDecryptError::CipherSetup, 0);
+            std::copy_n(m_lastBlock.begin(), nRest, pData + nWhole);
+        }
+        if (const int nError = m_output.Write(pData, nBytes); nError != 0)
+            return Failure(EDecryptError::Write, nError);
+        m_nDone += nBytes;
+        if (m_pProgress != nullptr)
+            m_pProgress->OnBytesDone(m_nDone, m_nTotal);
+        return {};
+    }
+
+private:
+    CAtomicOutputFile& m_output;
+    std::uint64_t m_nTotal;
+    IProgressSink* m_pProgress;
+    std::uint64_t m_nDone = 0;
+    std::array<unsigned char, kBlockSize> m_lastBlock{}; // zeros stand before the first block
+};
+
+// Decrypts on the calling thread, starting with a chunk already read into pBuffer.
+SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunkRead read,
+                                       CTripleDesDecryptor& cipher, CChunkWriter& writer)
+{
+    unsigned char* pBuffer = buffer.Data();
+    for (;;) {
+        if (read.nReadError != 0)
+            return Failure(EDecryptError::Read, read.nReadError);
+        if (read.nBytes == 0)
+            return {};
+        if (!cipher.Decrypt(pBuffer, pBuffer, WholeBlockBytes(read.nBytes)))
+            return Failure(EDecryptError::CipherSetup, 0);
+        if (SDecryptOutcome outcome = writer.Write(pBuffer, read.nBytes, cipher); !outcome.Succeeded())
+            return outcome;
+        if (read.nBytes < kChunkSize)
+            return {}; // the end of the file: a short read happens only there
+        read = ReadChunk(fdInput, buffer);
+    }
+}
+
+// A buffer travelling through the pipeline, with its own cipher context for whichever thread decrypts it.
+struct SChunk
+{
+    CChunkBuffer buffer;
+    CTripleDesDecryptor cipher;
+    SChunkRead read;
+    bool bDecrypted = false;
+};
+
+// An in-order reader, decryption on every thread of the arena, an in-order writer. The number of chunks
+// in flight is that of the buffers, so memory stays fixed whatever the file's size. Every failure is
+// decided by the writer, in input order, so that the outcome is the one the calling thread alone would
+// have met; after it the reader stops and the chunks still in flight are dropped.
+SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead firstRead,
+                                  const CTripleDesDecryptor& cipher, CChunkWriter& writer, unsigned nThreads)
+{
+    const std::size_t nChunks = kChunksInFlightPerJob * nThreads + kExtraChunksInFlight;
+    std::vector<SChunk> chunks;
+    std::vector<SChunk*> freeChunks;
+    try {
+        chunks.resize(nChunks);
+        freeChunks.reserve(nChunks);
+    } catch (const std::bad_alloc&) {
+        return Failure(EDecryptError::Write, ENOMEM);
+    }
+    for (SChunk& chunk : chunks) {
+        if (!chunk.cipher.InitFrom(cipher))
+            return Failure(EDecryptError::CipherSetup, 0);
+        if (&chunk != &chunks.front())
+            freeChunks.push_back(&chunk);
+    }
+    // The chunk read already goes first.
+    chunks.front().buffer = std::move(first);
+    chunks.front().read = firstRead;
+    SChunk* pFirst = &chunks.front();
+    std::mutex freeChunksMutex;
+    // The pipeline lets a chunk be read only while fewer than nChunks are in flight, and the writer puts a
+    // chunk back before it leaves the pipeline, so the reader always finds one.
+    const auto take = [&] {
+        const std::lock_guard lock(freeChunksMutex);
+        assert(!freeChunks.empty());
+        SChunk* pChunk = freeChunks.back();
+        freeChunks.pop_back();
+        return pChunk;
+    };
+    const auto release = [&](SChunk* pChunk) {
+        const std::lock_guard lock(freeChunksMutex);
+        freeChunks.push_back(pChunk);
+    };
+
+    std::atomic<bool> bFailed{false};
+    bool bInputDone = false;
+    SDecryptOutcome outcome;
+
+    const auto readStage = [&](tbb::flow_control& control) -> SChunk* {
+        if (bInputDone || bFailed.load(std::memory_order_relaxed)) {
+            control.stop();
+            return nullptr;
+        }
+        SChunk* pChunk = std::exchange(pFirst, nullptr);
+        if (pChunk == nullptr) {
+            pChunk = take();
+            pChunk->read = ReadChunk(fdInput, pChunk->buffer);
+        }
+        // A failed or short read ends the input, as on the calling thread.
+        bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
+        if (pChunk->read.nReadError == 0 && pChunk->read.nBytes == 0) {
+            release(pChunk);
+            control.stop();
+            return nullptr;
+        }
+        return pChunk;
+    };
+    const auto decryptStage = [&](SChunk* pChunk) {
+        pChunk->bDecrypted = pChunk->read.nReadError == 0 && !bFailed.load(std::memory_order_relaxed) &&
+                             pChunk->cipher.Decrypt(pChunk->buffer.Data(), pChunk->buffer.Data(),
+                                                    WholeBlockBytes(pChunk->read.nBytes));
+        return pChunk;
+    };
+    const auto writeStage = [&](SChunk* pChunk) {
+        if (outcome.Succeeded()) {
+            if (pChunk->read.nReadError != 0)
+                outcome = Failure(EDecryptError::Read, pChunk->read.nReadError);
+            else if (!pChunk->bDecrypted)
+                outcome = Failure(EDecryptError::CipherSetup, 0);
+            else
+                outcome = writer.Write(pChunk->buffer.Data(), pChunk->read.nBytes, pChunk->cipher);
+            if (!outcome.Succeeded())
+                bFailed.store(true, std::memory_order_relaxed);
+        }
+        release(pChunk);
+    };
+
+    try {
+        tbb::task_arena arena(static_cast<int>(nThreads));
+        arena.execute([&] {
+            tbb::parallel_pipeline(
+                nChunks, tbb::make_filter<void, SChunk*>(tbb::filter_mode::serial_in_order, readStage) &
+                             tbb::make_filter<SChunk*, SChunk*>(tbb::filter_mode::parallel, decryptStage) &
+                             tbb::make_filter<SChunk*, void>(tbb::filter_mode::serial_in_order, writeStage));
+        });
+    } catch (const std::bad_alloc&) {
+        // The threads or their memory could not be had; the output cannot be completed.
+        return Failure(EDecryptError::Write, ENOMEM);
+    } catch (const std::system_error& error) {
+        return Failure(EDecryptError::Write, error.code().value());
+    }
+    return outcome;
+}
+
+} // namespace
+
+unsigned EffectiveJobs(unsigned nJobs)
+{
+    const auto nHardware = static_cast<unsigned>(std::max(1, tbb::info::default_concurrency()));
+    return nJobs == 0 ? nHardware : std::min(nJobs, nHardware);
+}
+
+SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
+                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs)
+{
+    CChunkWriter writer(output, nTotal, pProgress);
+    CChunkBuffer buffer;
+    const SChunkRead firstRead = ReadChunk(fdInput, buffer);
+    // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
+    // whether the input goes on beyond its first chunk.
+    if (nJobs != 1 && firstRead.nBytes == kChunkSize) {
+        if (const unsigned nThreads = EffectiveJobs(nJobs); nThreads > 1)
+            return DecryptInPipeline(fdInput, std::move(buffer), firstRead, cipher, writer, nThreads);
+    }
+    return DecryptOnCallingThread(fdInput, buffer, firstRead, cipher, writer);
+}
+
+} // namespace brasko

@@ -1,0 +1,55 @@
+// Decrypts one file in a process of its own, under conditions a test cannot set up in its own process:
+//   decrypt-child [--file-size-limit BYTES] [--map-at-zero BYTES] INPUT PASSWORD PREFIX JOBS
+// --file-size-limit makes every write past BYTES fail with EFBIG (SIGXFSZ ignored).
+// --map-at-zero maps BYTES of zeros at address 0, so that /proc/self/mem reads that far and then fails.
+// Prints "<EDecryptError as a number> <errno>" as its last line; exits 77 when the mapping is refused.
+#include "core/FileDecryptor.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+
+namespace {
+
+class CIgnoringSink : public brasko::IMessageSink
+{
+public:
+    void ShowMessage(const std::string&, brasko::EMessageIcon) override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int nArg = 1;
+    for (; nArg + 1 < argc && std::strncmp(argv[nArg], "--", 2) == 0; nArg += 2) {
+        const auto nBytes = static_cast<std::size_t>(std::strtoull(argv[nArg + 1], nullptr, 10));
+        if (std::strcmp(argv[nArg], "--file-size-limit") == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{nBytes, nBytes};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return 2;
+        } else if (std::strcmp(argv[nArg], "--map-at-zero") == 0) {
+            // Below vm.mmap_min_addr this needs CAP_SYS_RAWIO.
+            void* p = ::mmap(nullptr, nBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
+                             -1, 0);
+            if (p == MAP_FAILED)
+                return 77;
+        } else {
+            return 2;
+        }
+    }
+    if (argc - nArg != 4)
+        return 2;
+    CIgnoringSink messages;
+    const auto nJobs = static_cast<unsigned>(std::strtoul(argv[nArg + 3], nullptr, 10));
+    const brasko::SDecryptOutcome outcome =
+        brasko::CFileDecryptor(argv[nArg + 2], "", "")
+            .DecryptFileWithOutcome(argv[nArg], argv[nArg + 1], messages, nullptr, nJobs);
+    std::cout << static_cast<int>(outcome.error) << ' ' << outcome.nSystemError << std::endl;
+    return 0;
+}
