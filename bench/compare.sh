@@ -21,6 +21,7 @@ printf '%s' "$PASSWORD" > "$work/password"
 # ours_command FILE JOBS: sets CMD to the command line that decrypts FILE into e_FILE.
 if [ -x "$BIN/brasko-decrypt-cli" ]; then
     DRIVER="brasko-decrypt-cli"
+    # Its summary line goes to stderr; the benchmark keeps only its own lines.
     ours_command() { CMD=("$BIN/brasko-decrypt-cli" --quiet --password-file "$work/password" --jobs "$2" "$1"); }
 else
     DRIVER="bench-decrypt"
@@ -29,7 +30,7 @@ fi
 
 # Runs a command under /usr/bin/time; prints "seconds peak_kib".
 measure() {
-    "$TIME" -f '%e %M' -o "$work/time.txt" "$@" > /dev/null
+    "$TIME" -f '%e %M' -o "$work/time.txt" "$@" > /dev/null 2> "$work/stderr.txt"
     cat "$work/time.txt"
 }
 # ours FILE JOBS: decrypts FILE into e_FILE.
@@ -70,7 +71,7 @@ small_runs() { # LIST N COMMAND...
     for ((r = 0; r < n; r++)); do
         rm -f "$work/e_small.bin" "$work/o_small.bin"
         local t0=$EPOCHREALTIME
-        "$@" > /dev/null
+        "$@" > /dev/null 2> "$work/stderr.txt"
         local t1=$EPOCHREALTIME
         echo "$t0 $t1" >> "$list"
     done
