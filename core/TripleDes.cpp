@@ -11,9 +11,18 @@ namespace brasko {
 namespace {
 
 // Fetched once and shared by every context; EVP_CIPHER objects are safe to share between threads.
+EVP_CIPHER* FetchTripleDesEcb()
+{
+    // The cipher comes from the built-in default provider. The system-wide OpenSSL configuration (TLS
+    // policies, engines, other providers) has nothing for it, and reading it would cost a small file more
+    // time than its decryption, so it is not loaded.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    return EVP_CIPHER_fetch(nullptr, "DES-EDE3-ECB", nullptr);
+}
+
 const EVP_CIPHER* TripleDesEcb()
 {
-    static const CipherPtr pCipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-ECB", nullptr));
+    static const CipherPtr pCipher(FetchTripleDesEcb());
     return pCipher.get();
 }
 
