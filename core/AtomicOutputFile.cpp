@@ -28,7 +28,8 @@ std::string FollowLinks(std::string strPath)
 {
     for (int nDepth = 0; nDepth < kMaxLinkDepth; ++nDepth) {
         struct stat info
-        {};
+        {
+        };
         if (::lstat(strPath.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return strPath;
         std::array<char, PATH_MAX> target{};
@@ -36,7 +37,8 @@ std::string FollowLinks(std::string strPath)
         if (n < 0)
             return {};
         std::string strTarget(target.data(), static_cast<std::size_t>(n));
-        strPath = (!strTarget.empty() && strTarget.front() == '/') ? strTarget : FolderOf(strPath) + strTarget;
+        strPath =
+            (!strTarget.empty() && strTarget.front() == '/') ? strTarget : FolderOf(strPath) + strTarget;
     }
     errno = ELOOP;
     return {};
@@ -79,7 +81,8 @@ int CAtomicOutputFile::Open()
         return errno != 0 ? errno : EINVAL;
 
     struct stat info
-    {};
+    {
+    };
     if (::stat(m_strResolvedPath.c_str(), &info) == 0) {
         // A rename must never replace a folder, a device or a pipe.
         if (S_ISDIR(info.st_mode))
@@ -87,7 +90,8 @@ int CAtomicOutputFile::Open()
         if (!S_ISREG(info.st_mode))
             return EINVAL;
         // A read-only file stays as it is, even for a user (root) whom the permissions would not stop.
-        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(m_strResolvedPath.c_str(), W_OK) != 0)
+        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+            ::access(m_strResolvedPath.c_str(), W_OK) != 0)
             return EACCES;
         m_bTargetExists = true;
         m_nTargetMode = info.st_mode & 07777;
@@ -114,7 +118,8 @@ int CAtomicOutputFile::Open()
         m_strTempPath = std::move(strTemp);
         // Other writers that honour advisory locks keep off the file while it is written.
         struct flock lock
-        {};
+        {
+        };
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         ::fcntl(fd, F_SETLK, &lock);

@@ -19,7 +19,8 @@ struct SFileId
 std::optional<SFileId> IdOf(const std::string& strPath)
 {
     struct stat info
-    {};
+    {
+    };
     if (::stat(strPath.c_str(), &info) != 0)
         return std::nullopt;
     return SFileId{info.st_dev, info.st_ino};
@@ -27,7 +28,8 @@ std::optional<SFileId> IdOf(const std::string& strPath)
 
 // For each entry, whether its output path names an input of the batch: the same absolute path, or the same
 // file reached another way (a link). Worked out before any file is written.
-std::vector<bool> FindClobberingEntries(const CFileDecryptor& decryptor, const std::vector<std::string>& paths)
+std::vector<bool> FindClobberingEntries(const CFileDecryptor& decryptor,
+                                        const std::vector<std::string>& paths)
 {
     std::vector<std::string> absoluteInputs;
     std::vector<std::optional<SFileId>> inputIds;

@@ -21,7 +21,8 @@ class IBatchObserver
 {
 public:
     virtual ~IBatchObserver() = default;
-    virtual void OnFileFinished(std::size_t nIndex, const std::string& strPath, const SDecryptOutcome& outcome) = 0;
+    virtual void OnFileFinished(std::size_t nIndex, const std::string& strPath,
+                                const SDecryptOutcome& outcome) = 0;
 };
 
 // Checks the template, hands it to the decryptor, decrypts every path once in the given order and shows

@@ -50,7 +50,8 @@ CFileHandle OpenInput(const std::string& strPath, struct stat& info)
 bool NamesFile(const std::string& strPath, const struct stat& file)
 {
     struct stat info
-    {};
+    {
+    };
     return ::stat(strPath.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
 }
 
@@ -96,9 +97,9 @@ std::string AbsolutePath(const std::string& strPath)
 }
 
 CFileDecryptor::CFileDecryptor(std::string strPrefix, std::string strSuffix, std::string strExtension)
-    : m_strPrefix(std::move(strPrefix)), m_strSuffix(std::move(strSuffix)), m_strExtension(std::move(strExtension))
-{
-}
+    : m_strPrefix(std::move(strPrefix)), m_strSuffix(std::move(strSuffix)),
+      m_strExtension(std::move(strExtension))
+{}
 
 std::string CFileDecryptor::BuildOutputPath(const std::string& strInputPath) const
 {
@@ -137,7 +138,8 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     }
 
     struct stat inputInfo
-    {};
+    {
+    };
     CFileHandle input = OpenInput(strInputPath, inputInfo);
     if (!input) {
         const int nError = errno;

@@ -11,12 +11,12 @@ namespace brasko {
 enum class EDecryptError
 {
     None,
-    OpenInput,    // the input cannot be opened or is not a regular file; the user has been told
-    CipherSetup,  // the cipher could not be set up
-    OutputIsInput,// the output path names the input file itself
-    CreateOutput, // the output cannot be created (or is a folder, device, pipe or read-only file)
-    Read,         // reading the input failed
-    Write,        // writing or completing the output failed
+    OpenInput,     // the input cannot be opened or is not a regular file; the user has been told
+    CipherSetup,   // the cipher could not be set up
+    OutputIsInput, // the output path names the input file itself
+    CreateOutput,  // the output cannot be created (or is a folder, device, pipe or read-only file)
+    Read,          // reading the input failed
+    Write,         // writing or completing the output failed
 };
 
 struct SDecryptOutcome

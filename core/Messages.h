@@ -8,7 +8,8 @@ namespace brasko::messages {
 inline constexpr const char* kApplicationName = "Brasko Decryption Tool";
 inline constexpr const char* kTraceLine = "Decrypt the content of the file";
 
-inline constexpr const char* kTemplateEmpty = "Bitte geben Sie mindestens eine Vorlage für die Ausgabedatei an.";
+inline constexpr const char* kTemplateEmpty =
+    "Bitte geben Sie mindestens eine Vorlage für die Ausgabedatei an.";
 inline constexpr const char* kBatchSucceeded = "Die Entschlüsselung wurde erfolgreich beendet !";
 inline constexpr const char* kBatchFailed = "Bei der Entschlüsselung ist ein Fehler aufgetreten.";
 

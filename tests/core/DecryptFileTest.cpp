@@ -48,7 +48,9 @@ TEST(TripleDesDecryptor, Decrypt_MatchesPublishedVectors)
     // NIST SP 800-67 Rev. 1, Appendix B: three distinct keys, K1 K2 K3 in this order.
     EXPECT_EQ(DecryptBlocks("0123456789abcdef23456789abcdef01456789abcdef0123",
                             "a826fd8ce53b855fcce21c8112256fe668d5c05dd9b6b900"),
-              "5468652071756663" "6b2062726f776e20" "666f78206a756d70");
+              "5468652071756663"
+              "6b2062726f776e20"
+              "666f78206a756d70");
     // Grabbe's single-DES example with K1 = K2 = K3: a key that fails the parity check and is used as is.
     EXPECT_EQ(DecryptBlocks("133457799bbcdff1133457799bbcdff1133457799bbcdff1", "85e813540f0ab405"),
               "0123456789abcdef");
@@ -140,13 +142,15 @@ struct SPasswordCase
     std::string strKey; // as the old tool built it, written out
 };
 
-// Passwords of every length class and with non-ASCII characters, against ciphertext under the written-out key.
+// Passwords of every length class and with non-ASCII characters, against ciphertext under the written-out
+// key.
 TEST_F(DecryptFileTest, DecryptFile_UsesKeyOfPassword)
 {
     const std::string strPlain = RandomBytes(8 * 40 + 5, 11);
     for (const SPasswordCase& c :
          {SPasswordCase{"", Blanked("")}, SPasswordCase{"kurz", Blanked("kurz")},
-          SPasswordCase{"genau8ch", Blanked("genau8ch")}, SPasswordCase{"neunzehn Zeichen!!", Blanked("neunzehn Zeichen!!")},
+          SPasswordCase{"genau8ch", Blanked("genau8ch")},
+          SPasswordCase{"neunzehn Zeichen!!", Blanked("neunzehn Zeichen!!")},
           SPasswordCase{"zweiundzwanzig Zeichen", Blanked("zweiundzwanzig Zeichen")},
           SPasswordCase{"vierundzwanzig Zeichen!!", "vierundzwanzig Zeichen!!"},
           SPasswordCase{"vierundzwanzig Zeichen!! und mehr", "vierundzwanzig Zeichen!!"},

@@ -1,4 +1,5 @@
 #include "core/DecryptionBatch.h"
+
 #include "core/Messages.h"
 #include "tests/support/TestSupport.h"
 
@@ -92,7 +93,10 @@ public:
     {
         m_started.push_back(std::to_string(nIndex) + "/" + std::to_string(nCount) + " " + strPath);
     }
-    void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override { m_nLastDone = nDone, m_nLastTotal = nTotal; }
+    void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override
+    {
+        m_nLastDone = nDone, m_nLastTotal = nTotal;
+    }
     std::vector<std::string> m_started;
     std::uint64_t m_nLastDone = 0;
     std::uint64_t m_nLastTotal = 0;

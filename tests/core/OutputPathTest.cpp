@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Template fields may hold separators; the result is not folded again.
                       SNamingCase{"/daten/report.xls", "../out/", "", "", "/daten/../out/report.xls"},
                       // Non-ASCII names pass through as bytes.
-                      SNamingCase{"/daten/Bücher.übersicht.xls", "e_", "", "", "/daten/e_Bücher.übersicht.xls"}));
+                      SNamingCase{"/daten/Bücher.übersicht.xls", "e_", "", "",
+                                  "/daten/e_Bücher.übersicht.xls"}));
 
 TEST(BuildOutputPath, ResolvesRelativePathAgainstCurrentDirectory)
 {

@@ -25,9 +25,9 @@ CTempDir::~CTempDir()
     std::error_code ec;
     // Undo read-only bits a test may have set so that everything can be removed.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ec))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow,
-                                     ec);
+        std::filesystem::permissions(
+            entry.path(), std::filesystem::perms::owner_all,
+            std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 

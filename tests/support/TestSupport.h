@@ -13,7 +13,10 @@ namespace brasko::test {
 class CRecordingMessageSink : public IMessageSink
 {
 public:
-    void ShowMessage(const std::string& strText, EMessageIcon icon) override { m_messages.emplace_back(strText, icon); }
+    void ShowMessage(const std::string& strText, EMessageIcon icon) override
+    {
+        m_messages.emplace_back(strText, icon);
+    }
     std::vector<std::pair<std::string, EMessageIcon>> m_messages;
 };
 
