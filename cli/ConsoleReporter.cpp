@@ -1,6 +1,7 @@
 #include "ConsoleReporter.h"
 
 #include "CliMessages.h"
+#include "Interrupt.h"
 #include "SystemError.h"
 #include "core/FileHandle.h"
 #include "core/Utf8.h"
@@ -69,6 +70,8 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
         return messages::OutputNotWritten(outcome.strOutputPath, strReason);
     case EDecryptError::CipherSetup:
         return messages::kCipherUnavailable;
+    case EDecryptError::Cancelled:
+        return {};
     }
     return {};
 }
@@ -104,6 +107,11 @@ void CConsoleReporter::OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal)
     m_nDone = nDone;
     m_nTotal = nTotal;
     DrawProgress();
+}
+
+bool CConsoleReporter::IsCancelRequested()
+{
+    return InterruptSignal() != 0;
 }
 
 void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& strPath,

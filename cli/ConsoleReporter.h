@@ -22,6 +22,8 @@ public:
     void ShowMessage(const std::string& strText, EMessageIcon icon) override;
     void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override;
     void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override;
+    // True after Ctrl-C, SIGTERM or SIGHUP (CatchInterrupts).
+    bool IsCancelRequested() override;
     void OnFileFinished(std::size_t nIndex, const std::string& strPath,
                         const SDecryptOutcome& outcome) override;
 

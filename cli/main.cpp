@@ -1,6 +1,7 @@
 #include "CliMessages.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
+#include "Interrupt.h"
 #include "PasswordReader.h"
 #include "core/DecryptionBatch.h"
 #include "core/TripleDes.h"
@@ -89,9 +90,14 @@ int Run(int argc, const char* const* argv)
     CNullBuffer nullBuffer;
     const CCoutRedirect quietTrace(commandLine.bQuiet ? &nullBuffer : std::cout.rdbuf());
     CFileDecryptor decryptor;
+    CatchInterrupts();
     const SBatchResult result = RunDecryptionBatch(
         decryptor, password.Get(), commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension,
         commandLine.files, reporter, &reporter, &reporter, commandLine.nJobs);
+    if (result.bCancelled) {
+        reporter.WriteLine(messages::kCancelled);
+        return 128 + InterruptSignal();
+    }
     if (result.bTemplateEmpty)
         return kExitUsage;
     return result.nFailures > 0 ? kExitFailure : kExitSuccess;

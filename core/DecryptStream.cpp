@@ -63,6 +63,11 @@ SDecryptOutcome Failure(EDecryptError error, int nSystemError)
     return SDecryptOutcome{error, nSystemError, {}};
 }
 
+bool CancelRequested(IProgressSink* pProgress)
+{
+    return pProgress != nullptr && pProgress->IsCancelRequested();
+}
+
 std::size_t WholeBlockBytes(std::size_t nBytes)
 {
     return nBytes - nBytes % kBlockSize;
@@ -129,7 +134,8 @@ private:
 
 // Decrypts on the calling thread, starting with a chunk already read into pBuffer.
 SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunkRead read,
-                                       CTripleDesDecryptor& cipher, CChunkWriter& writer)
+                                       CTripleDesDecryptor& cipher, CChunkWriter& writer,
+                                       IProgressSink* pProgress)
 {
     unsigned char* pBuffer = buffer.Data();
     for (;;) {
@@ -143,6 +149,8 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunk
             return outcome;
         if (read.nBytes < kChunkSize)
             return {}; // the end of the file: a short read happens only there
+        if (CancelRequested(pProgress))
+            return Failure(EDecryptError::Cancelled, ECANCELED);
         read = ReadChunk(fdInput, buffer);
     }
 }
@@ -161,7 +169,8 @@ struct SChunk
 // decided by the writer, in input order, so that the outcome is the one the calling thread alone would
 // have met; after it the reader stops and the chunks still in flight are dropped.
 SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead firstRead,
-                                  const CTripleDesDecryptor& cipher, CChunkWriter& writer, unsigned nThreads)
+                                  const CTripleDesDecryptor& cipher, CChunkWriter& writer, unsigned nThreads,
+                                  IProgressSink* pProgress)
 {
     const std::size_t nChunks = kChunksInFlightPerJob * nThreads + kExtraChunksInFlight;
     std::vector<SChunk> chunks;
@@ -199,6 +208,7 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
 
     std::atomic<bool> bFailed{false};
     bool bInputDone = false;
+    bool bCancelled = false;
     SDecryptOutcome outcome;
 
     const auto readStage = [&](tbb::flow_control& control) -> SChunk* {
@@ -207,6 +217,11 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
             return nullptr;
         }
         SChunk* pChunk = std::exchange(pFirst, nullptr);
+        if (pChunk == nullptr && CancelRequested(pProgress)) {
+            bCancelled = true;
+            control.stop();
+            return nullptr;
+        }
         if (pChunk == nullptr) {
             pChunk = take();
             pChunk->read = ReadChunk(fdInput, pChunk->buffer);
@@ -254,6 +269,8 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
     } catch (const std::system_error& error) {
         return Failure(EDecryptError::Write, error.code().value());
     }
+    if (bCancelled && outcome.Succeeded())
+        return Failure(EDecryptError::Cancelled, ECANCELED);
     return outcome;
 }
 
@@ -275,9 +292,10 @@ SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDes
     // whether the input goes on beyond its first chunk.
     if (nJobs != 1 && firstRead.nBytes == kChunkSize) {
         if (const unsigned nThreads = EffectiveJobs(nJobs); nThreads > 1)
-            return DecryptInPipeline(fdInput, std::move(buffer), firstRead, cipher, writer, nThreads);
+            return DecryptInPipeline(fdInput, std::move(buffer), firstRead, cipher, writer, nThreads,
+                                     pProgress);
     }
-    return DecryptOnCallingThread(fdInput, buffer, firstRead, cipher, writer);
+    return DecryptOnCallingThread(fdInput, buffer, firstRead, cipher, writer, pProgress);
 }
 
 } // namespace brasko

@@ -71,8 +71,13 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
 
     const std::vector<bool> clobbers = FindClobberingEntries(decryptor, paths);
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (pProgress != nullptr)
+        if (pProgress != nullptr) {
             pProgress->OnFileStarted(i, paths.size(), paths[i]);
+            if (pProgress->IsCancelRequested()) {
+                result.bCancelled = true;
+                return result;
+            }
+        }
         SDecryptOutcome outcome;
         if (clobbers[i]) {
             outcome.error = EDecryptError::OutputIsInput;
@@ -81,6 +86,10 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
                                  EMessageIcon::Stop);
         } else {
             outcome = decryptor.DecryptFileWithOutcome(paths[i], strPassword, messages, pProgress, nJobs);
+        }
+        if (outcome.error == EDecryptError::Cancelled) {
+            result.bCancelled = true;
+            return result;
         }
         if (!outcome.Succeeded())
             ++result.nFailures;

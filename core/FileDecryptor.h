@@ -17,6 +17,7 @@ enum class EDecryptError
     CreateOutput,  // the output cannot be created (or is a folder, device, pipe or read-only file)
     Read,          // reading the input failed
     Write,         // writing or completing the output failed
+    Cancelled,     // the user asked to stop (IProgressSink::IsCancelRequested)
 };
 
 struct SDecryptOutcome

@@ -10,7 +10,8 @@ namespace brasko {
 // OnFileStarted is called from the thread that runs the batch. OnBytesDone may also come from a worker
 // thread while a large file is decrypted in parallel, never from two threads at once and always in
 // increasing order; an implementation that touches a user interface must hand the figures over to its
-// thread. Every method has a do-nothing default.
+// thread. IsCancelRequested is asked between chunks, from the same threads. Every method has a default
+// that does nothing and never cancels.
 class IProgressSink
 {
 public:
@@ -21,6 +22,9 @@ public:
         (void)nIndex, (void)nCount, (void)strPath;
     }
     virtual void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) { (void)nDone, (void)nTotal; }
+    // True once the user has asked to stop: the file being decrypted is abandoned (its output untouched,
+    // nothing left behind) and the batch ends without starting another.
+    virtual bool IsCancelRequested() { return false; }
 };
 
 } // namespace brasko

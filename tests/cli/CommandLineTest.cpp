@@ -16,6 +16,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 
 namespace brasko {
 namespace {
@@ -404,6 +405,37 @@ TEST_F(CliTest, Progress_DrawnOnATerminal)
     EXPECT_TRUE(result.strTerminal.ends_with(std::string("\r\033[K") + messages::kBatchSucceeded + "\r\n"))
         << result.strTerminal;
     EXPECT_EQ(fs::file_size(m_dir / "e_gross.bin"), std::uintmax_t{48} << 20);
+}
+
+// Ctrl-C during a long decryption: the started file is abandoned, nothing is left behind, the older output
+// stays, and the exit status tells the signal as a shell expects (128 + its number).
+TEST_F(CliTest, Interrupt_AbandonsTheFileCleanly)
+{
+    {
+        std::ofstream sparse(m_dir / "gross.bin", std::ios::binary);
+    }
+    fs::resize_file(m_dir / "gross.bin", std::uintmax_t{256} << 20);
+    WriteFileBytes(m_dir / "e_gross.bin", "alt");
+    for (const char* pszJobs : {"1", "0"}) {
+        SCOPED_TRACE(pszJobs);
+        CCliProcess cli({"--password-stdin", "--jobs", pszJobs, "gross.bin"}, InDir());
+        cli.WriteStdin("geheim\n");
+        // Wait until the temporary output exists, so that the signal meets the decryption.
+        bool bStarted = false;
+        for (int i = 0; i < 500 && !bStarted; ++i) {
+            for (const auto& entry : fs::directory_iterator(m_dir.Path()))
+                bStarted = bStarted || entry.path().filename().string().ends_with(".tmp");
+            if (!bStarted)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(bStarted);
+        cli.Signal(SIGINT);
+        const SCliResult result = cli.Finish();
+        EXPECT_EQ(result.nExitStatus, 128 + SIGINT);
+        EXPECT_EQ(result.strStderr, Lines({climsg::kCancelled}));
+        EXPECT_EQ(ReadFileBytes(m_dir / "e_gross.bin"), "alt");
+        EXPECT_EQ(m_dir.List(), (Names{"e_gross.bin", "gross.bin"}));
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -177,6 +178,34 @@ TEST_F(DecryptStreamTest, DecryptFile_ReadErrorMidwayFailsAsOnOneThread)
         EXPECT_EQ(run.strOutcome, Printed(EDecryptError::Read, EIO));
         EXPECT_TRUE(m_dir.List().empty());
     }
+}
+
+// Asks to stop once the first chunk has been written.
+class CCancelAfterFirstChunk : public IProgressSink
+{
+public:
+    void OnBytesDone(std::uint64_t /*nDone*/, std::uint64_t /*nTotal*/) override { m_bCancel = true; }
+    bool IsCancelRequested() override { return m_bCancel; }
+    std::atomic<bool> m_bCancel{false};
+};
+
+TEST_F(DecryptStreamTest, DecryptFile_CancelLeavesNothingBehind)
+{
+    WriteFileBytes(m_dir / "gross.bin", RandomBytes(8 * kChunk + 3, 4));
+    WriteFileBytes(m_dir / "e_gross.bin", "frühere Ausgabe");
+    for (const unsigned nJobs : {1U, 2U}) {
+        SCOPED_TRACE(nJobs);
+        CCancelAfterFirstChunk progress;
+        testing::internal::CaptureStdout();
+        const SDecryptOutcome outcome =
+            CFileDecryptor("e_", "", "")
+                .DecryptFileWithOutcome(m_dir / "gross.bin", kPassword, m_messages, &progress, nJobs);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(outcome.error, EDecryptError::Cancelled);
+        EXPECT_EQ(ReadFileBytes(m_dir / "e_gross.bin"), "frühere Ausgabe");
+        EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"e_gross.bin", "gross.bin"}));
+    }
+    EXPECT_TRUE(m_messages.m_messages.empty());
 }
 
 } // namespace

@@ -114,6 +114,33 @@ TEST_F(BatchTest, RunDecryptionBatch_KeepsOrderAndReportsProgress)
     EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kBatchSucceeded, EMessageIcon::Default}}));
 }
 
+// Asks to stop as soon as the second file starts.
+class CCancelAtSecondFile : public IProgressSink
+{
+public:
+    void OnFileStarted(std::size_t nIndex, std::size_t /*nCount*/, const std::string& /*strPath*/) override
+    {
+        m_bCancel = nIndex >= 1;
+    }
+    bool IsCancelRequested() override { return m_bCancel; }
+    bool m_bCancel = false;
+};
+
+TEST_F(BatchTest, RunDecryptionBatch_CancelEndsBatchWithoutSummary)
+{
+    const std::string strA = MakeInput("a.bin");
+    const std::string strB = MakeInput("b.bin");
+    const std::string strC = MakeInput("c.bin");
+    CCancelAtSecondFile progress;
+    testing::internal::CaptureStdout();
+    const SBatchResult result =
+        RunDecryptionBatch(m_decryptor, "pw", "e_", "", "", {strA, strB, strC}, m_messages, &progress);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(result.bCancelled);
+    EXPECT_TRUE(m_messages.m_messages.empty());
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "e_a.bin"}));
+}
+
 TEST_F(BatchTest, RunDecryptionBatch_SecondRunReplacesOutputs)
 {
     const std::string strInput = MakeInput("a.bin");
