@@ -58,8 +58,6 @@ inline constexpr const char* kPrompt = "Kennwort: ";
 inline constexpr const char* kPromptAborted = "Die Eingabe des Kennworts wurde abgebrochen.";
 inline constexpr const char* kPasswordTruncated =
     "Hinweis: Das Kennwort ist länger als 24 Zeichen; es werden nur die ersten 24 Zeichen verwendet.";
-inline constexpr const char* kCancelled =
-    "Die Entschlüsselung wurde abgebrochen; die begonnene Datei wurde nicht geschrieben.";
 inline constexpr const char* kCipherUnavailable =
     "Triple-DES steht in dieser OpenSSL-Installation nicht zur Verfügung.";
 

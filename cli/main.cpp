@@ -94,10 +94,8 @@ int Run(int argc, const char* const* argv)
     const SBatchResult result = RunDecryptionBatch(
         decryptor, password.Get(), commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension,
         commandLine.files, reporter, &reporter, &reporter, commandLine.nJobs);
-    if (result.bCancelled) {
-        reporter.WriteLine(messages::kCancelled);
+    if (result.bCancelled)
         return 128 + InterruptSignal();
-    }
     if (result.bTemplateEmpty)
         return kExitUsage;
     return result.nFailures > 0 ? kExitFailure : kExitSuccess;

@@ -49,6 +49,13 @@ std::vector<bool> FindClobberingEntries(const CFileDecryptor& decryptor,
     return clobbers;
 }
 
+SBatchResult Cancelled(IMessageSink& messages, SBatchResult result)
+{
+    messages.ShowMessage(messages::kBatchCancelled, EMessageIcon::Default);
+    result.bCancelled = true;
+    return result;
+}
+
 } // namespace
 
 SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& strPassword,
@@ -73,10 +80,8 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (pProgress != nullptr) {
             pProgress->OnFileStarted(i, paths.size(), paths[i]);
-            if (pProgress->IsCancelRequested()) {
-                result.bCancelled = true;
-                return result;
-            }
+            if (pProgress->IsCancelRequested())
+                return Cancelled(messages, result);
         }
         SDecryptOutcome outcome;
         if (clobbers[i]) {
@@ -87,10 +92,8 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
         } else {
             outcome = decryptor.DecryptFileWithOutcome(paths[i], strPassword, messages, pProgress, nJobs);
         }
-        if (outcome.error == EDecryptError::Cancelled) {
-            result.bCancelled = true;
-            return result;
-        }
+        if (outcome.error == EDecryptError::Cancelled)
+            return Cancelled(messages, result);
         if (!outcome.Succeeded())
             ++result.nFailures;
         if (pObserver != nullptr)

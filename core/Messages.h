@@ -12,6 +12,8 @@ inline constexpr const char* kTemplateEmpty =
     "Bitte geben Sie mindestens eine Vorlage für die Ausgabedatei an.";
 inline constexpr const char* kBatchSucceeded = "Die Entschlüsselung wurde erfolgreich beendet !";
 inline constexpr const char* kBatchFailed = "Bei der Entschlüsselung ist ein Fehler aufgetreten.";
+inline constexpr const char* kBatchCancelled =
+    "Die Entschlüsselung wurde abgebrochen; die begonnene Datei wurde nicht geschrieben.";
 
 inline std::string FileNotFound(const std::string& strPath)
 {

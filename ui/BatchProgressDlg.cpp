@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace brasko {
@@ -19,7 +20,8 @@ constexpr int kNameWidth = 320; // pixels for the file name before it is shorten
 
 CBatchProgressDlg::CBatchProgressDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_pLabel(new QLabel(this)), m_pBar(new QProgressBar(this))
+      m_pLabel(new QLabel(this)), m_pBar(new QProgressBar(this)),
+      m_pCancel(new QPushButton(QStringLiteral("Abbrechen"), this))
 {
     setWindowTitle(text::FromCore(messages::kApplicationName));
     setWindowModality(Qt::ApplicationModal);
@@ -27,6 +29,10 @@ CBatchProgressDlg::CBatchProgressDlg(QWidget* pParent)
     pLayout->setSizeConstraint(QLayout::SetFixedSize);
     pLayout->addWidget(m_pLabel);
     pLayout->addWidget(m_pBar);
+    pLayout->addWidget(m_pCancel, 0, Qt::AlignRight);
+    m_pCancel->setObjectName(QStringLiteral("m_btnCancelBatch"));
+    m_pCancel->setAutoDefault(false);
+    connect(m_pCancel, &QPushButton::clicked, this, &CBatchProgressDlg::reject);
     m_pLabel->setMinimumWidth(kNameWidth);
     m_pBar->setTextVisible(false);
 }
@@ -63,7 +69,11 @@ int CBatchProgressDlg::Maximum() const
 
 void CBatchProgressDlg::reject()
 {
-    // Escape and the close box do nothing while the batch runs.
+    // The window stays until the batch has stopped; the file being decrypted is abandoned between chunks.
+    if (!m_pCancel->isEnabled())
+        return;
+    m_pCancel->setEnabled(false);
+    emit CancelRequested();
 }
 
 } // namespace brasko

@@ -41,6 +41,8 @@ public:
         emit m_runner.FileProgress(nPermille);
     }
 
+    bool IsCancelRequested() override { return m_runner.m_bCancel; }
+
 private:
     CBatchRunner& m_runner;
     int m_nPermille = -1;
@@ -65,6 +67,7 @@ bool CBatchRunner::Start(CFileDecryptor& decryptor, SBatchRequest request)
 {
     if (IsRunning())
         return false;
+    m_bCancel = false;
     m_thread = std::thread([this, &decryptor, request = std::move(request)] {
         CRelaySink sink(*this);
         CRelayProgress progress(*this);

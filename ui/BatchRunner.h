@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -42,6 +43,8 @@ public:
     // template and must be left alone until Finished.
     bool Start(CFileDecryptor& decryptor, SBatchRequest request);
     bool IsRunning() const { return m_thread.joinable(); }
+    // Asks the running batch to stop: the file being decrypted is abandoned, no further file starts.
+    void RequestCancel() { m_bCancel = true; }
 
 signals:
     // nIndex counts from 0.
@@ -68,6 +71,7 @@ private:
     std::condition_variable m_cvMessageDone;
     bool m_bMessageDone = false;
     bool m_bAbandoned = false;
+    std::atomic<bool> m_bCancel{false};
 };
 
 } // namespace brasko

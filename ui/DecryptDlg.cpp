@@ -180,6 +180,7 @@ void CDecryptDlg::OnOK()
         request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
 
     m_pProgress = new CBatchProgressDlg(this);
+    connect(m_pProgress, &CBatchProgressDlg::CancelRequested, &m_runner, &CBatchRunner::RequestCancel);
     qApp->installEventFilter(this);
     m_timerProgress.start();
     m_runner.Start(m_decryptor, std::move(request));

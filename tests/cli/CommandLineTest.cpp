@@ -432,7 +432,7 @@ TEST_F(CliTest, Interrupt_AbandonsTheFileCleanly)
         cli.Signal(SIGINT);
         const SCliResult result = cli.Finish();
         EXPECT_EQ(result.nExitStatus, 128 + SIGINT);
-        EXPECT_EQ(result.strStderr, Lines({climsg::kCancelled}));
+        EXPECT_EQ(result.strStderr, Lines({messages::kBatchCancelled}));
         EXPECT_EQ(ReadFileBytes(m_dir / "e_gross.bin"), "alt");
         EXPECT_EQ(m_dir.List(), (Names{"e_gross.bin", "gross.bin"}));
     }

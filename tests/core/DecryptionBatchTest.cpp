@@ -126,7 +126,7 @@ public:
     bool m_bCancel = false;
 };
 
-TEST_F(BatchTest, RunDecryptionBatch_CancelEndsBatchWithoutSummary)
+TEST_F(BatchTest, RunDecryptionBatch_CancelEndsBatchAtOnce)
 {
     const std::string strA = MakeInput("a.bin");
     const std::string strB = MakeInput("b.bin");
@@ -137,7 +137,7 @@ TEST_F(BatchTest, RunDecryptionBatch_CancelEndsBatchWithoutSummary)
         RunDecryptionBatch(m_decryptor, "pw", "e_", "", "", {strA, strB, strC}, m_messages, &progress);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(result.bCancelled);
-    EXPECT_TRUE(m_messages.m_messages.empty());
+    EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kBatchCancelled, EMessageIcon::Default}}));
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "e_a.bin"}));
 }
 

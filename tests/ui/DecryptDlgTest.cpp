@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -405,6 +406,34 @@ TEST_F(DecryptDlgTest, DecryptDlg_ProgressWaitsWhileAMessageIsShown)
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(bShownDuringMessage);
     EXPECT_EQ(m_messages.m_messages.size(), 2U);
+}
+
+// "Abbrechen" on the progress window: the file being decrypted is abandoned (its older output stays, nothing
+// is left behind), no later file starts, and a message says so instead of the summary.
+TEST_F(DecryptDlgTest, DecryptDlg_CancelStopsTheBatchCleanly)
+{
+    test::WriteFileBytes(m_dir / "big.bin", test::RandomBytes(std::size_t{64} << 20, 5));
+    test::WriteFileBytes(m_dir / "e_big.bin", "alt");
+    Browse({QString::fromStdString(m_dir / "big.bin"), MakeInput("c.bin")});
+    m_dlg.SetProgressDelay(20);
+    QTimer poll;
+    bool bClicked = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        CBatchProgressDlg* pProgress = m_dlg.ProgressDisplay();
+        if (bClicked || pProgress == nullptr || !pProgress->isVisible())
+            return;
+        bClicked = true;
+        QTest::mouseClick(&Child<QPushButton>(*pProgress, "m_btnCancelBatch"), Qt::LeftButton);
+    });
+    poll.start(10);
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(bClicked);
+    EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kBatchCancelled, EMessageIcon::Default}}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_big.bin"), "alt");
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"big.bin", "c.bin", "e_big.bin"}));
+    EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
 }
 
 } // namespace
