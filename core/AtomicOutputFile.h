@@ -30,8 +30,6 @@ public:
     // and renames it over the target. 0 or an errno value.
     int Commit();
 
-    // The file that is replaced: the target, or where its symbolic links lead.
-    const std::string& ResolvedPath() const { return m_strResolvedPath; }
 
 private:
     void Discard();
