@@ -71,6 +71,8 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
     case EDecryptError::CipherSetup:
         return messages::kCipherUnavailable;
     case EDecryptError::Cancelled:
+    case EDecryptError::OutputRefused: // the core has said why
+    case EDecryptError::InputShrank:
         return {};
     }
     return {};

@@ -3,45 +3,91 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <random>
+#include <string_view>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace brasko {
 
 namespace {
 
-constexpr int kMaxLinkDepth = 40;
 constexpr std::size_t kMaxTempStem = 200; // keeps the temporary name below NAME_MAX
+constexpr int kNameAttempts = 100;
+constexpr const char* kAclAttribute = "system.posix_acl_access";
 
-std::string FolderOf(const std::string& strPath)
+// The folder part (with its "/", or "." for a bare name) and the name of a path.
+std::pair<std::string, std::string> SplitPath(const std::string& strPath)
 {
     const std::size_t nSlash = strPath.rfind('/');
-    return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
+    if (nSlash == std::string::npos)
+        return {".", strPath};
+    return {strPath.substr(0, nSlash + 1), strPath.substr(nSlash + 1)};
 }
 
-// Follows symbolic links at strPath (not in its folders) to the path of the file they finally name,
-// whether or not that exists. Empty with errno set for a loop or an unreadable link.
-std::string FollowLinks(std::string strPath)
+bool IsPlainName(const std::string& strName)
 {
-    for (int nDepth = 0; nDepth < kMaxLinkDepth; ++nDepth) {
-        struct stat info
-        {
-        };
-        if (::lstat(strPath.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return strPath;
-        std::array<char, PATH_MAX> target{};
-        const ssize_t n = ::readlink(strPath.c_str(), target.data(), target.size() - 1);
-        if (n < 0)
-            return {};
-        std::string strTarget(target.data(), static_cast<std::size_t>(n));
-        strPath =
-            (!strTarget.empty() && strTarget.front() == '/') ? strTarget : FolderOf(strPath) + strTarget;
+    return !strName.empty() && strName != "." && strName != "..";
+}
+
+std::string DescriptorPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+std::string ReadLink(int fdFolder, const std::string& strPath)
+{
+    std::array<char, PATH_MAX> buffer{};
+    const ssize_t n = ::readlinkat(fdFolder, strPath.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
+        return {};
+    return {buffer.data(), static_cast<std::size_t>(n)};
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Sticky and writable for everyone, like /tmp: there the kernel guards the links and files of each user
+// against the others (fs.protected_symlinks, fs.protected_regular).
+bool IsSharedFolder(const struct stat& folder)
+{
+    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+}
+
+// Whether a link or file of this owner in the folder was put there by someone the caller trusts: the caller
+// or the folder's owner, who could replace it anyway. File access on Linux goes by the file-system uid, which
+// follows the effective uid.
+bool IsTrustedOwner(const struct stat& folder, uid_t nOwner)
+{
+    return nOwner == ::geteuid() || nOwner == folder.st_uid;
+}
+
+// The umask, read without changing it: umask() would have to set it for a moment, and a thread creating a
+// file meanwhile would get the wrong permissions. Unknown, it counts as the narrowest.
+mode_t ProcessUmask()
+{
+    std::FILE* pStatus = std::fopen("/proc/self/status", "re");
+    if (pStatus == nullptr)
+        return 077;
+    mode_t nUmask = 077;
+    std::array<char, 256> line{};
+    while (std::fgets(line.data(), line.size(), pStatus) != nullptr) {
+        if (std::string_view(line.data()).starts_with("Umask:")) {
+            nUmask = static_cast<mode_t>(std::strtoul(line.data() + 6, nullptr, 8)) & 0777;
+            break;
+        }
     }
-    errno = ELOOP;
-    return {};
+    std::fclose(pStatus);
+    return nUmask;
 }
 
 std::string RandomSuffix()
@@ -55,9 +101,142 @@ std::string RandomSuffix()
     return strSuffix;
 }
 
+std::string TemporaryName(const std::string& strName)
+{
+    std::string strTemp(1, '.');
+    strTemp.append(strName, 0, kMaxTempStem);
+    strTemp += '.';
+    strTemp += RandomSuffix();
+    strTemp += ".tmp";
+    return strTemp;
+}
+
+// Reads an attribute list or value whose size may change between asking for it and reading it.
+template <class FRead> int ReadSized(FRead read, std::vector<char>& buffer)
+{
+    for (int nAttempt = 0; nAttempt < 8; ++nAttempt) {
+        const ssize_t nSize = read(nullptr, 0);
+        if (nSize < 0)
+            return errno;
+        buffer.resize(static_cast<std::size_t>(nSize));
+        const ssize_t n = read(buffer.data(), buffer.size());
+        if (n >= 0) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return 0;
+        }
+        if (errno != ERANGE)
+            return errno;
+    }
+    return ERANGE;
+}
+
+// Where the attributes of the replaced file are read: a readable descriptor, or a path to the file.
+struct SAttributeSource
+{
+    int fd = -1;
+    std::string strPath;
+
+    ssize_t List(char* pBuffer, std::size_t nSize) const
+    {
+        return fd >= 0 ? ::flistxattr(fd, pBuffer, nSize) : ::listxattr(strPath.c_str(), pBuffer, nSize);
+    }
+    ssize_t Get(const char* pszName, char* pBuffer, std::size_t nSize) const
+    {
+        return fd >= 0 ? ::fgetxattr(fd, pszName, pBuffer, nSize)
+                       : ::getxattr(strPath.c_str(), pszName, pBuffer, nSize);
+    }
+};
+
+// Attributes that belong to the old content rather than to the file: file capabilities would give the new
+// content the privileges of the old program, and integrity hashes do not match it.
+bool IsCarriedOver(std::string_view name)
+{
+    return name != "security.capability" && name != "security.ima" && name != "security.evm";
+}
+
+// A POSIX ACL as the kernel stores it (little endian): version 2, then entries of tag (2 bytes), permissions
+// (2 bytes) and id (4 bytes). The copy grants nothing beyond the owner until the final mode is applied: the
+// mask (or, in an ACL without one, the owning group) and others get no permissions, the owner read and write.
+// fchmod() later sets exactly these three entries from the final mode, so named entries stay limited by it.
+bool CloseAcl(std::vector<char>& acl)
+{
+    constexpr std::size_t kHeader = 4;
+    constexpr std::size_t kEntry = 8;
+    constexpr unsigned kUserObj = 0x01;
+    constexpr unsigned kGroupObj = 0x04;
+    constexpr unsigned kMask = 0x10;
+    constexpr unsigned kOther = 0x20;
+    const auto byte = [&](std::size_t n) {
+        return static_cast<unsigned>(static_cast<unsigned char>(acl[n]));
+    };
+    if (acl.size() < kHeader || (acl.size() - kHeader) % kEntry != 0 ||
+        (byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24) != 2)
+        return false;
+    bool bHasMask = false;
+    for (std::size_t n = kHeader; n < acl.size(); n += kEntry)
+        bHasMask = bHasMask || (byte(n) | byte(n + 1) << 8) == kMask;
+    for (std::size_t n = kHeader; n < acl.size(); n += kEntry) {
+        const unsigned nTag = byte(n) | byte(n + 1) << 8;
+        unsigned nPerm = byte(n + 2) | byte(n + 3) << 8;
+        if (nTag == kUserObj)
+            nPerm = 06;
+        else if (nTag == kMask || nTag == kOther || (nTag == kGroupObj && !bHasMask))
+            nPerm = 0;
+        acl[n + 2] = static_cast<char>(nPerm & 0xff);
+        acl[n + 3] = static_cast<char>(nPerm >> 8);
+    }
+    return true;
+}
+
+// Gives the new file the replaced file's extended attributes. An attribute that cannot be set fails the
+// whole file, so that the output is never less protected than before.
+int CopyAttributes(const SAttributeSource& source, int fdTarget)
+{
+    std::vector<char> names;
+    if (const int nError = ReadSized([&](char* p, std::size_t n) { return source.List(p, n); }, names);
+        nError != 0)
+        return nError == ENOTSUP ? 0 : nError;
+    bool bAcl = false;
+    for (std::size_t nPos = 0; nPos < names.size();) {
+        const std::string strName(names.data() + nPos);
+        nPos += strName.size() + 1;
+        if (strName.empty() || !IsCarriedOver(strName))
+            continue;
+        std::vector<char> value;
+        if (const int nError =
+                ReadSized([&](char* p, std::size_t n) { return source.Get(strName.c_str(), p, n); }, value);
+            nError != 0) {
+            if (nError == ENODATA)
+                continue; // removed since the list was read
+            return nError;
+        }
+        if (strName == kAclAttribute) {
+            bAcl = true;
+            if (!CloseAcl(value))
+                return EINVAL;
+        }
+        // What the new file has already (a security label its folder gave it) need not be set.
+        std::vector<char> present;
+        if (ReadSized([&](char* p, std::size_t n) { return ::fgetxattr(fdTarget, strName.c_str(), p, n); },
+                      present) == 0 &&
+            present == value)
+            continue;
+        if (::fsetxattr(fdTarget, strName.c_str(), value.data(), value.size(), 0) != 0)
+            return errno;
+    }
+    // An ACL the new file took from its folder's default ACL is not the replaced file's.
+    if (!bAcl && ::fremovexattr(fdTarget, kAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP)
+        return errno;
+    return 0;
+}
+
 } // namespace
 
-CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath) : m_strTargetPath(std::move(strTargetPath)) {}
+CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit,
+                                     ETemporaryFile temporary)
+    : m_strTargetPath(std::move(strTargetPath)), m_nPermissionLimit(nPermissionLimit & 0777),
+      m_temporary(temporary)
+{}
 
 CAtomicOutputFile::~CAtomicOutputFile()
 {
@@ -68,61 +247,176 @@ CAtomicOutputFile::~CAtomicOutputFile()
 void CAtomicOutputFile::Discard()
 {
     m_file.Close();
-    if (!m_strTempPath.empty()) {
-        ::unlink(m_strTempPath.c_str());
-        m_strTempPath.clear();
+    if (!m_strTempName.empty()) {
+        ::unlinkat(m_folder.Get(), m_strTempName.c_str(), 0);
+        m_strTempName.clear();
     }
 }
 
 int CAtomicOutputFile::Open()
 {
-    m_strResolvedPath = FollowLinks(m_strTargetPath);
-    if (m_strResolvedPath.empty())
-        return errno != 0 ? errno : EINVAL;
+    if (const int nError = ResolveTarget(); nError != 0)
+        return nError;
+    if (const int nError = CreateTemporary(); nError != 0)
+        return nError;
+    // Other writers that honour advisory locks keep off the file while it is written.
+    struct flock lock
+    {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ::fcntl(m_file.Get(), F_SETLK, &lock);
 
+    if (!m_existing) {
+        // Where the folder has a default ACL, that ACL rather than the umask shapes a new file.
+        const bool bDefaultAcl = ::fgetxattr(m_file.Get(), kAclAttribute, nullptr, 0) > 0;
+        m_nFinalMode = (bDefaultAcl ? 0666U : 0666U & ~ProcessUmask()) & m_nPermissionLimit;
+        return 0;
+    }
+    // The attributes are read through /proc from the descriptor that holds the replaced file; without /proc,
+    // from a readable descriptor of the same file.
+    SAttributeSource source{-1, DescriptorPath(m_existing.Get())};
+    CFileHandle readable;
+    if (::access(source.strPath.c_str(), F_OK) != 0) {
+        readable = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(),
+                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat info
+        {
+        };
+        struct stat existing
+        {
+        };
+        if (!readable || ::fstat(readable.Get(), &info) != 0 || ::fstat(m_existing.Get(), &existing) != 0 ||
+            !SameFile(info, existing)) {
+            const int nError = readable ? EAGAIN : errno;
+            Discard();
+            return nError;
+        }
+        source.fd = readable.Get();
+    }
+    if (const int nError = CopyAttributes(source, m_file.Get()); nError != 0) {
+        Discard();
+        return nError;
+    }
+    return 0;
+}
+
+int CAtomicOutputFile::ResolveTarget()
+{
+    auto [strFolder, strName] = SplitPath(m_strTargetPath);
+    if (!IsPlainName(strName))
+        return EISDIR;
+    m_strName = std::move(strName);
+    m_folder = CFileHandle(::open(strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat folderInfo
+    {
+    };
+    if (!m_folder || ::fstat(m_folder.Get(), &folderInfo) != 0)
+        return errno;
+
+    CFileHandle entry(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!entry)
+        return errno == ENOENT ? 0 : errno;
     struct stat info
     {
     };
-    if (::stat(m_strResolvedPath.c_str(), &info) == 0) {
-        // A rename must never replace a folder, a device or a pipe.
-        if (S_ISDIR(info.st_mode))
-            return EISDIR;
-        if (!S_ISREG(info.st_mode))
-            return EINVAL;
-        // A read-only file stays as it is, even for a user (root) whom the permissions would not stop.
-        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-            ::access(m_strResolvedPath.c_str(), W_OK) != 0)
-            return EACCES;
-        m_bTargetExists = true;
-        m_nTargetMode = info.st_mode & 07777;
-        m_nTargetUid = info.st_uid;
-        m_nTargetGid = info.st_gid;
-    } else if (errno != ENOENT) {
+    if (::fstat(entry.Get(), &info) != 0)
         return errno;
+
+    if (S_ISLNK(info.st_mode)) {
+        // Followed only where the kernel's fs.protected_symlinks would follow it for an open.
+        if (IsSharedFolder(folderInfo) && !IsTrustedOwner(folderInfo, info.st_uid)) {
+            m_refusal = EOutputRefusal::ForeignLink;
+            return EACCES;
+        }
+        // The kernel follows the link, with whatever protection it applies itself.
+        entry = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_CLOEXEC));
+        if (!entry) {
+            if (errno != ENOENT)
+                return errno;
+            m_refusal = EOutputRefusal::DanglingLink;
+            return ENOENT;
+        }
+        if (::fstat(entry.Get(), &info) != 0)
+            return errno;
+        if (S_ISREG(info.st_mode)) {
+            if (const int nError = EnterLinkTarget(entry.Get(), info); nError != 0)
+                return nError;
+            if (::fstat(m_folder.Get(), &folderInfo) != 0)
+                return errno;
+        }
     }
 
-    const std::string strFolder = FolderOf(m_strResolvedPath);
-    std::string strStem = m_strResolvedPath.substr(strFolder.size());
-    if (strStem.size() > kMaxTempStem)
-        strStem.resize(kMaxTempStem);
-    for (int nAttempt = 0; nAttempt < 100; ++nAttempt) {
-        std::string strTemp = strFolder + "." + strStem + "." + RandomSuffix() + ".tmp";
-        // 0666 lets the umask decide the permissions a newly created file gets.
-        const int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A rename must never replace a folder, a device or a pipe.
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    if (IsSharedFolder(folderInfo) && !IsTrustedOwner(folderInfo, info.st_uid)) {
+        m_refusal = EOutputRefusal::ForeignFile;
+        return EACCES;
+    }
+    // A read-only file stays as it is, even for a user (root) whom the permissions would not stop.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+        ::faccessat(m_folder.Get(), m_strName.c_str(), W_OK, AT_EACCESS) != 0)
+        return EACCES;
+    m_existing = std::move(entry);
+    m_nFinalMode = info.st_mode & 0777 & m_nPermissionLimit;
+    // Never give the content away: only an owner who could replace the file anyway keeps it.
+    m_bKeepOwner = IsTrustedOwner(folderInfo, info.st_uid);
+    m_nTargetUid = info.st_uid;
+    m_nTargetGid = info.st_gid;
+    return 0;
+}
+
+// Moves m_folder and m_strName from a link to the file it names, which the kernel has resolved. The file's
+// path as /proc shows it, or else the link's own text, gives a folder and a name; they count only when that
+// name in that folder is still the very file the kernel opened.
+int CAtomicOutputFile::EnterLinkTarget(int fdTarget, const struct stat& target)
+{
+    for (const std::string& strCandidate :
+         {ReadLink(AT_FDCWD, DescriptorPath(fdTarget)), ReadLink(m_folder.Get(), m_strName)}) {
+        auto [strFolder, strName] = SplitPath(strCandidate);
+        if (!IsPlainName(strName))
+            continue;
+        CFileHandle folder(::openat(m_folder.Get(), strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat info
+        {
+        };
+        if (folder && ::fstatat(folder.Get(), strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && SameFile(info, target)) {
+            m_folder = std::move(folder);
+            m_strName = std::move(strName);
+            return 0;
+        }
+    }
+    return ELOOP;
+}
+
+int CAtomicOutputFile::CreateTemporary()
+{
+    if (m_temporary == ETemporaryFile::Unnamed) {
+        const int fd = ::openat(m_folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_file = CFileHandle(fd);
+            m_bUnnamed = true;
+            return 0;
+        }
+        // A file system without O_TMPFILE says EOPNOTSUPP; kernels before 3.11 take it for O_DIRECTORY.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+    }
+    for (int nAttempt = 0; nAttempt < kNameAttempts; ++nAttempt) {
+        std::string strTemp = TemporaryName(m_strName);
+        const int fd = ::openat(m_folder.Get(), strTemp.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             return errno;
         }
         m_file = CFileHandle(fd);
-        m_strTempPath = std::move(strTemp);
-        // Other writers that honour advisory locks keep off the file while it is written.
-        struct flock lock
-        {
-        };
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        ::fcntl(fd, F_SETLK, &lock);
+        m_strTempName = std::move(strTemp);
         return 0;
     }
     return EEXIST;
@@ -132,7 +426,10 @@ int CAtomicOutputFile::Write(const void* pData, std::size_t nSize)
 {
     if (!m_file)
         return EBADF;
-    return WriteFully(m_file.Get(), pData, nSize) ? 0 : errno;
+    if (!WriteFully(m_file.Get(), pData, nSize))
+        return errno;
+    m_nBytesWritten += nSize;
+    return 0;
 }
 
 int CAtomicOutputFile::Commit()
@@ -140,23 +437,95 @@ int CAtomicOutputFile::Commit()
     if (!m_file)
         return EBADF;
     const int fd = m_file.Get();
-    if (m_bTargetExists) {
-        // Keep the replaced file's owner and permissions, and make sure its new content is on disk
-        // before the old content goes: a crash must not leave an empty file where a good one stood.
-        if (::fchown(fd, m_nTargetUid, m_nTargetGid) != 0) {
-            // Only root may give a file away; anyone else keeps their own ownership.
-        }
-        if (::fchmod(fd, m_nTargetMode) != 0)
-            return errno;
-        if (::fsync(fd) != 0)
-            return errno;
+    if (m_bKeepOwner && ::fchown(fd, m_nTargetUid, m_nTargetGid) != 0) {
+        // Only root may give a file away; anyone else keeps their own ownership.
     }
+    if (::fchmod(fd, m_nFinalMode) != 0)
+        return errno;
+    // Make sure the new content is on disk before the old content goes: a crash must not leave an empty
+    // file where a good one stood.
+    if (m_existing && ::fsync(fd) != 0)
+        return errno;
+    if (const int nError = PutInPlace(); nError != 0) {
+        Discard();
+        return nError;
+    }
+    m_bCommitted = true;
+    return 0;
+}
+
+int CAtomicOutputFile::LinkUnder(const std::string& strName)
+{
+    // The /proc path works for every user; AT_EMPTY_PATH needed CAP_DAC_READ_SEARCH before Linux 6.10.
+    if (::linkat(AT_FDCWD, DescriptorPath(m_file.Get()).c_str(), m_folder.Get(), strName.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT)
+        return errno;
+    return ::linkat(m_file.Get(), "", m_folder.Get(), strName.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+int CAtomicOutputFile::PutInPlace()
+{
+    const int fdFolder = m_folder.Get();
+    if (m_bUnnamed && !m_existing) {
+        // A new file takes its name only while the name is free: whatever appeared there since Open() was
+        // never checked.
+        struct stat info
+        {
+        };
+        if (::fstat(m_file.Get(), &info) != 0)
+            return errno;
+        if (const int nError = LinkUnder(m_strName); nError != 0)
+            return nError;
+        if (!m_file.Close()) {
+            const int nError = errno;
+            struct stat linked
+            {
+            };
+            if (::fstatat(fdFolder, m_strName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameFile(info, linked))
+                ::unlinkat(fdFolder, m_strName.c_str(), 0);
+            return nError;
+        }
+        return 0;
+    }
+    if (m_bUnnamed) {
+        int nError = EEXIST;
+        for (int nAttempt = 0; nAttempt < kNameAttempts && nError == EEXIST; ++nAttempt) {
+            std::string strTemp = TemporaryName(m_strName);
+            nError = LinkUnder(strTemp);
+            if (nError == 0)
+                m_strTempName = std::move(strTemp);
+        }
+        if (nError != 0)
+            return nError;
+    }
+    // Errors that a file system reports only at close (NFS) come before the file takes the target's place.
     if (!m_file.Close())
         return errno;
-    if (::rename(m_strTempPath.c_str(), m_strResolvedPath.c_str()) != 0)
-        return errno;
-    m_strTempPath.clear();
-    m_bCommitted = true;
+    if (m_existing) {
+        if (::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) != 0)
+            return errno;
+    } else if (::renameat2(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), RENAME_NOREPLACE) !=
+               0) {
+        if (errno != EINVAL)
+            return errno;
+        // A file system without RENAME_NOREPLACE: a hard link does not replace either; one without hard
+        // links gets a plain rename while the name is still free.
+        if (::linkat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), 0) == 0) {
+            ::unlinkat(fdFolder, m_strTempName.c_str(), 0);
+        } else {
+            struct stat info
+            {
+            };
+            if (errno == EEXIST || ::fstatat(fdFolder, m_strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+                return EEXIST;
+            if (::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) != 0)
+                return errno;
+        }
+    }
+    m_strTempName.clear();
     return 0;
 }
 

@@ -55,6 +55,21 @@ bool NamesFile(const std::string& strPath, const struct stat& file)
     return ::stat(strPath.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
 }
 
+std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
+                           const std::string& strOutputPath)
+{
+    switch (refusal) {
+    case EOutputRefusal::ForeignLink:
+        return messages::OutputIsForeignLink(strPath, strOutputPath);
+    case EOutputRefusal::DanglingLink:
+        return messages::OutputIsDanglingLink(strPath, strOutputPath);
+    case EOutputRefusal::ForeignFile:
+    case EOutputRefusal::None:
+        break;
+    }
+    return messages::OutputIsForeignFile(strPath, strOutputPath);
+}
+
 SDecryptOutcome Failure(EDecryptError error, int nSystemError, std::string strOutputPath = {})
 {
     return SDecryptOutcome{error, nSystemError, std::move(strOutputPath)};
@@ -156,15 +171,28 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     if (NamesFile(strOutputPath, inputInfo))
         return Failure(EDecryptError::OutputIsInput, 0, strOutputPath);
 
-    CAtomicOutputFile output(strOutputPath);
-    if (const int nError = output.Open(); nError != 0)
+    // The output is never readable by more users than the input. Its owner may always write it, so that a
+    // read-only input (an archive) does not give an output that the next run could not replace.
+    CAtomicOutputFile output(strOutputPath, (inputInfo.st_mode & 0777) | S_IWUSR);
+    if (const int nError = output.Open(); nError != 0) {
+        if (const EOutputRefusal refusal = output.Refusal(); refusal != EOutputRefusal::None) {
+            messages.ShowMessage(RefusalMessage(refusal, strInputPath, strOutputPath), EMessageIcon::Stop);
+            return Failure(EDecryptError::OutputRefused, nError, strOutputPath);
+        }
         return Failure(EDecryptError::CreateOutput, nError, strOutputPath);
+    }
 
-    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher,
-                                            static_cast<std::uint64_t>(inputInfo.st_size), pProgress, nJobs);
+    const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);
+    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher, nSizeAtOpen, pProgress, nJobs);
     if (!outcome.Succeeded()) {
         outcome.strOutputPath = strOutputPath;
         return outcome;
+    }
+    // The output is as long as what was read. Fewer bytes than the input had when it was opened means it was
+    // cut short meanwhile; a growing input has been read to its end.
+    if (output.BytesWritten() < nSizeAtOpen) {
+        messages.ShowMessage(messages::InputShrank(strInputPath, strOutputPath), EMessageIcon::Stop);
+        return Failure(EDecryptError::InputShrank, 0, strOutputPath);
     }
     if (const int nError = output.Commit(); nError != 0)
         return Failure(EDecryptError::Write, nError, strOutputPath);

@@ -18,6 +18,9 @@ enum class EDecryptError
     Read,          // reading the input failed
     Write,         // writing or completing the output failed
     Cancelled,     // the user asked to stop (IProgressSink::IsCancelRequested)
+    OutputRefused, // the output is a link or file that must not be written through or replaced (a link or
+                   // file of another user in a shared folder, a link to nothing); the user has been told
+    InputShrank,   // the input got shorter while it was read; the user has been told
 };
 
 struct SDecryptOutcome

@@ -27,4 +27,31 @@ inline std::string OutputWouldReplaceInput(const std::string& strPath, const std
            "' eine zu entschlüsselnde Datei überschreiben würde !";
 }
 
+// Outputs that are not written: in a shared folder such as /tmp, a symbolic link or a file that another user
+// put there (who could read the plaintext or aim it elsewhere), and anywhere a link to nothing.
+inline std::string OutputIsForeignLink(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine Verknüpfung eines anderen Benutzers in einem gemeinsam genutzten Ordner ist !";
+}
+
+inline std::string OutputIsDanglingLink(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine Verknüpfung auf eine nicht vorhandene Datei ist !";
+}
+
+inline std::string OutputIsForeignFile(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' in einem gemeinsam genutzten Ordner einem anderen Benutzer gehört !";
+}
+
+// An input that got shorter while it was decrypted; the older output stays.
+inline std::string InputShrank(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' ist während der Entschlüsselung kürzer geworden; die Ausgabedatei '" +
+           strOutputPath + "' wurde nicht geschrieben !";
+}
+
 } // namespace brasko::messages

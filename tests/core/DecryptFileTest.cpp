@@ -247,17 +247,6 @@ TEST_F(DecryptFileTest, DecryptFile_ReplacesExistingOutputKeepingItsPermissions)
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"e_r.bin", "r.bin"}));
 }
 
-TEST_F(DecryptFileTest, DecryptFile_NewOutputGetsPermissionsOfNewFile)
-{
-    WriteFileBytes(m_dir / "n.bin", RandomBytes(16, 1));
-    fs::permissions(m_dir / "n.bin", fs::perms(0600));
-    const mode_t previous = ::umask(022);
-    int nResult = -1;
-    Decrypt("n.bin", "pw", nResult);
-    ::umask(previous);
-    EXPECT_EQ(fs::status(m_dir / "e_n.bin").permissions(), fs::perms(0644));
-}
-
 // The output path reaches the input itself: through "..", through a symbolic link, or as a hard link.
 TEST_F(DecryptFileTest, DecryptFile_RefusesOutputThatIsTheInput)
 {
