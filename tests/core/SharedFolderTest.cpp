@@ -76,6 +76,15 @@ void MakeFile(const std::string& strPath, const std::string& strContent, mode_t 
     ASSERT_EQ(::chmod(strPath.c_str(), mode), 0);
 }
 
+// A file's content, or for a long one its size and hash, so that a failure shows a readable difference.
+std::string Summary(const std::string& strContent)
+{
+    if (strContent.size() <= 64)
+        return strContent;
+    return std::to_string(strContent.size()) + " bytes, hash " +
+           std::to_string(std::hash<std::string>{}(strContent));
+}
+
 // Every entry under a folder: a file's content, a link's text, "<folder>" for a folder.
 std::map<std::string, std::string> Snapshot(const fs::path& folder)
 {
@@ -87,7 +96,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder)
         else if (entry.is_directory())
             entries[strName] = "<folder>";
         else
-            entries[strName] = ReadFileBytes(entry.path());
+            entries[strName] = Summary(ReadFileBytes(entry.path()));
     }
     return entries;
 }
@@ -252,7 +261,7 @@ TEST_F(SharedFolderTest, DecryptFile_FollowsAndReplacesOnlyWhatTheKernelWould)
             }
             std::map<std::string, std::string> expected = Snapshot(strBase);
             if (c.pszReplaced != nullptr)
-                expected[c.pszReplaced] = m_strPlain;
+                expected[c.pszReplaced] = Summary(m_strPlain);
 
             const SChildResult result = RunChild({strBase + "/shared/in.enc", "pw", "e_", "1"}, caller);
             EXPECT_EQ(ErrorOf(result), static_cast<int>(c.error)) << result.strOutcome;
@@ -392,6 +401,25 @@ TEST(OutputFileTest, DecryptFile_CarriesAclOverNarrowed)
         }
         EXPECT_EQ(ReadFileBytes(dir / "d/e_in.enc"), strPlain);
     }
+}
+
+// A named temporary file that takes over an ACL is closed to everyone but its owner while it is written.
+TEST(OutputFileTest, AtomicOutputFile_NamedTemporaryFileTakesAclClosed)
+{
+    if (test::RunShell("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl/getfacl missing (package acl, see scripts/install-deps)";
+    const CTempDir dir;
+    MakeFile(dir / "out", "alt", 0664);
+    ASSERT_EQ(test::RunShell("setfacl -m u:12345:rw '" + (dir / "out") + "'"), 0);
+    CAtomicOutputFile output(dir / "out", 0777, ETemporaryFile::Named);
+    ASSERT_EQ(output.Open(), 0);
+    const std::vector<std::string> names = dir.List();
+    ASSERT_EQ(names.size(), 2U);
+    ASSERT_EQ(test::RunShell("getfacl -n --absolute-names --omit-header --no-effective '" + (dir / names[0]) +
+                             "' > '" + (dir / "acl.txt") + "'"),
+              0);
+    EXPECT_EQ(ReadFileBytes(dir / "acl.txt"),
+              "user::rw-\nuser:12345:rw-\ngroup::rw-\nmask::---\nother::---\n\n");
 }
 
 // An attribute the caller may not set on the new file fails the file; the old output stays as it was.
