@@ -46,6 +46,7 @@ public:
     // The terminal's local modes (c_lflag), seen from the test's side.
     unsigned TerminalLocalModes() const;
     void Signal(int nSignal) const;
+    pid_t Pid() const { return m_pid; }
     // Closes standard input, collects all output and waits for the end (killing the child after a timeout).
     SCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

@@ -420,11 +420,18 @@ TEST_F(CliTest, Interrupt_AbandonsTheFileCleanly)
         SCOPED_TRACE(pszJobs);
         CCliProcess cli({"--password-stdin", "--jobs", pszJobs, "gross.bin"}, InDir());
         cli.WriteStdin("geheim\n");
-        // Wait until the temporary output exists, so that the signal meets the decryption.
+        // Wait until the temporary output is open (unnamed, it shows in /proc as "#<inode> (deleted)"), so
+        // that the signal meets the decryption.
         bool bStarted = false;
+        const fs::path descriptors = "/proc/" + std::to_string(cli.Pid()) + "/fd";
         for (int i = 0; i < 500 && !bStarted; ++i) {
-            for (const auto& entry : fs::directory_iterator(m_dir.Path()))
-                bStarted = bStarted || entry.path().filename().string().ends_with(".tmp");
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(descriptors, error)) {
+                const std::string strTarget = fs::read_symlink(entry.path(), error).string();
+                bStarted =
+                    bStarted || (strTarget.starts_with(m_dir.Path().string() + "/") &&
+                                 (strTarget.find("/#") != std::string::npos || strTarget.ends_with(".tmp")));
+            }
             if (!bStarted)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
