@@ -92,9 +92,10 @@ mode_t ProcessUmask()
 
 std::string RandomSuffix()
 {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static constexpr std::string_view kAlphabet =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
     std::string strSuffix(8, 'x');
     for (char& c : strSuffix)
         c = kAlphabet[pick(generator)];

@@ -118,6 +118,7 @@ SChild StartChild(const std::vector<std::string>& args, std::optional<SUser> use
     command.emplace_back(BRASKO_DECRYPT_CHILD);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (std::string& strArg : command)
         argv.push_back(strArg.data());
     argv.push_back(nullptr);
@@ -217,7 +218,7 @@ struct SOutputCase
 // a link to nothing is never followed; anything else is. Nothing else changes, nothing is left behind.
 TEST_F(SharedFolderTest, DecryptFile_FollowsAndReplacesOnlyWhatTheKernelWould)
 {
-    const SOutputCase cases[] = {
+    const std::vector<SOutputCase> cases = {
         {"foreign link to a file anyone may replace", EOwner::Other, "../open/victim.txt",
          EDecryptError::OutputRefused, &messages::OutputIsForeignLink, nullptr},
         {"foreign link to the caller's file", EOwner::Other, "../own/target.txt",
