@@ -15,8 +15,8 @@ programs=(brasko-decrypt brasko-decrypt-cli)
 for tree in a "second-tree-with-a-longer-name"; do
     mkdir -p "$work/$tree"
     (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$work/$tree")
-    # The second copy's files are a day younger, as after another checkout.
-    [ "$tree" = a ] || find "$work/$tree" -type f -exec touch -d '+1 day' {} +
+    # The second copy's files are a day older, as from another checkout.
+    [ "$tree" = a ] || find "$work/$tree" -type f -exec touch -d '-1 day' {} +
     echo "reproducible: building in $work/$tree" >&2
     cmake -S "$work/$tree" -B "$work/$tree/out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
         >/dev/null
