@@ -52,6 +52,7 @@ package:
 	cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
 		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF $(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
+	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB
 
 format:
