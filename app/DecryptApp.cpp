@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 
 namespace brasko {
 
@@ -15,6 +16,10 @@ CDecryptApp::CDecryptApp()
     // Only the name: a display name would be appended to every window title.
     QApplication::setApplicationName(text::FromCore(messages::kApplicationName));
     QApplication::setWindowIcon(ApplicationIcon());
+    // Desktops find the entry, and with it the icon, by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.brasko.DecryptionTool"));
+    // German numbers, sizes and dates whatever LANG says, as in the program's texts.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // The program speaks German, so the file dialog and the standard buttons do too.
     if (m_translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -1,16 +1,60 @@
 #include "SystemError.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace brasko::cli {
 
 namespace {
 
-// A German locale for the texts, or the C locale when none is installed. Made once, kept for the
-// process's life.
+// Our own German texts for the errors that opening, reading, writing and renaming files can meet, so that
+// the reason reads German inside a German sentence on every system, whatever locales are installed and
+// whatever LANG says.
+constexpr std::array<std::pair<int, std::string_view>, 35> kGermanReasons = {{
+    {EPERM, "Vorgang nicht erlaubt"},
+    {ENOENT, "Datei oder Ordner nicht vorhanden"},
+    {EINTR, "Durch ein Signal unterbrochen"},
+    {EIO, "Ein-/Ausgabefehler"},
+    {ENXIO, "Gerät oder Adresse nicht vorhanden"},
+    {EBADF, "Ungültiger Dateideskriptor"},
+    {EAGAIN, "Vorübergehend nicht verfügbar, bitte erneut versuchen"},
+    {ENOMEM, "Nicht genügend Arbeitsspeicher"},
+    {EACCES, "Keine Berechtigung"},
+    {EBUSY, "Gerät oder Ressource belegt"},
+    {EEXIST, "Datei ist schon vorhanden"},
+    {EXDEV, "Verschieben über Dateisystemgrenzen hinweg nicht möglich"},
+    {ENODEV, "Gerät nicht vorhanden"},
+    {ENOTDIR, "Ein Teil des Pfades ist kein Ordner"},
+    {EISDIR, "Ist ein Ordner"},
+    {EINVAL, "Ungültiges Argument"},
+    {ENFILE, "Zu viele offene Dateien im System"},
+    {EMFILE, "Zu viele offene Dateien"},
+    {ETXTBSY, "Programmdatei wird gerade ausgeführt"},
+    {EFBIG, "Datei zu groß"},
+    {ENOSPC, "Kein Speicherplatz auf dem Gerät"},
+    {ESPIPE, "Datei nicht positionierbar"},
+    {EROFS, "Schreibgeschütztes Dateisystem"},
+    {EMLINK, "Zu viele Verknüpfungen"},
+    {EPIPE, "Der Empfänger hat die Verbindung geschlossen"},
+    {ENAMETOOLONG, "Dateiname zu lang"},
+    {ELOOP, "Zu viele Ebenen symbolischer Verknüpfungen"},
+    {EOVERFLOW, "Wert zu groß für den Datentyp"},
+    {ENOTSUP, "Vorgang nicht unterstützt"},
+    {EDQUOT, "Speicherkontingent überschritten"},
+    {ESTALE, "Veralteter Verweis auf eine entfernte Datei"},
+    {ETIMEDOUT, "Zeitüberschreitung"},
+    {ENOSYS, "Funktion nicht verfügbar"},
+    {ENOLCK, "Keine Sperren verfügbar"},
+    {ECANCELED, "Vorgang abgebrochen"},
+}};
+
+// A German locale for errors outside the table, or the C locale when none is installed. Made once, kept
+// for the process's life.
 locale_t MessagesLocale()
 {
     static const locale_t locale = [] {
@@ -29,6 +73,10 @@ std::string SystemErrorText(int nError)
 {
     if (nError == 0)
         return "unbekannte Ursache";
+    for (const auto& [nKnown, strText] : kGermanReasons) {
+        if (nKnown == nError)
+            return std::string(strText);
+    }
     if (const locale_t locale = MessagesLocale())
         return ::strerror_l(nError, locale);
     return "Fehler " + std::to_string(nError);

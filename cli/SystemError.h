@@ -4,7 +4,8 @@
 
 namespace brasko::cli {
 
-// The system's text for an errno value, in German when a German locale is installed.
+// The reason for an errno value, in German: our own text for the errors a file operation meets, the
+// system's text (German where a German locale is installed) for any other.
 std::string SystemErrorText(int nError);
 
 } // namespace brasko::cli

@@ -229,6 +229,14 @@ void CDecryptDlg::keyPressEvent(QKeyEvent* pEvent)
     QDialog::keyPressEvent(pEvent);
 }
 
+// Styles draw the focus frame only after a key has moved the focus, and showing a window forgets that a key
+// did; the focus on "Durchsuchen..." is to be seen from the start.
+void CDecryptDlg::showEvent(QShowEvent* pEvent)
+{
+    QDialog::showEvent(pEvent);
+    setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 // While a batch runs the dialog takes no input: neither keys nor clicks reach it. Its message boxes and
 // progress display are windows of their own and are not affected.
 bool CDecryptDlg::eventFilter(QObject* pWatched, QEvent* pEvent)

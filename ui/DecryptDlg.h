@@ -54,6 +54,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:

@@ -2,12 +2,21 @@
 
 #include "QuotedNames.h"
 
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+
+#include <algorithm>
+#include <array>
 
 namespace brasko {
 
@@ -18,7 +27,30 @@ bool IsWildcard(const QString& strName)
     return strName.contains(u'*') || strName.contains(u'?');
 }
 
+// Columns of the file system model.
+constexpr int kSizeColumn = 1;
+constexpr int kDateColumn = 3;
+
 } // namespace
+
+QString CFileListDelegate::LocaleText(const QModelIndex& index)
+{
+    const auto* pModel = qobject_cast<const QFileSystemModel*>(index.model());
+    if (pModel == nullptr)
+        return {};
+    if (index.column() == kSizeColumn && !pModel->isDir(index))
+        return QLocale().formattedDataSize(pModel->size(index));
+    if (index.column() == kDateColumn)
+        return QLocale().toString(pModel->lastModified(index), QLocale::ShortFormat);
+    return {};
+}
+
+void CFileListDelegate::initStyleOption(QStyleOptionViewItem* pOption, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(pOption, index);
+    if (const QString strText = LocaleText(index); !strText.isNull())
+        pOption->text = strText;
+}
 
 CFECFileDialog::CFECFileDialog(QWidget* pParent, const QString& strDirectory)
     : QFileDialog(pParent, QString(), strDirectory)
@@ -36,6 +68,38 @@ CFECFileDialog::CFECFileDialog(QWidget* pParent, const QString& strDirectory)
         m_pOpenButton->installEventFilter(this);
     if (m_pNameEdit != nullptr)
         connect(m_pNameEdit, &QLineEdit::textChanged, this, &CFECFileDialog::KeepOpenButtonEnabled);
+    setItemDelegate(new CFileListDelegate(this));
+    SizeForReadableColumns();
+}
+
+// Qt's dialog opens so small that its detail view cuts types and dates. It opens here large enough for a
+// long name, a size, a type and a date side by side. A name column that a saved state left wider stays so;
+// the others get their width again, since the last one stretches and would be saved ever wider.
+void CFECFileDialog::SizeForReadableColumns()
+{
+    auto* pTree = findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (pTree == nullptr)
+        return;
+    const QFontMetrics metrics = pTree->fontMetrics();
+    const int nChar = metrics.averageCharWidth();
+    const QLocale locale;
+    const std::array<QString, 4> samples = {
+        QString(24, u'n'), locale.formattedDataSize(Q_INT64_C(1023) << 30), QString(14, u'n'),
+        locale.toString(QDateTime(QDate(2028, 12, 28), QTime(23, 58)), QLocale::ShortFormat)};
+    QHeaderView* pHeader = pTree->header();
+    int nColumns = 0;
+    for (int i = 0; i < pHeader->count() && i < static_cast<int>(samples.size()); ++i) {
+        // Room for the text, the cell's margins and, in the first column, the file's icon.
+        const int nWanted = metrics.horizontalAdvance(samples[static_cast<std::size_t>(i)]) + 3 * nChar +
+                            (i == 0 ? pTree->iconSize().width() + metrics.height() : 0);
+        pHeader->resizeSection(i, i == 0 ? std::max(pHeader->sectionSize(i), nWanted) : nWanted);
+        nColumns += pHeader->sectionSize(i);
+    }
+    // The side bar, the scroll bar and the margins come on top of the columns.
+    QSize wanted(nColumns + 24 * nChar, 30 * metrics.lineSpacing());
+    if (const QScreen* pScreen = screen())
+        wanted = wanted.boundedTo(pScreen->availableGeometry().size() * 9 / 10);
+    resize(wanted.expandedTo(sizeHint()));
 }
 
 QStringList CFECFileDialog::TypedNames() const

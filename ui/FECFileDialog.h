@@ -3,6 +3,7 @@
 #include "FileChooser.h"
 
 #include <QFileDialog>
+#include <QStyledItemDelegate>
 
 class QLineEdit;
 class QPushButton;
@@ -32,10 +33,25 @@ protected:
 private:
     QStringList TypedNames() const;
     void KeepOpenButtonEnabled();
+    void SizeForReadableColumns();
 
     QLineEdit* m_pNameEdit = nullptr;
     QPushButton* m_pOpenButton = nullptr;
     QStringList m_listPaths;
+};
+
+// Shows the sizes and dates in the file dialog's lists in the program's locale (QLocale's default, German):
+// Qt's file system model formats them in the system's locale, which follows LANG.
+class CFileListDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // The text shown for index, or a null string where the model's own text is shown.
+    static QString LocaleText(const QModelIndex& index);
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* pOption, const QModelIndex& index) const override;
 };
 
 // The file chooser of the dialog application: runs a CFECFileDialog and starts the next one in the

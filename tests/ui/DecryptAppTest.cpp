@@ -3,7 +3,9 @@
 #include "UiTestSupport.h"
 #include "app/HelpDlg.h"
 
+#include <QDateTime>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 
@@ -24,10 +26,17 @@ int VisibleHelpDialogs()
 
 TEST(DecryptApp, CDecryptApp_NameIconAndGermanStandardTexts)
 {
+    // Whatever the process's locale was: numbers, sizes and dates come out German.
+    QLocale::setDefault(QLocale::c());
     const CDecryptApp app;
     EXPECT_EQ(QApplication::applicationName(), QStringLiteral("Brasko Decryption Tool"));
     EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("org.brasko.DecryptionTool"));
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+    EXPECT_EQ(QLocale().toString(1234.5), QStringLiteral("1.234,5"));
+    EXPECT_EQ(QLocale().formattedDataSize(1536), QStringLiteral("1,50 KiB"));
+    EXPECT_EQ(QLocale().toString(QDateTime(QDate(2021, 3, 5), QTime(14, 7)), QLocale::ShortFormat),
+              QStringLiteral("05.03.21 14:07"));
 }
 
 // F1 in the main dialog, and its hidden help button, show the help modally over it; F1 inside the help

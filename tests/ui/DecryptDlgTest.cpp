@@ -5,12 +5,14 @@
 #include "tests/support/TestSupport.h"
 #include "ui/BatchProgressDlg.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -149,6 +151,49 @@ TEST_F(DecryptDlgTest, DecryptDlg_ControlsAndTexts)
     // Every control lies inside the dialog.
     for (const QWidget* pChild : m_dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         EXPECT_TRUE(m_dlg.rect().contains(pChild->geometry())) << pChild->objectName().toStdString();
+}
+
+// A screen reader names every field and the list, finds the visible labels tied to their fields, skips the
+// hidden help button, and the starting focus is drawn.
+TEST_F(DecryptDlgTest, DecryptDlg_AccessibleNamesAndVisibleStartingFocus)
+{
+    const std::pair<const char*, const char*> named[] = {
+        {"m_editPassword", "Kennwort"},  {"m_listFiles", "Eingabedateien"},  {"m_editPrefix", "Dateipräfix"},
+        {"m_editSuffix", "Dateisuffix"}, {"m_editExtension", "Dateiendung"},
+    };
+    for (const auto& [pszWidget, pszName] : named) {
+        QAccessibleInterface* pAccessible =
+            QAccessible::queryAccessibleInterface(&Child<QWidget>(m_dlg, pszWidget));
+        ASSERT_NE(pAccessible, nullptr) << pszWidget;
+        EXPECT_EQ(pAccessible->text(QAccessible::Name), QString::fromUtf8(pszName)) << pszWidget;
+    }
+    for (const char* pszEdit : {"m_editPrefix", "m_editSuffix", "m_editExtension"}) {
+        const auto labels =
+            QAccessible::queryAccessibleInterface(&Edit(pszEdit))->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1) << pszEdit;
+        EXPECT_EQ(labels.front().first->object()->objectName(),
+                  QString::fromLatin1(pszEdit).replace(QStringLiteral("m_edit"), QStringLiteral("m_txt")));
+    }
+
+    // Every control a screen reader presents has a name; the help button is not presented.
+    QAccessibleInterface* pDialog = QAccessible::queryAccessibleInterface(&m_dlg);
+    int nPresented = 0;
+    for (int i = 0; i < pDialog->childCount(); ++i) {
+        QAccessibleInterface* pChild = pDialog->child(i);
+        if (pChild->state().invisible) {
+            EXPECT_EQ(pChild->object(), &Button("m_btnHelp"));
+            continue;
+        }
+        ++nPresented;
+        EXPECT_FALSE(pChild->text(QAccessible::Name).isEmpty())
+            << pChild->object()->objectName().toStdString();
+    }
+    EXPECT_EQ(nPresented, pDialog->childCount() - 1);
+
+    QStyleOptionButton option;
+    option.initFrom(&Button("m_btnBrowse"));
+    EXPECT_TRUE(option.state.testFlag(QStyle::State_HasFocus));
+    EXPECT_TRUE(option.state.testFlag(QStyle::State_KeyboardFocusChange));
 }
 
 TEST_F(DecryptDlgTest, DecryptDlg_TabOrderFollowsTemplate)

@@ -4,11 +4,16 @@
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractItemView>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +143,50 @@ TEST(FECFileDialog, CFECFileChooser_ReturnsPathsOrNothingWhenCancelled)
         DialogButton(dialog, QDialogButtonBox::Cancel).click();
     });
     EXPECT_FALSE(chooser.ChooseFiles(nullptr).has_value());
+}
+
+// The detail view opens wide enough for each column's text, and shows sizes and dates in the program's
+// locale (German), not in the one LANG names.
+TEST(FECFileDialog, CFECFileDialog_OpensWithReadableColumnsInGermanFormats)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const test::CTempDir dir;
+    const std::string strName = "ein recht langer Dateiname.xls";
+    test::WriteFileBytes(dir / strName, std::string(1536, 'x'));
+    QFile file(QString::fromStdString(dir / strName));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        file.setFileTime(QDateTime(QDate(2021, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
+    file.close();
+
+    CFECFileDialog dialog(nullptr, Folder(dir));
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.show();
+    auto& tree = Child<QTreeView>(dialog, "treeView");
+    auto& model = Child<QFileSystemModel>(dialog, "qt_filesystem_model");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.rowCount(tree.rootIndex()) == 1; }, 10000));
+    const QModelIndex nameIndex = model.index(QString::fromStdString(dir / strName));
+    const QModelIndex sizeIndex = nameIndex.siblingAtColumn(1);
+    const QModelIndex dateIndex = nameIndex.siblingAtColumn(3);
+    EXPECT_EQ(CFileListDelegate::LocaleText(sizeIndex), QStringLiteral("1,50 KiB"));
+    EXPECT_EQ(CFileListDelegate::LocaleText(dateIndex), QStringLiteral("05.03.21 14:07"));
+    EXPECT_NE(dynamic_cast<CFileListDelegate*>(tree.itemDelegateForIndex(dateIndex)), nullptr);
+
+    const QFontMetrics metrics = tree.fontMetrics();
+    const QHeaderView& header = *tree.header();
+    const std::pair<QModelIndex, QString> cells[] = {
+        {nameIndex, QString::fromStdString(strName)},
+        {sizeIndex, CFileListDelegate::LocaleText(sizeIndex)},
+        {nameIndex.siblingAtColumn(2), model.data(nameIndex.siblingAtColumn(2)).toString()},
+        {dateIndex, CFileListDelegate::LocaleText(dateIndex)},
+    };
+    for (const auto& [index, strText] : cells)
+        EXPECT_GT(header.sectionSize(index.column()), metrics.horizontalAdvance(strText))
+            << strText.toStdString();
+    // All four columns side by side, none pushed out of view.
+    EXPECT_EQ(tree.horizontalScrollBar()->maximum(), 0);
+    QLocale::setDefault(previous);
 }
 
 } // namespace
