@@ -171,6 +171,8 @@ void RunKernel(EDesKernel kernel, const des::SRoundKeys& keys, const unsigned ch
 
 bool SupportedByCpu(EDesKernel kernel)
 {
+    // Harmless when done already; needed should this first run before the library's own constructors.
+    __builtin_cpu_init();
     switch (kernel) {
     case EDesKernel::Evp:
     case EDesKernel::U64:
