@@ -301,6 +301,113 @@ def mux_circuit(outs):
     return best
 
 
+SUPPORT = {}
+
+
+def support(f):
+    """The inputs f depends on."""
+    if f not in SUPPORT:
+        SUPPORT[f] = [v for v in range(6) if len(set(cofactors(f, v))) == 2]
+    return SUPPORT[f]
+
+
+def ternary_cost(f, order, memo):
+    """Three-input gates of f built alone (an upper bound)."""
+    if f in memo:
+        return memo[f]
+    sup = support(f)
+    if f in VAR:
+        cost = 0
+    elif len(sup) <= 3:
+        cost = 1
+    else:
+        v = next(x for x in order if x in sup)
+        f0, f1 = cofactors(f, v)
+        d = f0 ^ f1
+        cost = 1 + min(ternary_cost(f0, order, memo) + ternary_cost(f1, order, memo),
+                       ternary_cost(f0, order, memo) + ternary_cost(d, order, memo),
+                       ternary_cost(f1, order, memo) + ternary_cost(d, order, memo))
+    memo[f] = cost
+    return cost
+
+
+def direct_ternary(outs):
+    """Three-input gates straight from the outputs: a function of at most three inputs is one gate; a larger
+    one is split on the first input of the order in its support into one gate over that input and two
+    smaller functions: the cofactors (a select), or one cofactor and their difference (f0 ^ (x & d), or
+    f1 ^ (~x & d)), whichever two the circuit has already or are cheaper. A function whose complement is
+    built already costs nothing as an operand: the immediate inverts it. The best of all orders wins."""
+    best = None
+    for order in itertools.permutations(range(6)):
+        t = TernaryCircuit()
+        pool = {VAR[i]: i for i in range(6)}
+        memo = {}
+
+        def operand(g):
+            """(node, inverted) for a table the pool holds in either polarity, else None."""
+            if g in pool:
+                return pool[g], False
+            if (FULL ^ g) in pool:
+                return pool[FULL ^ g], True
+            return None
+
+        def cost(g):
+            return 0 if operand(g) is not None else ternary_cost(g, order, memo)
+
+        def gate(f, operands):
+            """A gate computing f from operands given as (node, inverted, table)."""
+            nodes = [n for n, _, _ in operands]
+            values = {}
+            for x in range(64):
+                n = 0
+                for i, (_, inv, tbl) in enumerate(operands):
+                    n |= (((tbl >> x) & 1) ^ inv) << (2 - i)
+                values.setdefault(n, (f >> x) & 1)
+                assert values[n] == (f >> x) & 1
+            # A missing operand is ignored (the emitted code repeats the first operand there); combinations
+            # of the operands that no input reaches get any value.
+            unused = (1 << (3 - len(operands))) - 1
+            fallback = values[min(values)]
+            imm = 0
+            for n in range(8):
+                if values.get(n & ~unused, fallback):
+                    imm |= 1 << n
+            node = t.add(imm, nodes)
+            pool[f] = node
+            return node
+
+        def build(f):
+            found = operand(f)
+            if found is not None and not found[1]:
+                return found[0], False
+            if found is not None:
+                return found
+            sup = support(f)
+            if len(sup) <= 3:
+                ops = [(v, False, VAR[v]) for v in sup] or [(0, False, VAR[0])]
+                return gate(f, ops), False
+            v = next(x for x in order if x in sup)
+            f0, f1 = cofactors(f, v)
+            d = f0 ^ f1
+            choices = [(cost(f1) + cost(f0), f1, f0), (cost(f0) + cost(d), f0, d), (cost(f1) + cost(d), f1, d)]
+            _, g, h = min(choices, key=lambda c: c[0])
+            gn, gi = build(g)
+            hn, hi = build(h)
+            return gate(f, [(v, False, VAR[v]), (gn, gi, g), (hn, hi, h)]), False
+
+        out_nodes = []
+        for f in outs:
+            node, inverted = build(f)
+            out_nodes.append((node, inverted))
+        results = []
+        for k, (node, inverted) in enumerate(out_nodes):
+            imm = imm_of((lambda a, b: a ^ b ^ 1) if inverted else (lambda a, b: a ^ b), 2)
+            results.append(t.add(imm, [6 + k, node], None if inverted else "xor"))
+        if best is None or len(t.gates) < len(best[0].gates):
+            best = (t, results)
+    return best
+
+
 def fuse(t, results):
     """Folds a gate used exactly once into its user while the user keeps at most three operands."""
     gates = [list(g) for g in t.gates]
@@ -363,6 +470,12 @@ def check_binary(c, nodes, outs):
         assert c.table[node] == f
 
 
+def emitted(gate, values):
+    """A gate's value as the emitted code computes it: a missing operand repeats the first."""
+    args = list(gate[1]) + [gate[1][0]] * (3 - len(gate[1]))
+    return lookup(gate[0], [values[a] for a in args])
+
+
 def check_ternary(t, results, outs):
     for n in range(64):
         for lbits in range(16):
@@ -370,7 +483,7 @@ def check_ternary(t, results, outs):
             for k in range(4):
                 values[6 + k] = (lbits >> k) & 1
             for k, g in enumerate(t.gates):
-                values[10 + k] = lookup(g[0], [values[a] for a in g[1]])
+                values[10 + k] = emitted(g, values)
             for k, r in enumerate(results):
                 assert values[r] == values[6 + k] ^ ((outs[k] >> n) & 1)
 
@@ -381,7 +494,7 @@ def verify_ternary_fully(t, results, outs):
         for k in range(4):
             values[6 + k] = 0
         for k, g in enumerate(t.gates):
-            values[10 + k] = lookup(g[0], [values[a] for a in g[1]])
+            values[10 + k] = emitted(g, values)
         for k, r in enumerate(results):
             assert values[r] == (outs[k] >> n) & 1
 
@@ -495,7 +608,8 @@ def main():
         binary.append((c, nodes))
         t2, r2 = fuse(*to_ternary(c, nodes))
         t3, r3 = fuse(*mux_circuit(outs))
-        t, r = (t2, r2) if len(t2.gates) <= len(t3.gates) else (t3, r3)
+        t4, r4 = fuse(*direct_ternary(outs))
+        t, r = min([(t2, r2), (t3, r3), (t4, r4)], key=lambda c: len(c[0].gates))
         check_ternary(t, r, outs)
         verify_ternary_fully(t, r, outs)
         ternary.append((t, r))

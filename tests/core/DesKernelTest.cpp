@@ -133,11 +133,11 @@ TEST(DesCircuits, Sboxes_MatchTheStandardsTablesOnEveryInput)
                 expected[k] |= std::uint64_t{(nValue >> (3 - k)) & 1U} << n;
         }
         for (const std::uint64_t nLeft : {std::uint64_t{0}, ~std::uint64_t{0}}) {
-            SCOPED_TRACE("S" + std::to_string(nBox + 1) + (nLeft == 0 ? " into zeros" : " into ones"));
+            SCOPED_TRACE(testing::Message()
+                         << "S" << nBox + 1 << (nLeft == 0 ? " into zeros" : " into ones"));
             std::array<std::uint64_t, 4> binary = {nLeft, nLeft, nLeft, nLeft};
             EvaluateSbox<SBinarySboxes>(nBox, inputs, binary);
-            std::array<std::uint64_t, 4> ternary = binary;
-            ternary.fill(nLeft);
+            std::array<std::uint64_t, 4> ternary = {nLeft, nLeft, nLeft, nLeft};
             EvaluateSbox<STernarySboxes>(nBox, inputs, ternary);
             for (unsigned k = 0; k < 4; ++k) {
                 EXPECT_EQ(binary[k], expected[k] ^ nLeft) << "two-input circuit, output " << k;
@@ -325,8 +325,9 @@ TEST(DesKernelChoice, FollowsRequestCpuAndSelfTest)
         EXPECT_EQ(choice.kernel, c.expected);
         EXPECT_EQ(choice.bRefused, c.bRefused);
         EXPECT_EQ(choice.bSelfTestFailed, c.bSelfTestFailed);
-        if (c.bSelfTestFailed)
+        if (c.bSelfTestFailed) {
             EXPECT_NE(choice.failedKernel, EDesKernel::Evp);
+        }
     }
 }
 
