@@ -60,3 +60,8 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(DEB_BUILD)
+
+# Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
+.PHONY: circuits
+circuits:
+	scripts/gen-des-circuits.py core/DesCircuits.inc

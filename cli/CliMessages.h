@@ -128,4 +128,19 @@ inline std::string OutputNotWritten(const std::string& strOutputPath, const std:
     return "Die Ausgabedatei '" + strOutputPath + "' kann nicht geschrieben werden: " + strReason;
 }
 
+// BRASKO_DES_KERNEL names a Triple-DES variant that is unknown or that this CPU cannot run.
+inline std::string DesKernelRefused(const std::string& strRequested, const std::string& strAvailable)
+{
+    return "Die Triple-DES-Variante '" + strRequested +
+           "' aus BRASKO_DES_KERNEL ist auf diesem Rechner nicht verfügbar. Verfügbar sind: " + strAvailable +
+           ".";
+}
+
+// The fast variant failed its check at start; OpenSSL decrypts instead.
+inline std::string DesKernelSelfTestFailed(const std::string& strKernel)
+{
+    return "Hinweis: Die Triple-DES-Variante '" + strKernel +
+           "' hat ihren Selbsttest nicht bestanden; es wird OpenSSL verwendet.";
+}
+
 } // namespace brasko::cli::messages

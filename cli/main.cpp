@@ -65,6 +65,23 @@ int Run(int argc, const char* const* argv)
         return *parsed.exitStatus;
     const SCommandLine& commandLine = parsed.commandLine;
 
+    // The cipher variant is settled before anything else, so that a refused BRASKO_DES_KERNEL touches
+    // nothing and the fallback note comes first.
+    const SDesKernelChoice& kernel = DesKernelChoice();
+    if (kernel.bRefused) {
+        std::string strAvailable;
+        for (const EDesKernel available : kAllDesKernels) {
+            if (DesKernelSupported(available))
+                strAvailable += (strAvailable.empty() ? "" : ", ") + std::string(DesKernelName(available));
+        }
+        std::cerr << messages::kProgramName << ": "
+                  << messages::DesKernelRefused(kernel.strRequested, strAvailable) << '\n';
+        return kExitUsage;
+    }
+    if (kernel.bSelfTestFailed)
+        std::cerr << messages::kProgramName << ": "
+                  << messages::DesKernelSelfTestFailed(DesKernelName(kernel.failedKernel)) << '\n';
+
     // Without a template or without files the batch needs no password, so the terminal is not asked then;
     // a source named on the command line is read all the same, and its errors reported.
     const bool bTemplateEmpty =

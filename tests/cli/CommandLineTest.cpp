@@ -1,6 +1,7 @@
 #include "Version.h"
 #include "cli/CliMessages.h"
 #include "core/Messages.h"
+#include "core/TripleDes.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -199,6 +200,78 @@ TEST_F(CliTest, Batch_TemplateOptionsAndQuiet)
         ExpectDecrypted("b.tar.gz", "b_klar.tar.gz.txt");
         ExpectInputsUnchanged();
     }
+}
+
+// Sets an environment variable, which the child inherits, while it lives.
+class CEnvironment
+{
+public:
+    CEnvironment(const char* pName, const std::string& strValue) : m_pName(pName)
+    {
+        ::setenv(pName, strValue.c_str(), 1);
+    }
+    ~CEnvironment() { ::unsetenv(m_pName); }
+    CEnvironment(const CEnvironment&) = delete;
+    CEnvironment& operator=(const CEnvironment&) = delete;
+    CEnvironment(CEnvironment&&) = delete;
+    CEnvironment& operator=(CEnvironment&&) = delete;
+
+private:
+    const char* m_pName;
+};
+
+// BRASKO_DES_KERNEL forces a variant: each one this CPU runs decrypts alike (a password of eight characters
+// takes the single-DES path, a longer one full Triple-DES); an unknown one, or one the CPU lacks, is refused
+// before anything is touched; a failed self-test is noted once and OpenSSL decrypts instead.
+TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
+{
+    MakeInput("kurz.bin", KeyOf("Passwort"));
+    MakeInput("lang.bin", KeyOf("ein langes Kennwort"));
+    std::string strAvailable;
+    std::vector<std::string> refused = {"sse", "AVX2"};
+    for (const EDesKernel kernel : kAllDesKernels) {
+        if (DesKernelSupported(kernel))
+            strAvailable += (strAvailable.empty() ? "" : ", ") + std::string(DesKernelName(kernel));
+        else
+            refused.emplace_back(DesKernelName(kernel));
+    }
+    for (const EDesKernel kernel : kAllDesKernels) {
+        if (!DesKernelSupported(kernel))
+            continue;
+        SCOPED_TRACE(DesKernelName(kernel));
+        const CEnvironment forced("BRASKO_DES_KERNEL", DesKernelName(kernel));
+        for (const auto& [strName, strPassword] :
+             {std::pair<std::string, std::string>{"kurz.bin", "Passwort"},
+              {"lang.bin", "ein langes Kennwort"}}) {
+            const SCliResult result =
+                RunCli({"--password-stdin", "-q", strName}, strPassword + "\n", InDir());
+            EXPECT_EQ(result.nExitStatus, 0);
+            EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+            ExpectDecrypted(strName, "e_" + strName);
+        }
+    }
+    const Names before = m_dir.List();
+    for (const std::string& strRefused : refused) {
+        SCOPED_TRACE(strRefused);
+        const CEnvironment forced("BRASKO_DES_KERNEL", strRefused);
+        const SCliResult result = RunCli({"--password-stdin", "lang.bin"}, "ein langes Kennwort\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(result.strStderr, Lines({UsageError(climsg::DesKernelRefused(strRefused, strAvailable))}));
+        EXPECT_EQ(result.strStdout, "");
+        EXPECT_EQ(m_dir.List(), before);
+    }
+    std::filesystem::remove(m_dir / "e_lang.bin");
+    const CEnvironment spoilt("BRASKO_DES_SELFTEST", "fail");
+    const SCliResult result =
+        RunCli({"--password-stdin", "-q", "lang.bin"}, "ein langes Kennwort\n", InDir());
+    EXPECT_EQ(result.nExitStatus, 0);
+    const std::string strBest = DesKernelSupported(EDesKernel::Avx512) ? "avx512"
+                                : DesKernelSupported(EDesKernel::Avx2) ? "avx2"
+                                                                       : "u64";
+    EXPECT_EQ(result.strStderr,
+              Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest)), messages::kBatchSucceeded}));
+    ExpectDecrypted("lang.bin", "e_lang.bin");
+    ExpectInputsUnchanged();
 }
 
 // Files are worked through in the order given; each failure is told in its place and the run goes on.
@@ -400,6 +473,8 @@ TEST_F(CliTest, Progress_DrawnOnATerminal)
         std::ofstream sparse(m_dir / "gross.bin", std::ios::binary);
     }
     fs::resize_file(m_dir / "gross.bin", std::uintmax_t{48} << 20);
+    // The bitsliced cipher decrypts this in less than the half second before a progress line appears.
+    const CEnvironment slow("BRASKO_DES_KERNEL", "evp");
     SCliOptions options = InDir();
     options.bTerminal = true;
     options.bStderrOnTerminal = true;
