@@ -160,15 +160,25 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     if (const int nError = output.Open(); nError != 0)
         return Failure(EDecryptError::CreateOutput, nError, strOutputPath);
 
-    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher,
-                                            static_cast<std::uint64_t>(inputInfo.st_size), pProgress, nJobs);
+    CPlaintextSample sample;
+    SDecryptOutcome outcome =
+        DecryptStream(input.Get(), output, cipher, static_cast<std::uint64_t>(inputInfo.st_size), pProgress,
+                      nJobs, m_bCheckPlaintext ? &sample : nullptr);
     if (!outcome.Succeeded()) {
         outcome.strOutputPath = strOutputPath;
         return outcome;
     }
     if (const int nError = output.Commit(); nError != 0)
         return Failure(EDecryptError::Write, nError, strOutputPath);
-    return SDecryptOutcome{EDecryptError::None, 0, strOutputPath};
+    SDecryptOutcome done{EDecryptError::None, 0, strOutputPath};
+    if (m_bCheckPlaintext)
+        done.plausibility = JudgePlaintext(sample.Bytes());
+    return done;
+}
+
+CFileHandle OpenInputFile(const std::string& strPath, struct stat& info)
+{
+    return OpenInput(strPath, info);
 }
 
 } // namespace brasko

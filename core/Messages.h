@@ -27,4 +27,11 @@ inline std::string OutputWouldReplaceInput(const std::string& strPath, const std
            "' eine zu entschlüsselnde Datei überschreiben würde !";
 }
 
+// Asked before a batch whose first input, decrypted with the password given, looks random.
+inline std::string PasswordLooksWrong(const std::string& strPath)
+{
+    return "Mit diesem Kennwort ergibt die Datei '" + strPath +
+           "' keinen erkennbaren Inhalt. Ist das Kennwort richtig? Trotzdem entschlüsseln?";
+}
+
 } // namespace brasko::messages
