@@ -30,6 +30,7 @@ public:
     // and renames it over the target. 0 or an errno value.
     int Commit();
 
+
 private:
     void Discard();
 
