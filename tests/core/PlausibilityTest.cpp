@@ -86,8 +86,8 @@ TEST(Plausibility, JudgePlaintext_TellsRealContentFromRandomBytes)
          EPlausibility::Plausible, "CD/DVD-Abbild (ISO 9660)"},
         // Keys have no fixed signature, but a chain of packets: key, user ID, signature.
         {"OpenPGP key",
-         std::string("\x99\x01\x0D\x04", 4) + RandomBytes(265, 15) + "\xB4\x16Erika Muster <e@de.de>" +
-             std::string("\x89\x02\x00", 3) + RandomBytes(512, 16),
+         std::string("\x99\x01\x0D\x04", 4) + RandomBytes(268, 15) + std::string("\xB4\x16", 2) +
+             "Erika Muster <e@de.de>" + std::string("\x89\x02\x00", 3) + RandomBytes(512, 16),
          EPlausibility::Plausible, "OpenPGP-Schlüssel oder -Nachricht"},
         {"random 64 KiB", strRandom, EPlausibility::LooksRandom, "sieht zufällig aus (falsches Kennwort?)"},
         {"random 64 bytes", RandomBytes(64, 12), EPlausibility::LooksRandom,
