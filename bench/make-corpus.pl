@@ -4,6 +4,7 @@
 # and UTF-8 texts, CSV, JSON, XML, HTML and SVG. Usage: make-corpus.pl DIR COUNT_PER_TYPE
 use strict;
 use warnings;
+use utf8;
 use Compress::Zlib;
 
 my ($dir, $count) = @ARGV;

@@ -87,5 +87,14 @@ head -c 4096 "$gen/text8.txt" | openssl enc -e -des-ede3 -nopad -K "$(printf '%-
     > "$work/cost/klein.bin"
 echo "== cost of the check: 4 KiB text file, $COST_RUNS runs each, alternating blocks of 20"
 "$BIN/bench-plausibility-cost" "$COST_RUNS" "$work/cost" "$CLI" --quiet --password-file "$work/right" klein.bin
+# Instructions are not disturbed by a busy machine: where valgrind is installed, count them too.
+if command -v valgrind > /dev/null; then
+    instructions() {
+        (cd "$work/cost" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$CLI" --quiet "$@" \
+            --password-file "$work/right" klein.bin 2>&1 | sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
+    }
+    on=$(instructions); off=$(instructions --no-check)
+    awk -v on="$on" -v off="$off" 'BEGIN {printf "  instructions (callgrind): with the check %d, --no-check %d: %.4fx\n", on, off, on / off}'
+fi
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit "${status:-0}"
