@@ -42,6 +42,7 @@ run: build
 
 bench: build
 	bench/compare.sh $(BUILD)/bin
+	bench/plausibility.sh $(BUILD)/bin
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -22,9 +22,15 @@ inline constexpr const char* kFooter =
     "  brasko-decrypt-cli --prefix \"\" --suffix _klar --extension .txt daten/*.enc\n"
     "  brasko-decrypt-cli --password-file ~/.kennwort -q a.bin b.bin\n"
     "\n"
+    "Falsches Kennwort:\n"
+    "  Sieht eine entschlüsselte Datei zufällig aus, folgt eine Warnung (abschalten mit --no-check).\n"
+    "  --check entschlüsselt nur die ersten 64 KiB jeder Datei im Speicher, schreibt nichts und nennt je\n"
+    "  Datei, wonach der Inhalt aussieht.\n"
+    "\n"
     "Rückgabewert: 0, wenn alle Dateien entschlüsselt wurden; 1, wenn mindestens eine Datei nicht\n"
     "entschlüsselt wurde; 2 bei einem falschen Aufruf, einem nicht lesbaren Kennwort oder einer leeren\n"
-    "Vorlage.";
+    "Vorlage. Mit --check: 0, wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine zufällig\n"
+    "aussieht (falsches Kennwort?); 1, wenn eine Datei nicht gelesen werden kann.";
 
 inline constexpr const char* kHelpFiles =
     "Die verschlüsselten Dateien; sie werden in dieser Reihenfolge entschlüsselt";
@@ -43,6 +49,10 @@ inline constexpr const char* kHelpJobs =
 inline constexpr const char* kHelpQuiet =
     "Keine Ablaufzeilen auf der Standardausgabe und keine Fortschrittsanzeige";
 
+inline constexpr const char* kHelpCheck =
+    "Nur prüfen: die ersten 64 KiB jeder Datei im Speicher entschlüsseln und den Inhalt nennen";
+inline constexpr const char* kHelpNoCheck = "Keine Warnung, wenn ein Inhalt zufällig aussieht";
+
 inline constexpr const char* kUsageHint =
     "Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]; Hilfe mit --help.";
 inline constexpr const char* kInvalidCall = "Ungültiger Aufruf.";
@@ -54,6 +64,8 @@ inline constexpr const char* kPasswordNotOnCommandLine =
 inline constexpr const char* kNoTerminal =
     "Kein Kennwort: Es gibt kein Terminal für die Abfrage. Geben Sie das Kennwort mit --password-stdin oder "
     "--password-file an.";
+inline constexpr const char* kCheckOptionsExclusive =
+    "--check und --no-check können nicht zusammen angegeben werden.";
 inline constexpr const char* kPrompt = "Kennwort: ";
 inline constexpr const char* kPromptAborted = "Die Eingabe des Kennworts wurde abgebrochen.";
 inline constexpr const char* kPasswordTruncated =
@@ -141,6 +153,18 @@ inline std::string DesKernelSelfTestFailed(const std::string& strKernel)
 {
     return "Hinweis: Die Triple-DES-Variante '" + strKernel +
            "' hat ihren Selbsttest nicht bestanden; es wird OpenSSL verwendet.";
+}
+
+// After a decrypted file whose content looks random.
+inline std::string ContentLooksRandom(const std::string& strOutputPath)
+{
+    return "Warnung: Der Inhalt von '" + strOutputPath + "' sieht zufällig aus - ist das Kennwort richtig?";
+}
+
+// One line of --check on standard output.
+inline std::string CheckLine(const std::string& strPath, const std::string& strDescription)
+{
+    return strPath + ": " + strDescription;
 }
 
 } // namespace brasko::cli::messages

@@ -129,6 +129,8 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
             ->type_name("PFAD");
     app.add_option("-j,--jobs", strJobs, messages::kHelpJobs)->type_name("N");
     app.add_flag("-q,--quiet", commandLine.bQuiet, messages::kHelpQuiet)->disable_flag_override();
+    app.add_flag("--check", commandLine.bCheckOnly, messages::kHelpCheck)->disable_flag_override();
+    app.add_flag("--no-check", commandLine.bNoCheck, messages::kHelpNoCheck)->disable_flag_override();
     app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
 
     const std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
@@ -154,6 +156,11 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
 
     if (bPasswordStdin && pFileOption->count() > 0) {
         ReportUsageError(messages::kPasswordSourcesExclusive);
+        result.exitStatus = kExitUsage;
+        return result;
+    }
+    if (commandLine.bCheckOnly && commandLine.bNoCheck) {
+        ReportUsageError(messages::kCheckOptionsExclusive);
         result.exitStatus = kExitUsage;
         return result;
     }

@@ -22,12 +22,15 @@ struct SCommandLine
     std::string strPasswordFile;
     unsigned nJobs = 0;
     bool bQuiet = false;
+    bool bCheckOnly = false; // --check: judge each file's start in memory, write nothing
+    bool bNoCheck = false;   // --no-check: no warning for content that looks random
     std::vector<std::string> files;
 };
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1; // at least one file was not decrypted
-inline constexpr int kExitUsage = 2;   // a wrong call, no readable password, or an empty template
+inline constexpr int kExitFailure = 1;     // at least one file was not decrypted
+inline constexpr int kExitUsage = 2;       // a wrong call, no readable password, or an empty template
+inline constexpr int kExitLooksRandom = 3; // --check: at least one file looks random (a wrong password?)
 
 // The highest --jobs value accepted.
 inline constexpr unsigned kMaxJobs = 1024;

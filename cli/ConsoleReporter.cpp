@@ -122,6 +122,8 @@ void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& str
     (void)nIndex;
     if (const std::string strReason = FailureReason(strPath, outcome, m_bMessageForFile); !strReason.empty())
         WriteLine(strReason);
+    if (outcome.Succeeded() && outcome.plausibility.verdict == EPlausibility::LooksRandom)
+        WriteLine(messages::ContentLooksRandom(outcome.strOutputPath));
 }
 
 void CConsoleReporter::WriteLine(const std::string& strLine)

@@ -3,6 +3,7 @@
 #include "ConsoleReporter.h"
 #include "Interrupt.h"
 #include "PasswordReader.h"
+#include "core/ContentCheck.h"
 #include "core/DecryptionBatch.h"
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
@@ -58,6 +59,32 @@ void OpenMissingOutputs()
     }
 }
 
+// --check: the start of every file decrypted in memory and judged, one line per file on stdout; nothing is
+// written. A file that cannot be read gets the messages a decryption would give it.
+int RunCheck(const std::vector<std::string>& files, const std::string& strPassword,
+             CConsoleReporter& reporter)
+{
+    CatchInterrupts();
+    bool bUnreadable = false;
+    bool bLooksRandom = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        reporter.OnFileStarted(i, files.size(), files[i]);
+        if (reporter.IsCancelRequested())
+            return 128 + InterruptSignal();
+        const SDecryptOutcome outcome = CheckFileContent(files[i], strPassword, reporter);
+        if (!outcome.Succeeded()) {
+            reporter.OnFileFinished(i, files[i], outcome);
+            bUnreadable = true;
+            continue;
+        }
+        bLooksRandom = bLooksRandom || outcome.plausibility.verdict == EPlausibility::LooksRandom;
+        std::cout << messages::CheckLine(files[i], outcome.plausibility.strDescription) << std::endl;
+    }
+    if (bUnreadable)
+        return kExitFailure;
+    return bLooksRandom ? kExitLooksRandom : kExitSuccess;
+}
+
 int Run(int argc, const char* const* argv)
 {
     const SParseResult parsed = ParseCommandLine(argc, argv);
@@ -86,7 +113,7 @@ int Run(int argc, const char* const* argv)
     // a source named on the command line is read all the same, and its errors reported.
     const bool bTemplateEmpty =
         commandLine.strPrefix.empty() && commandLine.strSuffix.empty() && commandLine.strExtension.empty();
-    const bool bNeedsPassword = !bTemplateEmpty && !commandLine.files.empty();
+    const bool bNeedsPassword = (commandLine.bCheckOnly || !bTemplateEmpty) && !commandLine.files.empty();
     CSecretText password;
     if (commandLine.passwordSource != EPasswordSource::Terminal || bNeedsPassword) {
         std::string strError;
@@ -104,9 +131,13 @@ int Run(int argc, const char* const* argv)
         password.Truncate(utf8::FirstCharacters(password.Get(), kMaxPasswordChars).size());
     }
 
+    if (commandLine.bCheckOnly)
+        return RunCheck(commandLine.files, password.Get(), reporter);
+
     CNullBuffer nullBuffer;
     const CCoutRedirect quietTrace(commandLine.bQuiet ? &nullBuffer : std::cout.rdbuf());
     CFileDecryptor decryptor;
+    decryptor.m_bCheckPlaintext = !commandLine.bNoCheck;
     CatchInterrupts();
     const SBatchResult result = RunDecryptionBatch(
         decryptor, password.Get(), commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension,

@@ -96,8 +96,9 @@ SChunkRead ReadChunk(int fdInput, CChunkBuffer& buffer)
 class CChunkWriter
 {
 public:
-    CChunkWriter(CAtomicOutputFile& output, std::uint64_t nTotal, IProgressSink* pProgress)
-        : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress)
+    CChunkWriter(CAtomicOutputFile& output, std::uint64_t nTotal, IProgressSink* pProgress,
+                 CPlaintextSample* pSample)
+        : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress), m_pSample(pSample)
     {}
     ~CChunkWriter() { OPENSSL_cleanse(m_lastBlock.data(), m_lastBlock.size()); }
     CChunkWriter(const CChunkWriter&) = delete;
@@ -116,6 +117,8 @@ public:
                 return Failure(EDecryptError::CipherSetup, 0);
             std::copy_n(m_lastBlock.begin(), nRest, pData + nWhole);
         }
+        if (m_pSample != nullptr)
+            m_pSample->Append(pData, nBytes);
         if (const int nError = m_output.Write(pData, nBytes); nError != 0)
             return Failure(EDecryptError::Write, nError);
         m_nDone += nBytes;
@@ -128,6 +131,7 @@ private:
     CAtomicOutputFile& m_output;
     std::uint64_t m_nTotal;
     IProgressSink* m_pProgress;
+    CPlaintextSample* m_pSample;
     std::uint64_t m_nDone = 0;
     std::array<unsigned char, kBlockSize> m_lastBlock{}; // zeros stand before the first block
 };
@@ -283,9 +287,10 @@ unsigned EffectiveJobs(unsigned nJobs)
 }
 
 SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
-                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs)
+                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
+                              CPlaintextSample* pSample)
 {
-    CChunkWriter writer(output, nTotal, pProgress);
+    CChunkWriter writer(output, nTotal, pProgress, pSample);
     CChunkBuffer buffer;
     const SChunkRead firstRead = ReadChunk(fdInput, buffer);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is

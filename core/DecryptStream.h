@@ -2,6 +2,7 @@
 
 #include "AtomicOutputFile.h"
 #include "FileDecryptor.h"
+#include "Plausibility.h"
 #include "ProgressSink.h"
 #include "TripleDes.h"
 
@@ -26,7 +27,9 @@ unsigned EffectiveJobs(unsigned nJobs);
 // Decrypts the whole input into the output, chunk by chunk, on up to nJobs threads (as EffectiveJobs), the
 // output written in order. nTotal is the size progress is reported against; the input is read to its end
 // whatever its size claims. Failures are those of the first chunk that fails, as if it ran on one thread.
+// pSample, when given, receives the start of the plaintext as it is written.
 SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
-                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs);
+                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
+                              CPlaintextSample* pSample = nullptr);
 
 } // namespace brasko

@@ -70,7 +70,10 @@ SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& st
         result.bTemplateEmpty = true;
         return result;
     }
-    decryptor = CFileDecryptor(strPrefix, strSuffix, strExtension);
+    // Only the template is handed over; the decryptor's other settings stay as the caller made them.
+    decryptor.m_strPrefix = strPrefix;
+    decryptor.m_strSuffix = strSuffix;
+    decryptor.m_strExtension = strExtension;
     if (paths.empty()) {
         messages.ShowMessage(messages::kBatchSucceeded, EMessageIcon::Default);
         return result;

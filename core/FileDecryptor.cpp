@@ -183,7 +183,9 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     }
 
     const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);
-    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher, nSizeAtOpen, pProgress, nJobs);
+    CPlaintextSample sample;
+    SDecryptOutcome outcome = DecryptStream(input.Get(), output, cipher, nSizeAtOpen, pProgress, nJobs,
+                                            m_bCheckPlaintext ? &sample : nullptr);
     if (!outcome.Succeeded()) {
         outcome.strOutputPath = strOutputPath;
         return outcome;
@@ -196,7 +198,15 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     }
     if (const int nError = output.Commit(); nError != 0)
         return Failure(EDecryptError::Write, nError, strOutputPath);
-    return SDecryptOutcome{EDecryptError::None, 0, strOutputPath};
+    SDecryptOutcome done{EDecryptError::None, 0, strOutputPath};
+    if (m_bCheckPlaintext)
+        done.plausibility = JudgePlaintext(sample.Bytes());
+    return done;
+}
+
+CFileHandle OpenInputFile(const std::string& strPath, struct stat& info)
+{
+    return OpenInput(strPath, info);
 }
 
 } // namespace brasko

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "FileHandle.h"
 #include "MessageSink.h"
+#include "Plausibility.h"
 #include "ProgressSink.h"
 
 #include <string>
+#include <sys/stat.h>
+#include <utility>
 
 namespace brasko {
 
@@ -25,9 +29,16 @@ enum class EDecryptError
 
 struct SDecryptOutcome
 {
+    SDecryptOutcome() = default;
+    SDecryptOutcome(EDecryptError anError, int nError, std::string strOutput = {}, SPlausibility judged = {})
+        : error(anError), nSystemError(nError), strOutputPath(std::move(strOutput)),
+          plausibility(std::move(judged))
+    {}
+
     EDecryptError error = EDecryptError::None;
     int nSystemError = 0; // errno of the failing call, 0 when there is none
     std::string strOutputPath;
+    SPlausibility plausibility; // of the plaintext, when the decryptor was asked to judge it
 
     bool Succeeded() const { return error == EDecryptError::None; }
 };
@@ -61,10 +72,16 @@ public:
     std::string m_strPrefix;
     std::string m_strSuffix;
     std::string m_strExtension;
+    // Judge the start of each decrypted plaintext (SDecryptOutcome::plausibility).
+    bool m_bCheckPlaintext = false;
 };
 
 // The input's full path with "." and ".." folded, relative paths resolved against the current directory.
 // Empty when the current directory cannot be determined.
 std::string AbsolutePath(const std::string& strPath);
+
+// Opens an input as DecryptFile does: regular files only (a folder gives EISDIR, anything else EINVAL),
+// without waiting for a pipe's writer. An invalid handle with errno set when it fails.
+CFileHandle OpenInputFile(const std::string& strPath, struct stat& info);
 
 } // namespace brasko

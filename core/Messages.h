@@ -54,4 +54,11 @@ inline std::string InputShrank(const std::string& strPath, const std::string& st
            strOutputPath + "' wurde nicht geschrieben !";
 }
 
+// Asked before a batch whose first input, decrypted with the password given, looks random.
+inline std::string PasswordLooksWrong(const std::string& strPath)
+{
+    return "Mit diesem Kennwort ergibt die Datei '" + strPath +
+           "' keinen erkennbaren Inhalt. Ist das Kennwort richtig? Trotzdem entschlüsseln?";
+}
+
 } // namespace brasko::messages

@@ -5,6 +5,8 @@
 #include "DialogLayout.h"
 #include "TextConversion.h"
 #include "Version.h"
+#include "core/ContentCheck.h"
+#include "core/Messages.h"
 #include "ui_DecryptDlg.h"
 
 #include <QApplication>
@@ -58,6 +60,13 @@ bool IsUserInput(QEvent::Type type)
     }
 }
 
+// Swallows the messages of a trial: the batch itself reports inputs that cannot be opened.
+class CSilentSink : public IMessageSink
+{
+public:
+    void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
+};
+
 constexpr const char* kTitle = "Brasko Decrypter. Version ";
 constexpr const char* kDefaultPrefix = "e_";
 
@@ -67,7 +76,7 @@ CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWid
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       m_pUi(std::make_unique<Ui::DecryptDlg>()), m_hIcon(ApplicationIcon()), m_fileChooser(fileChooser),
-      m_runner(messages)
+      m_messages(messages), m_runner(messages)
 {
     m_pUi->setupUi(this);
     // The frames lie under the controls they surround, so that clicks reach those controls.
@@ -179,11 +188,35 @@ void CDecryptDlg::OnOK()
     for (int i = 0; i < m_pUi->m_listFiles->count(); ++i)
         request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
 
+    if (!ConfirmPassword(request)) {
+        m_pUi->m_editPassword->setFocus();
+        return;
+    }
+
     m_pProgress = new CBatchProgressDlg(this);
     connect(m_pProgress, &CBatchProgressDlg::CancelRequested, &m_runner, &CBatchRunner::RequestCancel);
     qApp->installEventFilter(this);
     m_timerProgress.start();
     m_runner.Start(m_decryptor, std::move(request));
+}
+
+// The password is tried on the first input that can be opened, in memory. Only a batch that gets as far as
+// decrypting is asked about: an empty template or an empty list gives the batch's own message first.
+bool CDecryptDlg::ConfirmPassword(const SBatchRequest& request)
+{
+    if (request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty())
+        return true;
+    CSilentSink silent;
+    for (std::size_t i = 0; i < request.paths.size(); ++i) {
+        const SDecryptOutcome outcome = CheckFileContent(request.paths[i], request.strPassword, silent);
+        if (outcome.error == EDecryptError::OpenInput)
+            continue;
+        if (outcome.plausibility.verdict != EPlausibility::LooksRandom)
+            return true;
+        const QString strPath = m_pUi->m_listFiles->item(static_cast<int>(i))->text();
+        return m_messages.AskYesNo(messages::PasswordLooksWrong(text::ToCore(strPath)));
+    }
+    return true;
 }
 
 void CDecryptDlg::OnHelpButton()

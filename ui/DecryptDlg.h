@@ -64,6 +64,8 @@ private:
     void WidenPasswordField();
     void OnFileStarted(int nIndex, int nCount, const QString& strPath);
     void OnBatchFinished();
+    // False when the password gives random-looking content and the user chose not to go on.
+    bool ConfirmPassword(const SBatchRequest& request);
 
     std::unique_ptr<Ui::DecryptDlg> m_pUi;
     CFileDecryptor m_decryptor;
@@ -74,6 +76,7 @@ private:
     QIcon m_hIcon;
 
     IFileChooser& m_fileChooser;
+    IMessageSink& m_messages;
     CBatchRunner m_runner;
     QPointer<CBatchProgressDlg> m_pProgress;
     QTimer m_timerProgress;

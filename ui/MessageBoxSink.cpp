@@ -3,21 +3,38 @@
 #include "TextConversion.h"
 #include "core/Messages.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
 namespace brasko {
 
-void CMessageBoxSink::ShowMessage(const std::string& strText, EMessageIcon icon)
+QWidget* CMessageBoxSink::ParentForBox() const
 {
     // Over the progress display when it is up, so the box is not hidden behind it.
     QWidget* pParent = QApplication::activeModalWidget();
-    if (pParent == nullptr)
-        pParent = m_pParent;
+    return pParent != nullptr ? pParent : m_pParent.data();
+}
+
+void CMessageBoxSink::ShowMessage(const std::string& strText, EMessageIcon icon)
+{
+    QWidget* pParent = ParentForBox();
     QMessageBox box(icon == EMessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
                     text::FromCore(messages::kApplicationName), text::FromCore(strText), QMessageBox::Ok,
                     pParent);
     box.exec();
+}
+
+bool CMessageBoxSink::AskYesNo(const std::string& strText)
+{
+    QMessageBox box(QMessageBox::Warning, text::FromCore(messages::kApplicationName), text::FromCore(strText),
+                    QMessageBox::Yes | QMessageBox::No, ParentForBox());
+    // German whatever Qt's own translations say; Enter and Escape both answer Nein.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Ja"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Nein"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace brasko

@@ -16,8 +16,11 @@ public:
     void SetParentWidget(QWidget* pParent) { m_pParent = pParent; }
 
     void ShowMessage(const std::string& strText, EMessageIcon icon) override;
+    bool AskYesNo(const std::string& strText) override;
 
 private:
+    QWidget* ParentForBox() const;
+
     QPointer<QWidget> m_pParent;
 };
 

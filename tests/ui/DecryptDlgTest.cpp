@@ -481,5 +481,71 @@ TEST_F(DecryptDlgTest, DecryptDlg_CancelStopsTheBatchCleanly)
     EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
 }
 
+// Before a batch, the password is tried on the first input that can be opened; random-looking content asks
+// whether to go on. Nein runs nothing and returns to the password, Ja runs the batch as before.
+TEST_F(DecryptDlgTest, DecryptDlg_AsksBeforeBatchWhenPasswordGivesRandomContent)
+{
+    std::string strText;
+    for (int i = 0; i < 40; ++i)
+        strText += "Zeile " + std::to_string(i) + ": Umsätze und Kosten im Überblick.\n";
+    strText.resize(strText.size() / 8 * 8);
+    test::WriteFileBytes(m_dir / "b.txt", test::OpenSslEncrypt(kKey, strText));
+    const QString strMissing = QString::fromStdString(m_dir / "a.bin");
+    const QString strInput = QString::fromStdString(m_dir / "b.txt");
+    Browse({strInput, strMissing});
+    const std::string strWrong = "px";
+    const std::string strQuestion = messages::PasswordLooksWrong(strInput.toStdString());
+    const Messages batchMessages{{messages::FileNotFound(strMissing.toStdString()), EMessageIcon::Default},
+                                 {messages::kBatchFailed, EMessageIcon::Stop}};
+    const struct
+    {
+        std::string strPassword;
+        bool bAnswerYes;
+        bool bAsked;
+        bool bBatchRuns;
+    } cases[] = {
+        {kPassword, false, false, true},
+        {strWrong, false, true, false},
+        {strWrong, true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strPassword + (c.bAnswerYes ? " Ja" : " Nein"));
+        std::filesystem::remove(m_dir / "e_b.txt");
+        m_messages.m_messages.clear();
+        m_messages.m_questions.clear();
+        m_messages.m_bAnswerYes = c.bAnswerYes;
+        Edit("m_editPassword").setText(QString::fromStdString(c.strPassword));
+        Edit("m_editPrefix").setFocus();
+        testing::internal::CaptureStdout();
+        if (c.bBatchRuns)
+            ClickDecrypt();
+        else
+            QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton);
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(m_dlg.IsBatchRunning());
+        EXPECT_EQ(m_messages.m_questions,
+                  c.bAsked ? std::vector<std::string>{strQuestion} : std::vector<std::string>{});
+        if (c.bBatchRuns) {
+            EXPECT_EQ(m_messages.m_messages, batchMessages);
+            const std::string strKey = c.strPassword + std::string(24 - c.strPassword.size(), ' ');
+            EXPECT_EQ(test::ReadFileBytes(m_dir / "e_b.txt"),
+                      test::OpenSslDecrypt(strKey, test::ReadFileBytes(m_dir / "b.txt")));
+        } else {
+            EXPECT_TRUE(m_messages.m_messages.empty());
+            EXPECT_EQ(m_dir.List(), std::vector<std::string>{"b.txt"});
+            EXPECT_EQ(FocusName(), QStringLiteral("m_editPassword"));
+        }
+    }
+
+    // Without a template nothing would be decrypted: only the batch's own warning, no question.
+    m_messages.m_messages.clear();
+    m_messages.m_questions.clear();
+    Edit("m_editPassword").setText(QString::fromStdString(strWrong));
+    Edit("m_editPrefix").clear();
+    ClickDecrypt();
+    EXPECT_TRUE(m_messages.m_questions.empty());
+    EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kTemplateEmpty, EMessageIcon::Stop}}));
+}
+
 } // namespace
 } // namespace brasko

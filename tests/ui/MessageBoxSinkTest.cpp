@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,31 @@ TEST(MessageBoxSink, CMessageBoxSink_CaptionIconTextAndOkButton)
         sink.ShowMessage(c.strText, c.icon);
         EXPECT_TRUE(bSeen);
     }
+}
+
+TEST(MessageBoxSink, CMessageBoxSink_QuestionWarnsAndDefaultsToNein)
+{
+    QWidget window;
+    window.show();
+    CMessageBoxSink sink;
+    sink.SetParentWidget(&window);
+    const std::string strText = messages::PasswordLooksWrong("/tmp/ä b.enc");
+    for (const bool bYes : {true, false}) {
+        test::WhenModal<QMessageBox>([&](QMessageBox& box) {
+            EXPECT_EQ(box.windowTitle(), QStringLiteral("Brasko Decryption Tool"));
+            EXPECT_EQ(box.text(), QString::fromStdString(strText));
+            EXPECT_EQ(box.icon(), QMessageBox::Warning);
+            EXPECT_EQ(box.standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("Ja"));
+            EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("Nein"));
+            EXPECT_EQ(box.defaultButton(), box.button(QMessageBox::No));
+            box.button(bYes ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        EXPECT_EQ(sink.AskYesNo(strText), bYes);
+    }
+    // Escape answers Nein.
+    test::WhenModal<QMessageBox>([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    EXPECT_FALSE(sink.AskYesNo(strText));
 }
 
 } // namespace

@@ -31,7 +31,7 @@ public:
     QWidget* m_pParent = nullptr;
 };
 
-// Records every message; m_onMessage runs while the message is "on screen", on the UI thread.
+// Records every message and question; m_onMessage runs while the message is "on screen", on the UI thread.
 class CScriptedMessageSink : public IMessageSink
 {
 public:
@@ -42,8 +42,17 @@ public:
             m_onMessage(strText);
     }
 
+    // Records the question and gives the scripted answer (Ja unless told otherwise).
+    bool AskYesNo(const std::string& strText) override
+    {
+        m_questions.push_back(strText);
+        return m_bAnswerYes;
+    }
+
     std::vector<std::pair<std::string, EMessageIcon>> m_messages;
     std::function<void(const std::string&)> m_onMessage;
+    std::vector<std::string> m_questions;
+    bool m_bAnswerYes = true;
 };
 
 using Messages = std::vector<std::pair<std::string, EMessageIcon>>;

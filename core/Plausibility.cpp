@@ -1,0 +1,459 @@
+#include "Plausibility.h"
+
+#include "FileTypeLibrary.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace brasko {
+
+namespace {
+
+constexpr std::size_t kBlock = 8; // the cipher's block: a wrong key scrambles each one on its own
+
+constexpr const char* kLooksRandom = "sieht zufällig aus (falsches Kennwort?)";
+constexpr const char* kTooShort = "zu kurz für eine Prüfung (weniger als 64 Byte)";
+constexpr const char* kBinary = "Binärdaten";
+
+// A vector of plaintext bytes that is wiped when it goes out of scope.
+class CWipedBytes
+{
+public:
+    explicit CWipedBytes(std::size_t nCapacity) { m_bytes.reserve(nCapacity); }
+    ~CWipedBytes() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
+    CWipedBytes(const CWipedBytes&) = delete;
+    CWipedBytes& operator=(const CWipedBytes&) = delete;
+    CWipedBytes(CWipedBytes&&) = delete;
+    CWipedBytes& operator=(CWipedBytes&&) = delete;
+
+    std::vector<unsigned char>& Get() { return m_bytes; }
+
+private:
+    std::vector<unsigned char> m_bytes;
+};
+
+// The distinct 8-byte blocks of the sample in the order they first appear, then its short tail. ECB maps
+// equal plaintext blocks to equal ciphertext blocks and a wrong key maps those to equal garbage: a file full
+// of zeros decrypts under a wrong key to one random block repeated, whose bytes are anything but uniformly
+// spread. Its distinct blocks are.
+void CollectDistinctBlocks(std::span<const unsigned char> sample, std::vector<unsigned char>& distinct)
+{
+    const std::size_t nBlocks = sample.size() / kBlock;
+    std::size_t nSlots = 16;
+    while (nSlots < 2 * nBlocks)
+        nSlots *= 2;
+    std::vector<std::uint64_t> slots(nSlots);
+    std::vector<unsigned char> used(nSlots, 0);
+    for (std::size_t i = 0; i < nBlocks; ++i) {
+        std::uint64_t nValue = 0;
+        std::memcpy(&nValue, sample.data() + i * kBlock, kBlock);
+        std::size_t nSlot = static_cast<std::size_t>((nValue * 0x9E3779B97F4A7C15ULL) >> 32) & (nSlots - 1);
+        while (used[nSlot] != 0 && slots[nSlot] != nValue)
+            nSlot = (nSlot + 1) & (nSlots - 1);
+        if (used[nSlot] == 0) {
+            used[nSlot] = 1;
+            slots[nSlot] = nValue;
+            distinct.insert(distinct.end(), sample.begin() + static_cast<std::ptrdiff_t>(i * kBlock),
+                            sample.begin() + static_cast<std::ptrdiff_t>((i + 1) * kBlock));
+        }
+    }
+    OPENSSL_cleanse(slots.data(), slots.size() * sizeof(std::uint64_t));
+    distinct.insert(distinct.end(), sample.begin() + static_cast<std::ptrdiff_t>(nBlocks * kBlock),
+                    sample.end());
+}
+
+// Pearson's chi-square statistic of byte counts against 256 equally likely values. For uniformly random
+// bytes its mean is 255 and its standard deviation about 22.6 whatever the number of bytes (for few bytes
+// it is a count of equal pairs, and its tail is longer, but not by much).
+double ChiSquare(const std::array<std::uint32_t, 256>& counts, std::size_t nTotal)
+{
+    double dSumOfSquares = 0;
+    for (const std::uint32_t nCount : counts)
+        dSumOfSquares += static_cast<double>(nCount) * nCount;
+    return 256.0 * dSumOfSquares / static_cast<double>(nTotal) - static_cast<double>(nTotal);
+}
+
+// Five standard deviations above the mean: random bytes exceed it about once in 10^5 samples (per test),
+// while text, tables, executables and uncompressed media exceed it by far, even in 64 bytes.
+const double kRandomChiSquareLimit = 255.0 + 5.0 * std::sqrt(2.0 * 255.0);
+
+// Whether the bytes cannot be told from uniformly random ones: neither the bytes themselves nor the
+// differences of neighbours (which catch smooth data such as samples or gradients) are unevenly spread.
+bool LooksUniform(std::span<const unsigned char> bytes)
+{
+    if (bytes.size() < 2)
+        return false;
+    std::array<std::uint32_t, 256> values{};
+    std::array<std::uint32_t, 256> steps{};
+    ++values[bytes[0]];
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        ++values[bytes[i]];
+        ++steps[static_cast<unsigned char>(bytes[i] - bytes[i - 1])];
+    }
+    return ChiSquare(values, bytes.size()) <= kRandomChiSquareLimit &&
+           ChiSquare(steps, bytes.size() - 1) <= kRandomChiSquareLimit;
+}
+
+// A signature at a fixed place, optionally with a second part. Strong ones are long enough (3 bytes and
+// more at fixed places) that random bytes match them less than once in ten million samples; only those may
+// vouch for content that looks random. Weak ones merely name content that is plausible anyway.
+struct SSignature
+{
+    std::size_t nOffset;
+    std::string_view magic;
+    std::size_t nOffset2;
+    std::string_view magic2;
+    const char* pszDescription;
+    bool bStrong;
+};
+
+using namespace std::string_view_literals;
+
+constexpr std::array kSignatures = {
+    SSignature{0, "%PDF-"sv, 0, {}, "PDF-Dokument", true},
+    SSignature{0, "\x89PNG\r\n\x1A\n"sv, 0, {}, "PNG-Bild", true},
+    SSignature{0, "\xFF\xD8\xFF"sv, 0, {}, "JPEG-Bild", true},
+    SSignature{0, "GIF87a"sv, 0, {}, "GIF-Bild", true},
+    SSignature{0, "GIF89a"sv, 0, {}, "GIF-Bild", true},
+    SSignature{0, "II*\0"sv, 0, {}, "TIFF-Bild", true},
+    SSignature{0, "MM\0*"sv, 0, {}, "TIFF-Bild", true},
+    SSignature{0, "RIFF"sv, 8, "WEBP"sv, "WebP-Bild", true},
+    SSignature{0, "RIFF"sv, 8, "WAVE"sv, "WAV-Audio", true},
+    SSignature{0, "RIFF"sv, 8, "AVI "sv, "AVI-Video", true},
+    SSignature{0, "ID3\x02\0"sv, 0, {}, "MP3-Audio", true},
+    SSignature{0, "ID3\x03\0"sv, 0, {}, "MP3-Audio", true},
+    SSignature{0, "ID3\x04\0"sv, 0, {}, "MP3-Audio", true},
+    SSignature{0, "OggS\0"sv, 0, {}, "Ogg-Audio/Video", true},
+    SSignature{0, "fLaC"sv, 0, {}, "FLAC-Audio", true},
+    SSignature{4, "ftyp"sv, 0, {}, "MP4/QuickTime-Medien", true},
+    SSignature{0, "\x1A\x45\xDF\xA3"sv, 0, {}, "Matroska/WebM-Video", true},
+    SSignature{0, "PK\x03\x04"sv, 30, "[Content_Types].xml"sv, "Office-Dokument (OOXML)", true},
+    SSignature{0, "PK\x03\x04"sv, 30, "mimetypeapplication/vnd.oasis.opendocument"sv, "OpenDocument-Datei",
+               true},
+    SSignature{0, "PK\x03\x04"sv, 0, {}, "ZIP-Archiv", true},
+    SSignature{0, "PK\x05\x06"sv, 0, {}, "ZIP-Archiv", true},
+    SSignature{0, "\x1F\x8B\x08"sv, 0, {}, "gzip-komprimierte Daten", true},
+    SSignature{0, "BZh"sv, 4, "1AY&SY"sv, "bzip2-komprimierte Daten", true},
+    SSignature{0,
+               "\xFD"
+               "7zXZ\0"sv,
+               0,
+               {},
+               "xz-komprimierte Daten",
+               true},
+    SSignature{0, "\x28\xB5\x2F\xFD"sv, 0, {}, "Zstandard-komprimierte Daten", true},
+    SSignature{0, "\x04\x22\x4D\x18"sv, 0, {}, "LZ4-komprimierte Daten", true},
+    SSignature{0, "LZIP"sv, 0, {}, "lzip-komprimierte Daten", true},
+    SSignature{0, "7z\xBC\xAF\x27\x1C"sv, 0, {}, "7-Zip-Archiv", true},
+    SSignature{0, "Rar!\x1A\x07"sv, 0, {}, "RAR-Archiv", true},
+    SSignature{257, "ustar"sv, 0, {}, "tar-Archiv", true},
+    SSignature{0, "!<arch>\ndebian-binary"sv, 0, {}, "Debian-Paket", true},
+    SSignature{0, "!<arch>\n"sv, 0, {}, "ar-Archiv", true},
+    SSignature{0, "\xED\xAB\xEE\xDB"sv, 0, {}, "RPM-Paket", true},
+    SSignature{0, "MSCF\0\0\0\0"sv, 0, {}, "CAB-Archiv", true},
+    SSignature{0, "wOFF"sv, 0, {}, "Web-Schrift (WOFF)", true},
+    SSignature{0, "wOF2"sv, 0, {}, "Web-Schrift (WOFF2)", true},
+    SSignature{0,
+               "\x7F"
+               "ELF"sv,
+               0,
+               {},
+               "ELF-Programm oder -Bibliothek",
+               true},
+    SSignature{0, "SQLite format 3\0"sv, 0, {}, "SQLite-Datenbank", true},
+    SSignature{
+        0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv, 0, {}, "Office-Dokument (OLE2, etwa .doc oder .xls)", true},
+    SSignature{0, "{\\rtf"sv, 0, {}, "RTF-Dokument", true},
+    SSignature{0, "%!PS"sv, 0, {}, "PostScript-Dokument", true},
+    SSignature{0, "TZif"sv, 0, {}, "Zeitzonendaten", true},
+    SSignature{0, "\xCA\xFE\xBA\xBE"sv, 0, {}, "Java-Klasse", true},
+    SSignature{0, "\xDE\x12\x04\x95"sv, 0, {}, "gettext-Übersetzungen", true},
+    SSignature{0, "\x95\x04\x12\xDE"sv, 0, {}, "gettext-Übersetzungen", true},
+    SSignature{0, "\x3C\xB8\x64\x18\xCA\xEF\x9C\x95"sv, 0, {}, "Qt-Übersetzungen", true},
+    SSignature{0, "MZ"sv, 0, {}, "Windows-Programm", false},
+    SSignature{0, "BM"sv, 0, {}, "BMP-Bild", false},
+    SSignature{0, "\0\x01\0\0"sv, 0, {}, "TrueType-Schrift", false},
+    SSignature{0, "OTTO"sv, 0, {}, "OpenType-Schrift", false},
+};
+
+bool HasAt(std::span<const unsigned char> bytes, std::size_t nOffset, std::string_view magic)
+{
+    return bytes.size() >= nOffset + magic.size() &&
+           std::memcmp(bytes.data() + nOffset, magic.data(), magic.size()) == 0;
+}
+
+const SSignature* FindSignature(std::span<const unsigned char> bytes)
+{
+    for (const SSignature& signature : kSignatures) {
+        if (HasAt(bytes, signature.nOffset, signature.magic) &&
+            (signature.magic2.empty() || HasAt(bytes, signature.nOffset2, signature.magic2)))
+            return &signature;
+    }
+    return nullptr;
+}
+
+// Formats whose content is random-looking by nature and whose libmagic signature is strong (four bytes and
+// more at fixed places, or a name inside an archive), with what the user is told. Whatever else libmagic
+// reports for random-looking bytes is not trusted: it matches short, weak signatures in about one random
+// buffer of 50 ("application/x-dosexec", "audio/mpeg", "application/zlib"). Its English descriptions are
+// never shown; the MIME type only selects one of these German ones.
+struct SMimeType
+{
+    std::string_view type; // exact, or a prefix when it ends in "."
+    const char* pszDescription;
+};
+
+constexpr std::array kTrustedMimeTypes = {
+    SMimeType{"application/zip"sv, "ZIP-Archiv"},
+    SMimeType{"application/java-archive"sv, "Java-Archiv (JAR)"},
+    SMimeType{"application/vnd.android.package-archive"sv, "Android-Paket (APK)"},
+    SMimeType{"application/epub+zip"sv, "E-Book (EPUB)"},
+    SMimeType{"application/vnd.openxmlformats-officedocument."sv, "Office-Dokument (OOXML)"},
+    SMimeType{"application/vnd.oasis.opendocument."sv, "OpenDocument-Datei"},
+    SMimeType{"application/x-bzip2"sv, "bzip2-komprimierte Daten"},
+    SMimeType{"application/x-xz"sv, "xz-komprimierte Daten"},
+    SMimeType{"application/zstd"sv, "Zstandard-komprimierte Daten"},
+    SMimeType{"application/x-lzip"sv, "lzip-komprimierte Daten"},
+    SMimeType{"application/x-lz4"sv, "LZ4-komprimierte Daten"},
+    SMimeType{"application/x-7z-compressed"sv, "7-Zip-Archiv"},
+    SMimeType{"application/x-rar"sv, "RAR-Archiv"},
+    SMimeType{"application/vnd.rar"sv, "RAR-Archiv"},
+    SMimeType{"application/x-tar"sv, "tar-Archiv"},
+    SMimeType{"application/x-xar"sv, "XAR-Archiv"},
+    SMimeType{"application/vnd.debian.binary-package"sv, "Debian-Paket"},
+    SMimeType{"application/x-debian-package"sv, "Debian-Paket"},
+    SMimeType{"application/x-rpm"sv, "RPM-Paket"},
+    SMimeType{"application/vnd.ms-cab-compressed"sv, "CAB-Archiv"},
+    SMimeType{"application/x-iso9660-image"sv, "CD/DVD-Abbild (ISO 9660)"},
+    SMimeType{"application/pdf"sv, "PDF-Dokument"},
+    SMimeType{"image/png"sv, "PNG-Bild"},
+    SMimeType{"image/gif"sv, "GIF-Bild"},
+    SMimeType{"image/webp"sv, "WebP-Bild"},
+    SMimeType{"image/tiff"sv, "TIFF-Bild"},
+    SMimeType{"image/heic"sv, "HEIF-Bild"},
+    SMimeType{"image/heif"sv, "HEIF-Bild"},
+    SMimeType{"image/avif"sv, "AVIF-Bild"},
+    SMimeType{"image/jxl"sv, "JPEG-XL-Bild"},
+    SMimeType{"image/jp2"sv, "JPEG-2000-Bild"},
+    SMimeType{"audio/ogg"sv, "Ogg-Audio/Video"},
+    SMimeType{"video/ogg"sv, "Ogg-Audio/Video"},
+    SMimeType{"audio/flac"sv, "FLAC-Audio"},
+    SMimeType{"audio/x-flac"sv, "FLAC-Audio"},
+    SMimeType{"video/mp4"sv, "MP4/QuickTime-Medien"},
+    SMimeType{"audio/mp4"sv, "MP4/QuickTime-Medien"},
+    SMimeType{"video/quicktime"sv, "MP4/QuickTime-Medien"},
+    SMimeType{"video/webm"sv, "Matroska/WebM-Video"},
+    SMimeType{"video/x-matroska"sv, "Matroska/WebM-Video"},
+    SMimeType{"font/woff"sv, "Web-Schrift (WOFF)"},
+    SMimeType{"font/woff2"sv, "Web-Schrift (WOFF2)"},
+};
+
+const char* TrustedMimeDescription(std::string_view type)
+{
+    for (const SMimeType& trusted : kTrustedMimeTypes) {
+        if (trusted.type.ends_with('.') ? type.starts_with(trusted.type) : type == trusted.type)
+            return trusted.pszDescription;
+    }
+    return nullptr;
+}
+
+// OpenPGP keys and messages are random-looking by nature and have no fixed signature, but a chain of packet
+// headers: the first a key or session-key packet with a valid version, and two more packets of known kinds
+// whose lengths fit. Random bytes form such a chain less than once in 10^5 samples.
+bool IsOpenPgpChain(std::span<const unsigned char> bytes)
+{
+    std::size_t nPos = 0;
+    int nHeaders = 0;
+    while (nPos < bytes.size()) {
+        const unsigned char cHeader = bytes[nPos];
+        if ((cHeader & 0x80) == 0)
+            return false;
+        unsigned nTag = 0;
+        std::size_t nLengthBytes = 0;
+        std::size_t nLength = 0;
+        if ((cHeader & 0x40) != 0) {
+            nTag = cHeader & 0x3F;
+            if (nPos + 1 >= bytes.size())
+                break;
+            const unsigned char c = bytes[nPos + 1];
+            if (c < 192) {
+                nLengthBytes = 1;
+                nLength = c;
+            } else if (c < 224) {
+                if (nPos + 2 >= bytes.size())
+                    break;
+                nLengthBytes = 2;
+                nLength = ((c - 192U) << 8) + bytes[nPos + 2] + 192;
+            } else if (c == 255) {
+                if (nPos + 5 >= bytes.size())
+                    break;
+                nLengthBytes = 5;
+                nLength = (std::size_t{bytes[nPos + 2]} << 24) | (std::size_t{bytes[nPos + 3]} << 16) |
+                          (std::size_t{bytes[nPos + 4]} << 8) | bytes[nPos + 5];
+            } else {
+                break; // a partial length: the rest is one stream of data
+            }
+        } else {
+            nTag = (cHeader >> 2) & 0x0F;
+            const unsigned nType = cHeader & 0x03;
+            if (nType == 3)
+                break; // indeterminate length
+            nLengthBytes = std::size_t{1} << nType;
+            if (nPos + nLengthBytes >= bytes.size())
+                break;
+            for (std::size_t i = 1; i <= nLengthBytes; ++i)
+                nLength = (nLength << 8) | bytes[nPos + i];
+        }
+        const bool bKnownTag = (nTag >= 1 && nTag <= 14) || (nTag >= 17 && nTag <= 21);
+        if (!bKnownTag || nLength == 0)
+            return false;
+        const std::size_t nBody = nPos + 1 + nLengthBytes;
+        if (nHeaders == 0) {
+            // Public-key or session-key packets: public key, secret key, encrypted session keys.
+            if (nBody >= bytes.size())
+                return false;
+            const unsigned char cVersion = bytes[nBody];
+            const bool bKey = (nTag == 5 || nTag == 6) && cVersion >= 3 && cVersion <= 5;
+            const bool bSessionKey =
+                (nTag == 1 && cVersion == 3) || (nTag == 3 && (cVersion == 4 || cVersion == 5));
+            if (!bKey && !bSessionKey)
+                return false;
+        }
+        ++nHeaders;
+        nPos = nBody + nLength;
+    }
+    return nHeaders >= 3;
+}
+
+bool IsTextByte(unsigned char c)
+{
+    return c >= 0x20 ? c != 0x7F
+                     : (c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || c == 0x1B);
+}
+
+// Whether the bytes are well-formed UTF-8; a sequence cut off by the end of the sample counts as whole.
+bool IsUtf8(std::span<const unsigned char> bytes)
+{
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char c = bytes[i];
+        std::size_t nFollow = 0;
+        if (c < 0x80)
+            nFollow = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            nFollow = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            nFollow = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            nFollow = 3;
+        else
+            return false;
+        for (std::size_t k = 1; k <= nFollow; ++k) {
+            if (i + k >= bytes.size())
+                return true;
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+        }
+        i += nFollow + 1;
+    }
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// Markup that text begins with, or null.
+const char* MarkupKind(std::span<const unsigned char> bytes)
+{
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
+    const std::string_view head = text.substr(0, 1024);
+    if (StartsWithNoCase(text, "<?xml"))
+        return head.find("<svg") != std::string_view::npos ? "SVG-Grafik" : "XML-Dokument";
+    if (text.starts_with("<svg"))
+        return "SVG-Grafik";
+    if (StartsWithNoCase(text, "<!doctype html") || StartsWithNoCase(text, "<html"))
+        return "HTML-Dokument";
+    if (text.size() > 1 && (text[0] == '{' || text[0] == '[') &&
+        std::string_view(" \t\r\n\"{[]}0123456789-").find(text[1]) != std::string_view::npos)
+        return "JSON-Daten";
+    return nullptr;
+}
+
+// What a sample that does not look random holds, as far as cheap tests tell.
+std::string DescribePlausible(std::span<const unsigned char> sample)
+{
+    if (const SSignature* pSignature = FindSignature(sample))
+        return pSignature->pszDescription;
+    if (HasAt(sample, 0, "\xFF\xFE") || HasAt(sample, 0, "\xFE\xFF"))
+        return "Text (UTF-16)";
+    if (std::all_of(sample.begin(), sample.end(), IsTextByte)) {
+        if (const char* pszMarkup = MarkupKind(sample))
+            return pszMarkup;
+        if (std::all_of(sample.begin(), sample.end(), [](unsigned char c) { return c < 0x80; }))
+            return "Text (ASCII)";
+        return IsUtf8(sample) ? "Text (UTF-8)" : "Text (ISO-8859-1/Windows-1252)";
+    }
+    return kBinary;
+}
+
+} // namespace
+
+SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
+{
+    sample = sample.first(std::min(sample.size(), kPlausibilitySampleSize));
+    if (sample.size() < kPlausibilityMinimumSize)
+        return {EPlausibility::TooShort, kTooShort};
+
+    bool bUniform = false;
+    {
+        CWipedBytes distinct(sample.size());
+        CollectDistinctBlocks(sample, distinct.Get());
+        bUniform = LooksUniform(distinct.Get());
+    }
+    if (!bUniform)
+        return {EPlausibility::Plausible, DescribePlausible(sample)};
+
+    if (const SSignature* pSignature = FindSignature(sample); pSignature != nullptr && pSignature->bStrong)
+        return {EPlausibility::Plausible, pSignature->pszDescription};
+    if (IsOpenPgpChain(sample))
+        return {EPlausibility::Plausible, "OpenPGP-Schlüssel oder -Nachricht"};
+    if (const char* pszDescription = TrustedMimeDescription(MagicMimeType(sample)))
+        return {EPlausibility::Plausible, pszDescription};
+    return {EPlausibility::LooksRandom, kLooksRandom};
+}
+
+CPlaintextSample::~CPlaintextSample()
+{
+    OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
+}
+
+void CPlaintextSample::Append(const unsigned char* pData, std::size_t nSize)
+{
+    const std::size_t nTake = std::min(nSize, kPlausibilitySampleSize - m_bytes.size());
+    if (nTake == 0)
+        return;
+    // Grown by hand, so that no copy of the plaintext is left behind in freed memory.
+    if (m_bytes.size() + nTake > m_bytes.capacity()) {
+        std::vector<unsigned char> grown;
+        grown.reserve(m_bytes.empty() ? nTake : kPlausibilitySampleSize);
+        grown.assign(m_bytes.begin(), m_bytes.end());
+        OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
+        m_bytes.swap(grown);
+    }
+    m_bytes.insert(m_bytes.end(), pData, pData + nTake);
+}
+
+} // namespace brasko
