@@ -43,7 +43,7 @@ grep -q '^-rwxr-xr-x \./usr/bin/brasko-decrypt-cli$' "$work/contents" || fail "b
 dpkg-deb -c "$deb" | awk '$2 != "root/root" { print $6 }' | grep . && fail "files not owned by root"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libssl3 libqt6widgets6 libqt6svg6; do
+for package in libc6 libssl3 libqt6widgets6 libqt6svg6 libmagic1; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 
