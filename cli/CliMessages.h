@@ -123,6 +123,11 @@ inline std::string OutputPathUnknown(const std::string& strPath, const std::stri
     return "Für die Datei '" + strPath + "' lässt sich kein Ausgabepfad bilden: " + strReason;
 }
 
+inline std::string OutOfMemory(const std::string& strPath)
+{
+    return "Für die Datei '" + strPath + "' reicht der Arbeitsspeicher nicht.";
+}
+
 inline std::string OutputNotWritten(const std::string& strOutputPath, const std::string& strReason)
 {
     return "Die Ausgabedatei '" + strOutputPath + "' kann nicht geschrieben werden: " + strReason;

@@ -7,41 +7,19 @@
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <csignal>
 #include <exception>
 #include <fcntl.h>
 #include <iostream>
-#include <streambuf>
 #include <unistd.h>
 
 namespace {
 
 using namespace brasko;
 using namespace brasko::cli;
-
-// Swallows what is written to it: the trace lines under --quiet.
-class CNullBuffer : public std::streambuf
-{
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char* /*pData*/, std::streamsize nSize) override { return nSize; }
-};
-
-// Points std::cout at another buffer while it lives.
-class CCoutRedirect
-{
-public:
-    explicit CCoutRedirect(std::streambuf* pBuffer) : m_pPrevious(std::cout.rdbuf(pBuffer)) {}
-    ~CCoutRedirect() { std::cout.rdbuf(m_pPrevious); }
-    CCoutRedirect(const CCoutRedirect&) = delete;
-    CCoutRedirect& operator=(const CCoutRedirect&) = delete;
-    CCoutRedirect(CCoutRedirect&&) = delete;
-    CCoutRedirect& operator=(CCoutRedirect&&) = delete;
-
-private:
-    std::streambuf* m_pPrevious;
-};
 
 // Gives a closed stdout or stderr /dev/null, so that no file opened later can take its number and receive
 // the trace lines or messages.
@@ -81,19 +59,22 @@ int Run(int argc, const char* const* argv)
 
     const bool bShowProgress = !commandLine.bQuiet && ::isatty(STDERR_FILENO) == 1;
     const bool bTraceOnTerminal = !commandLine.bQuiet && ::isatty(STDOUT_FILENO) == 1;
-    CConsoleReporter reporter(bShowProgress, bTraceOnTerminal);
+    CConsoleReporter reporter(bShowProgress, !commandLine.bQuiet, bTraceOnTerminal);
     if (utf8::CountCharacters(password.Get()) > kMaxPasswordChars) {
         reporter.WriteLine(messages::kPasswordTruncated);
         password.Truncate(utf8::FirstCharacters(password.Get(), kMaxPasswordChars).size());
     }
 
-    CNullBuffer nullBuffer;
-    const CCoutRedirect quietTrace(commandLine.bQuiet ? &nullBuffer : std::cout.rdbuf());
-    CFileDecryptor decryptor;
+    SBatchRequest request;
+    request.strPassword = password.Get();
+    request.strPrefix = commandLine.strPrefix;
+    request.strSuffix = commandLine.strSuffix;
+    request.strExtension = commandLine.strExtension;
+    request.paths = commandLine.files;
+    request.nJobs = commandLine.nJobs;
     CatchInterrupts();
-    const SBatchResult result = RunDecryptionBatch(
-        decryptor, password.Get(), commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension,
-        commandLine.files, reporter, &reporter, &reporter, commandLine.nJobs);
+    const SBatchResult result = RunDecryptionBatch(request, reporter, &reporter, &reporter);
+    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
     if (result.bCancelled)
         return 128 + InterruptSignal();
     if (result.bTemplateEmpty)

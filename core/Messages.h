@@ -27,4 +27,13 @@ inline std::string OutputWouldReplaceInput(const std::string& strPath, const std
            "' eine zu entschlüsselnde Datei überschreiben würde !";
 }
 
+// Two entries of a batch that would write the same output: each of them gets this message.
+inline std::string OutputWouldBeWrittenTwice(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath +
+           "' wird nicht entschlüsselt, da eine andere zu entschlüsselnde Datei "
+           "dieselbe Ausgabedatei '" +
+           strOutputPath + "' schreiben würde !";
+}
+
 } // namespace brasko::messages

@@ -171,11 +171,11 @@ void CDecryptDlg::OnOK()
     if (IsBatchRunning())
         return;
     UpdateData(true);
-    SBatchRequest request{text::ToCore(m_strPassword),
-                          text::ToCore(m_strPrefix),
-                          text::ToCore(m_strSuffix),
-                          text::ToCore(m_strExtension),
-                          {}};
+    SBatchRequest request;
+    request.strPassword = text::ToCore(m_strPassword);
+    request.strPrefix = text::ToCore(m_strPrefix);
+    request.strSuffix = text::ToCore(m_strSuffix);
+    request.strExtension = text::ToCore(m_strExtension);
     for (int i = 0; i < m_pUi->m_listFiles->count(); ++i)
         request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
 
@@ -183,7 +183,7 @@ void CDecryptDlg::OnOK()
     connect(m_pProgress, &CBatchProgressDlg::CancelRequested, &m_runner, &CBatchRunner::RequestCancel);
     qApp->installEventFilter(this);
     m_timerProgress.start();
-    m_runner.Start(m_decryptor, std::move(request));
+    m_runner.Start(std::move(request));
 }
 
 void CDecryptDlg::OnHelpButton()

@@ -3,7 +3,6 @@
 #include "BatchProgressDlg.h"
 #include "BatchRunner.h"
 #include "FileChooser.h"
-#include "core/FileDecryptor.h"
 #include "core/MessageSink.h"
 
 #include <QDialog>
@@ -65,7 +64,6 @@ private:
     void OnBatchFinished();
 
     std::unique_ptr<Ui::DecryptDlg> m_pUi;
-    CFileDecryptor m_decryptor;
     QString m_strPassword;
     QString m_strExtension;
     QString m_strPrefix;
