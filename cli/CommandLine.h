@@ -23,6 +23,14 @@ struct SCommandLine
     unsigned nJobs = 0;
     bool bQuiet = false;
     std::vector<std::string> files;
+    // Archives: a list of names to add after the files ("-" for stdin), NUL-separated with bNullSeparated.
+    std::string strFilesFrom;
+    bool bNullSeparated = false;
+    bool bRecursive = false;
+    std::string strOutputDir;
+    bool bSkipExisting = false;
+    bool bDryRun = false;
+    bool bVerbose = false;
 };
 
 inline constexpr int kExitSuccess = 0;

@@ -140,6 +140,11 @@ void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& str
     (void)nIndex;
     if (const std::string strReason = FailureReason(strPath, outcome, m_bMessageForFile); !strReason.empty())
         WriteLine(strReason);
+    if (m_bVerbose && outcome.Succeeded() && !outcome.bSkipped) {
+        if (m_bTraceOnTerminal)
+            ClearProgress();
+        std::cout << messages::Mapping(strPath, outcome.strOutputPath) << '\n';
+    }
 }
 
 void CConsoleReporter::WriteLine(const std::string& strLine)

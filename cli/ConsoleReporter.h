@@ -29,6 +29,9 @@ public:
     void OnFileFinished(std::size_t nIndex, const std::string& strPath,
                         const SDecryptOutcome& outcome) override;
 
+    // After each decrypted file, "<input> -> <output>" on stdout.
+    void SetVerbose(bool bVerbose) { m_bVerbose = bVerbose; }
+
     // Writes one line to stderr, below the progress line.
     void WriteLine(const std::string& strLine);
 
@@ -41,6 +44,7 @@ private:
     bool m_bShowProgress;
     bool m_bTrace;
     bool m_bTraceOnTerminal;
+    bool m_bVerbose = false;
     bool m_bProgressVisible = false;
     bool m_bMessageForFile = false; // the current file has had a message of the core already
     Clock::time_point m_start = Clock::now();

@@ -1,8 +1,10 @@
+#include "ArchiveInputs.h"
 #include "CliMessages.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
 #include "Interrupt.h"
 #include "PasswordReader.h"
+#include "SystemError.h"
 #include "core/DecryptionBatch.h"
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
@@ -14,6 +16,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -43,11 +46,44 @@ int Run(int argc, const char* const* argv)
         return *parsed.exitStatus;
     const SCommandLine& commandLine = parsed.commandLine;
 
+    if (!commandLine.strOutputDir.empty()) {
+        struct stat info
+        {
+        };
+        if (::stat(commandLine.strOutputDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            std::cerr << messages::kProgramName << ": "
+                      << messages::OutputDirMissing(commandLine.strOutputDir) << '\n';
+            return kExitUsage;
+        }
+    }
+    SInputList inputs;
+    if (std::string strError; !CollectInputs(commandLine, inputs, strError)) {
+        std::cerr << messages::kProgramName << ": " << strError << '\n';
+        return kExitUsage;
+    }
+    for (const auto& [strFolder, nError] : inputs.unreadableFolders)
+        std::cerr << messages::FolderNotRead(strFolder, SystemErrorText(nError)) << '\n';
+    const bool bWalkFailed = !inputs.unreadableFolders.empty();
+
+    SBatchRequest request;
+    request.strPrefix = commandLine.strPrefix;
+    request.strSuffix = commandLine.strSuffix;
+    request.strExtension = commandLine.strExtension;
+    request.paths = std::move(inputs.paths);
+    request.strOutputDir = commandLine.strOutputDir;
+    request.subFolders = std::move(inputs.subFolders);
+    request.nJobs = commandLine.nJobs;
+    request.bSkipExisting = commandLine.bSkipExisting;
+
     // Without a template or without files the batch needs no password, so the terminal is not asked then;
     // a source named on the command line is read all the same, and its errors reported.
     const bool bTemplateEmpty =
         commandLine.strPrefix.empty() && commandLine.strSuffix.empty() && commandLine.strExtension.empty();
-    const bool bNeedsPassword = !bTemplateEmpty && !commandLine.files.empty();
+    if (commandLine.bDryRun) {
+        const int nStatus = PrintPlan(request);
+        return bWalkFailed && nStatus == kExitSuccess ? kExitFailure : nStatus;
+    }
+    const bool bNeedsPassword = !bTemplateEmpty && !request.paths.empty();
     CSecretText password;
     if (commandLine.passwordSource != EPasswordSource::Terminal || bNeedsPassword) {
         std::string strError;
@@ -60,18 +96,13 @@ int Run(int argc, const char* const* argv)
     const bool bShowProgress = !commandLine.bQuiet && ::isatty(STDERR_FILENO) == 1;
     const bool bTraceOnTerminal = !commandLine.bQuiet && ::isatty(STDOUT_FILENO) == 1;
     CConsoleReporter reporter(bShowProgress, !commandLine.bQuiet, bTraceOnTerminal);
+    reporter.SetVerbose(commandLine.bVerbose);
     if (utf8::CountCharacters(password.Get()) > kMaxPasswordChars) {
         reporter.WriteLine(messages::kPasswordTruncated);
         password.Truncate(utf8::FirstCharacters(password.Get(), kMaxPasswordChars).size());
     }
 
-    SBatchRequest request;
     request.strPassword = password.Get();
-    request.strPrefix = commandLine.strPrefix;
-    request.strSuffix = commandLine.strSuffix;
-    request.strExtension = commandLine.strExtension;
-    request.paths = commandLine.files;
-    request.nJobs = commandLine.nJobs;
     CatchInterrupts();
     const SBatchResult result = RunDecryptionBatch(request, reporter, &reporter, &reporter);
     OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
@@ -79,7 +110,9 @@ int Run(int argc, const char* const* argv)
         return 128 + InterruptSignal();
     if (result.bTemplateEmpty)
         return kExitUsage;
-    return result.nFailures > 0 ? kExitFailure : kExitSuccess;
+    if (commandLine.bSkipExisting)
+        reporter.WriteLine(messages::Skipped(result.nSkipped));
+    return result.nFailures > 0 || bWalkFailed ? kExitFailure : kExitSuccess;
 }
 
 } // namespace
