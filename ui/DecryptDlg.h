@@ -32,6 +32,11 @@ public:
     Q_DISABLE_COPY_MOVE(CDecryptDlg)
 
     bool IsBatchRunning() const { return m_runner.IsRunning(); }
+
+    // Adds paths to the input list, as dropped on the dialog or given to the program: a folder stands for
+    // every regular file below it (as brasko-decrypt-cli -r walks it), a relative path is taken from the
+    // current folder, and a path the list holds already is not added again.
+    void AddPaths(const QStringList& paths);
     // The progress display of the running batch, whether shown yet or not; null when no batch runs.
     CBatchProgressDlg* ProgressDisplay() const { return m_pProgress; }
 
@@ -54,6 +59,9 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dragMoveEvent(QDragMoveEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
 
 private:
     void OnInitDialog();
@@ -62,6 +70,9 @@ private:
     void WidenPasswordField();
     void OnFileStarted(int nIndex, int nCount, const QString& strPath);
     void OnBatchFinished();
+    // Files dropped anywhere on the dialog: true when the event was one and has been handled.
+    bool HandleDrop(QEvent* pEvent);
+    void RemoveSelectedFiles();
 
     std::unique_ptr<Ui::DecryptDlg> m_pUi;
     QString m_strPassword;

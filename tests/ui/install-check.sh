@@ -20,7 +20,7 @@ check test -x "$prefix/bin/brasko-decrypt"
 check test -x "$prefix/bin/brasko-decrypt-cli"
 check test -f "$prefix/share/applications/brasko-decrypt.desktop"
 check test -f "$prefix/share/icons/hicolor/scalable/apps/brasko-decrypt.svg"
-check grep -qx 'Exec=brasko-decrypt' "$prefix/share/applications/brasko-decrypt.desktop"
+check grep -qx 'Exec=brasko-decrypt %F' "$prefix/share/applications/brasko-decrypt.desktop"
 check grep -qx 'Icon=brasko-decrypt' "$prefix/share/applications/brasko-decrypt.desktop"
 if command -v desktop-file-validate >/dev/null 2>&1; then
     check desktop-file-validate "$prefix/share/applications/brasko-decrypt.desktop"
