@@ -33,6 +33,7 @@ run: build
 
 bench: build
 	bench/compare.sh $(BUILD)/bin
+	bench/archive.sh $(BUILD)/bin
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

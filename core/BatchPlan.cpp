@@ -86,42 +86,53 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
     SBatchPlan plan;
     plan.outputs.resize(nCount);
     plan.verdicts.assign(nCount, EPlanVerdict::Decrypt);
-    std::vector<std::string> inputs(nCount);
-    std::vector<SFileId> inputIds;
-    inputIds.reserve(nCount);
-    for (std::size_t i = 0; i < nCount; ++i) {
-        inputs[i] = AbsoluteIn(strCwd, request.paths[i]);
-        if (const std::optional<SFileId> id = IdOf(request.paths[i]))
-            inputIds.push_back(*id);
-        if (inputs[i].empty())
-            continue;
-        const std::size_t nNameStart = inputs[i].rfind('/') + 1;
-        const std::string strName = decryptor.BuildOutputName(inputs[i].substr(nNameStart));
-        if (strOutputDir.empty()) {
-            plan.outputs[i] = inputs[i].substr(0, nNameStart) + strName;
-        } else {
-            const std::string& strSub = i < request.subFolders.size() ? request.subFolders[i] : std::string();
-            plan.outputs[i] = strOutputDir + strSub + strName;
-        }
-    }
-
-    // An output that is an input of the batch: by its path, or as the same file reached by a link.
-    std::sort(inputIds.begin(), inputIds.end());
-    std::vector<std::string_view> sortedInputs;
-    sortedInputs.reserve(nCount);
-    for (const std::string& strInput : inputs) {
-        if (!strInput.empty())
-            sortedInputs.emplace_back(strInput);
-    }
-    std::sort(sortedInputs.begin(), sortedInputs.end());
     std::vector<std::optional<SFileId>> outputIds(nCount);
-    for (std::size_t i = 0; i < nCount; ++i) {
-        if (plan.outputs[i].empty())
-            continue;
-        outputIds[i] = IdOf(plan.outputs[i]);
-        if (std::binary_search(sortedInputs.begin(), sortedInputs.end(), std::string_view(plan.outputs[i])) ||
-            (outputIds[i] && std::binary_search(inputIds.begin(), inputIds.end(), *outputIds[i])))
-            plan.verdicts[i] = EPlanVerdict::ReplacesInput;
+    bool bAnyOutputExists = false;
+    {
+        std::vector<std::string> inputs(nCount);
+        for (std::size_t i = 0; i < nCount; ++i) {
+            inputs[i] = AbsoluteIn(strCwd, request.paths[i]);
+            if (inputs[i].empty())
+                continue;
+            const std::size_t nNameStart = inputs[i].rfind('/') + 1;
+            const std::string strName = decryptor.BuildOutputName(inputs[i].substr(nNameStart));
+            if (strOutputDir.empty()) {
+                plan.outputs[i] = inputs[i].substr(0, nNameStart) + strName;
+            } else {
+                const std::string& strSub =
+                    i < request.subFolders.size() ? request.subFolders[i] : std::string();
+                plan.outputs[i] = strOutputDir + strSub + strName;
+            }
+            outputIds[i] = IdOf(plan.outputs[i]);
+            bAnyOutputExists = bAnyOutputExists || outputIds[i].has_value();
+        }
+
+        // An output that is an input of the batch: by its path, or, where outputs exist already, as the
+        // same file reached by a link. A fresh run thus looks at each name once.
+        std::vector<SFileId> inputIds;
+        if (bAnyOutputExists) {
+            inputIds.reserve(nCount);
+            for (const std::string& strPath : request.paths) {
+                if (const std::optional<SFileId> id = IdOf(strPath))
+                    inputIds.push_back(*id);
+            }
+            std::sort(inputIds.begin(), inputIds.end());
+        }
+        std::vector<std::string_view> sortedInputs;
+        sortedInputs.reserve(nCount);
+        for (const std::string& strInput : inputs) {
+            if (!strInput.empty())
+                sortedInputs.emplace_back(strInput);
+        }
+        std::sort(sortedInputs.begin(), sortedInputs.end());
+        for (std::size_t i = 0; i < nCount; ++i) {
+            if (plan.outputs[i].empty())
+                continue;
+            if (std::binary_search(sortedInputs.begin(), sortedInputs.end(),
+                                   std::string_view(plan.outputs[i])) ||
+                (outputIds[i] && std::binary_search(inputIds.begin(), inputIds.end(), *outputIds[i])))
+                plan.verdicts[i] = EPlanVerdict::ReplacesInput;
+        }
     }
 
     // Two entries that would write the same output: the same path, or one existing file by two paths.
