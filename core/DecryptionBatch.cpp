@@ -151,26 +151,37 @@ public:
     // With the lock held.
     void StartReporting(std::size_t nIndex, std::size_t nCount, const std::string& strPath)
     {
-        m_nCurrent = nIndex;
+        m_nCurrent.store(nIndex, std::memory_order_relaxed);
         if (m_pProgress != nullptr)
             m_pProgress->OnFileStarted(nIndex, nCount, strPath);
     }
 
     void BytesDone(std::size_t nIndex, std::uint64_t nDone, std::uint64_t nTotal)
     {
-        if (m_pProgress == nullptr)
+        if (m_pProgress == nullptr || nIndex != m_nCurrent.load(std::memory_order_relaxed))
             return;
         const std::lock_guard lock(m_mutex);
-        if (nIndex == m_nCurrent)
+        if (nIndex == m_nCurrent.load(std::memory_order_relaxed))
             m_pProgress->OnBytesDone(nDone, nTotal);
     }
 
+    // Asked by the threads that decrypt, at every file and chunk: while the front end is busy (a message
+    // on screen, a file being reported) they go on without waiting, and ask again at the next chunk.
     bool CancelRequested()
     {
-        if (m_bCancel.load(std::memory_order_relaxed))
-            return true;
-        if (m_pProgress == nullptr)
-            return false;
+        if (m_bCancel.load(std::memory_order_relaxed) || m_pProgress == nullptr)
+            return m_bCancel.load(std::memory_order_relaxed);
+        const std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (lock.owns_lock() && m_pProgress->IsCancelRequested())
+            m_bCancel.store(true, std::memory_order_relaxed);
+        return m_bCancel.load(std::memory_order_relaxed);
+    }
+
+    // Asked before each file is reported: waits for the answer. Without the lock held.
+    bool CancelRequestedNow()
+    {
+        if (m_bCancel.load(std::memory_order_relaxed) || m_pProgress == nullptr)
+            return m_bCancel.load(std::memory_order_relaxed);
         const std::lock_guard lock(m_mutex);
         if (m_pProgress->IsCancelRequested())
             m_bCancel.store(true, std::memory_order_relaxed);
@@ -182,7 +193,7 @@ private:
     IMessageSink& m_messages;
     IProgressSink* m_pProgress;
     IBatchObserver* m_pObserver;
-    std::size_t m_nCurrent = 0;
+    std::atomic<std::size_t> m_nCurrent{0};
     std::atomic<bool> m_bCancel{false};
 };
 
@@ -216,8 +227,18 @@ public:
             &m_pOutput);
     }
 
-    // With the front end's lock held: tells what happened, and puts the output in place. Outputs thus
-    // appear in the order of the batch, and one not yet reported when the batch is cancelled is dropped.
+    // In the batch's order: puts the output in place. Outputs thus appear in the order of the batch, and
+    // one not yet reported when the batch is cancelled is dropped.
+    void Commit()
+    {
+        if (!m_pOutput)
+            return;
+        if (const int nError = m_pOutput->Commit(); nError != 0)
+            m_outcome = MakeOutcome(EDecryptError::Write, nError, m_outcome.strOutputPath);
+        m_pOutput.reset();
+    }
+
+    // With the front end's lock held: tells what happened.
     void Report(const std::string& strPath)
     {
         for (const SEvent& event : m_events) {
@@ -225,11 +246,6 @@ public:
                 m_frontEnd.Messages().ShowMessage(event.strText, event.icon);
             else if (m_frontEnd.Observer() != nullptr)
                 m_frontEnd.Observer()->OnInputOpened(m_nIndex, strPath);
-        }
-        if (m_pOutput) {
-            if (const int nError = m_pOutput->Commit(); nError != 0)
-                m_outcome = MakeOutcome(EDecryptError::Write, nError, m_outcome.strOutputPath);
-            m_pOutput.reset();
         }
     }
 
@@ -284,10 +300,12 @@ SBatchResult RunInParallel(const SBatchContext& context, unsigned nThreads, IMes
         const std::size_t i = pRecord->Index();
         const std::unique_ptr<CFileRecord> record = std::move(records[i]);
         // As on one thread, a cancel asked for by the time a file's turn comes stops before that file.
-        if (bCancelled || frontEnd.CancelRequested()) {
+        if (bCancelled || frontEnd.CancelRequestedNow()) {
             bCancelled = true;
             return;
         }
+        if (record->Outcome().error != EDecryptError::Cancelled)
+            record->Commit();
         const std::lock_guard lock(frontEnd.Mutex());
         record->Report(paths[i]);
         if (record->Outcome().error == EDecryptError::Cancelled) {
