@@ -43,6 +43,7 @@ run: build
 bench: build
 	bench/compare.sh $(BUILD)/bin
 	bench/plausibility.sh $(BUILD)/bin
+	bench/archive.sh $(BUILD)/bin
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

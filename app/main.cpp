@@ -1,4 +1,5 @@
 #include "app/DecryptApp.h"
+#include "ui/TextConversion.h"
 
 #include <QApplication>
 
@@ -6,6 +7,12 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     brasko::CDecryptApp theApp;
+    // Files and folders given to the program (a file manager's "open with") fill the list. QApplication
+    // has taken its own options out of argv by now.
+    QStringList paths;
+    for (int i = 1; i < argc; ++i)
+        paths.append(brasko::text::PathFromCore(argv[i]));
+    theApp.MainWindow().AddPaths(paths);
     theApp.InitInstance();
     return 0;
 }

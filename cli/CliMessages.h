@@ -17,20 +17,33 @@ inline constexpr const char* kFooter =
     "  Ohne --password-stdin und --password-file fragt das Programm am Terminal nach dem Kennwort,\n"
     "  ohne es anzuzeigen. Auf der Befehlszeile wird es nie angegeben. Es zählen höchstens 24 Zeichen.\n"
     "\n"
+    "Archive:\n"
+    "  Mit mehreren Threads werden mehrere Dateien zugleich entschlüsselt; Meldungen, Ablaufzeilen und\n"
+    "  Ausgabedateien kommen trotzdem in der gegebenen Reihenfolge. -r nimmt die Einträge jedes Ordners\n"
+    "  byteweise nach Namen sortiert und folgt keinen Verknüpfungen auf Ordner. Mit --output-dir landet\n"
+    "  eine direkt genannte Datei im Ausgabeordner, eine aus einem Ordner an ihrem Platz relativ zu\n"
+    "  diesem. Mit -n setzt ein zweiter Lauf einen abgebrochenen fort: Ausgabedateien sind immer\n"
+    "  vollständig, eine vorhandene ist also fertig.\n"
+    "\n"
     "Beispiele:\n"
     "  brasko-decrypt-cli bericht.xls\n"
     "  brasko-decrypt-cli --prefix \"\" --suffix _klar --extension .txt daten/*.enc\n"
     "  brasko-decrypt-cli --password-file ~/.kennwort -q a.bin b.bin\n"
+    "  brasko-decrypt-cli -r --output-dir klar daten       (klar/2019/e_a.xls aus daten/2019/a.xls)\n"
+    "  find daten -type f -print0 | brasko-decrypt-cli --password-file ~/.kennwort -n -0 \\\n"
+    "      --files-from - --output-dir klar                (-n: ein zweiter Lauf setzt fort)\n"
     "\n"
     "Falsches Kennwort:\n"
     "  Sieht eine entschlüsselte Datei zufällig aus, folgt eine Warnung (abschalten mit --no-check).\n"
     "  --check entschlüsselt nur die ersten 64 KiB jeder Datei im Speicher, schreibt nichts und nennt je\n"
     "  Datei, wonach der Inhalt aussieht.\n"
     "\n"
-    "Rückgabewert: 0, wenn alle Dateien entschlüsselt wurden; 1, wenn mindestens eine Datei nicht\n"
-    "entschlüsselt wurde; 2 bei einem falschen Aufruf, einem nicht lesbaren Kennwort oder einer leeren\n"
-    "Vorlage. Mit --check: 0, wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine zufällig\n"
-    "aussieht (falsches Kennwort?); 1, wenn eine Datei nicht gelesen werden kann.";
+    "Rückgabewert: 0, wenn alle Dateien entschlüsselt wurden (mit -n: auch schon früher); 1, wenn\n"
+    "mindestens eine Datei nicht entschlüsselt wurde oder ein Ordner nicht lesbar war (mit --dry-run:\n"
+    "wenn der Plan eine Datei ablehnt); 2 bei einem falschen Aufruf, einem nicht lesbaren Kennwort, einer\n"
+    "nicht lesbaren Dateiliste, einem fehlenden Ausgabeordner oder einer leeren Vorlage. Mit --check: 0,\n"
+    "wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine zufällig aussieht (falsches Kennwort?);\n"
+    "1, wenn eine Datei nicht gelesen werden kann.";
 
 inline constexpr const char* kHelpFiles =
     "Die verschlüsselten Dateien; sie werden in dieser Reihenfolge entschlüsselt";
@@ -45,7 +58,19 @@ inline constexpr const char* kHelpPasswordStdin =
     "Das Kennwort aus der ersten Zeile der Standardeingabe lesen";
 inline constexpr const char* kHelpPasswordFile = "Das Kennwort aus der ersten Zeile dieser Datei lesen";
 inline constexpr const char* kHelpJobs =
-    "Threads für große Dateien: 0 = alle Kerne (Standard), 1 = nur einer";
+    "Threads: 0 = alle Kerne (Standard), 1 = nur einer; auch mehrere Dateien zugleich";
+inline constexpr const char* kHelpFilesFrom =
+    "Weitere Dateinamen aus LISTE lesen, einer je Zeile (- = Standardeingabe)";
+inline constexpr const char* kHelpNull = "Die Namen in LISTE sind durch NUL getrennt (wie find -print0)";
+inline constexpr const char* kHelpRecursive = "Ein Ordner steht für alle gewöhnlichen Dateien darunter";
+inline constexpr const char* kHelpOutputDir =
+    "Ausgabedateien in diesen bestehenden Ordner, mit -r samt Unterordnern";
+inline constexpr const char* kHelpSkipExisting =
+    "Dateien mit schon vorhandener Ausgabedatei überspringen (Lauf fortsetzen)";
+inline constexpr const char* kHelpDryRun =
+    "Nur \"<Eingabe> -> <Ausgabe>\" zeigen; nichts lesen, nichts anlegen";
+inline constexpr const char* kHelpVerbose =
+    "Nach jeder Datei \"<Eingabe> -> <Ausgabe>\" auf der Standardausgabe";
 inline constexpr const char* kHelpQuiet =
     "Keine Ablaufzeilen auf der Standardausgabe und keine Fortschrittsanzeige";
 
@@ -58,6 +83,9 @@ inline constexpr const char* kUsageHint =
 inline constexpr const char* kInvalidCall = "Ungültiger Aufruf.";
 inline constexpr const char* kPasswordSourcesExclusive =
     "--password-stdin und --password-file können nicht zusammen angegeben werden.";
+inline constexpr const char* kStdinTwice =
+    "--files-from - und --password-stdin können nicht zusammen angegeben werden: beide lesen die "
+    "Standardeingabe.";
 inline constexpr const char* kPasswordNotOnCommandLine =
     "Das Kennwort wird nie auf der Befehlszeile angegeben; verwenden Sie --password-stdin, --password-file "
     "oder die Abfrage am Terminal.";
@@ -92,6 +120,34 @@ inline std::string InvalidJobs(const std::string& strValue, unsigned nMax)
 {
     return "Die Option --jobs erwartet eine ganze Zahl von 0 bis " + std::to_string(nMax) + ", nicht '" +
            strValue + "'.";
+}
+
+inline std::string FileListFailed(const std::string& strPath, const std::string& strReason)
+{
+    return "Die Dateiliste '" + strPath + "' kann nicht gelesen werden: " + strReason;
+}
+
+inline std::string OutputDirMissing(const std::string& strPath)
+{
+    return "Der Ausgabeordner '" + strPath + "' existiert nicht oder ist kein Ordner.";
+}
+
+inline std::string FolderNotRead(const std::string& strPath, const std::string& strReason)
+{
+    return "Der Ordner '" + strPath + "' kann nicht gelesen werden: " + strReason;
+}
+
+// "<input> -> <output>" of --dry-run and --verbose.
+inline std::string Mapping(const std::string& strInput, const std::string& strOutput)
+{
+    return strInput + " -> " + strOutput;
+}
+
+inline std::string Skipped(std::size_t nCount)
+{
+    return nCount == 1 ? "1 Datei wurde übersprungen, da ihre Ausgabedatei bereits existiert."
+                       : std::to_string(nCount) +
+                             " Dateien wurden übersprungen, da ihre Ausgabedatei bereits existiert.";
 }
 
 inline std::string PasswordReadFailed(const std::string& strReason)
@@ -133,6 +189,11 @@ inline std::string OutputNotCreated(const std::string& strOutputPath, const std:
 inline std::string OutputPathUnknown(const std::string& strPath, const std::string& strReason)
 {
     return "Für die Datei '" + strPath + "' lässt sich kein Ausgabepfad bilden: " + strReason;
+}
+
+inline std::string OutOfMemory(const std::string& strPath)
+{
+    return "Für die Datei '" + strPath + "' reicht der Arbeitsspeicher nicht.";
 }
 
 inline std::string OutputNotWritten(const std::string& strOutputPath, const std::string& strReason)

@@ -17,8 +17,8 @@ namespace {
 
 // Options that take a value. "--prefix=" is split into "--prefix" and "", because the parser would
 // otherwise take the next argument as the value instead of the empty text the user wrote.
-constexpr std::array<std::string_view, 5> kValueOptions = {"--prefix", "--suffix", "--extension",
-                                                           "--password-file", "--jobs"};
+constexpr std::array<std::string_view, 7> kValueOptions = {
+    "--prefix", "--suffix", "--extension", "--password-file", "--jobs", "--files-from", "--output-dir"};
 
 std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv)
 {
@@ -131,6 +131,16 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_flag("-q,--quiet", commandLine.bQuiet, messages::kHelpQuiet)->disable_flag_override();
     app.add_flag("--check", commandLine.bCheckOnly, messages::kHelpCheck)->disable_flag_override();
     app.add_flag("--no-check", commandLine.bNoCheck, messages::kHelpNoCheck)->disable_flag_override();
+    CLI::Option* pFilesFromOption =
+        app.add_option("--files-from", commandLine.strFilesFrom, messages::kHelpFilesFrom)
+            ->type_name("LISTE");
+    app.add_flag("-0,--null", commandLine.bNullSeparated, messages::kHelpNull)->disable_flag_override();
+    app.add_flag("-r,--recursive", commandLine.bRecursive, messages::kHelpRecursive)->disable_flag_override();
+    app.add_option("--output-dir", commandLine.strOutputDir, messages::kHelpOutputDir)->type_name("ORDNER");
+    app.add_flag("-n,--skip-existing", commandLine.bSkipExisting, messages::kHelpSkipExisting)
+        ->disable_flag_override();
+    app.add_flag("--dry-run", commandLine.bDryRun, messages::kHelpDryRun)->disable_flag_override();
+    app.add_flag("-v,--verbose", commandLine.bVerbose, messages::kHelpVerbose)->disable_flag_override();
     app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
 
     const std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
@@ -161,6 +171,17 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     }
     if (commandLine.bCheckOnly && commandLine.bNoCheck) {
         ReportUsageError(messages::kCheckOptionsExclusive);
+        result.exitStatus = kExitUsage;
+        return result;
+    }
+    // Both would read standard input.
+    if (bPasswordStdin && pFilesFromOption->count() > 0 && commandLine.strFilesFrom == "-") {
+        ReportUsageError(messages::kStdinTwice);
+        result.exitStatus = kExitUsage;
+        return result;
+    }
+    if (pFilesFromOption->count() > 0 && commandLine.strFilesFrom.empty()) {
+        ReportUsageError(messages::MissingValue("--files-from"));
         result.exitStatus = kExitUsage;
         return result;
     }

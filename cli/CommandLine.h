@@ -25,6 +25,14 @@ struct SCommandLine
     bool bCheckOnly = false; // --check: judge each file's start in memory, write nothing
     bool bNoCheck = false;   // --no-check: no warning for content that looks random
     std::vector<std::string> files;
+    // Archives: a list of names to add after the files ("-" for stdin), NUL-separated with bNullSeparated.
+    std::string strFilesFrom;
+    bool bNullSeparated = false;
+    bool bRecursive = false;
+    std::string strOutputDir;
+    bool bSkipExisting = false;
+    bool bDryRun = false;
+    bool bVerbose = false;
 };
 
 inline constexpr int kExitSuccess = 0;

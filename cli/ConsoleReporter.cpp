@@ -4,10 +4,12 @@
 #include "Interrupt.h"
 #include "SystemError.h"
 #include "core/FileHandle.h"
+#include "core/Messages.h"
 #include "core/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <iostream>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -50,14 +52,22 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
     switch (outcome.error) {
     case EDecryptError::None:
         return {};
-    case EDecryptError::OpenInput:
+    case EDecryptError::InputMissing:
         // "kann nicht gefunden werden" has told the user all there is about a missing file.
-        if (outcome.nSystemError == ENOENT)
-            return {};
-        // The core refuses anything but a regular file with EINVAL (a folder with EISDIR).
-        if (outcome.nSystemError == EINVAL)
-            return messages::InputNotRegular(strPath);
+        return {};
+    case EDecryptError::InputNotRegular:
+        // A folder says so in the system's words; other kinds of files are named as such.
+        if (outcome.nSystemError == EISDIR)
+            return messages::InputNotOpened(strPath, strReason);
+        return messages::InputNotRegular(strPath);
+    case EDecryptError::OpenInput:
         return messages::InputNotOpened(strPath, strReason);
+    case EDecryptError::ReplacesInput:
+    case EDecryptError::DuplicateOutput:
+        // The batch's own message has said why.
+        return {};
+    case EDecryptError::OutOfMemory:
+        return messages::OutOfMemory(strPath);
     case EDecryptError::OutputIsInput:
         return bAlreadyReported ? std::string() : messages::OutputIsInput(strPath);
     case EDecryptError::CreateOutput:
@@ -78,8 +88,8 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
     return {};
 }
 
-CConsoleReporter::CConsoleReporter(bool bShowProgress, bool bTraceOnTerminal)
-    : m_bShowProgress(bShowProgress), m_bTraceOnTerminal(bTraceOnTerminal)
+CConsoleReporter::CConsoleReporter(bool bShowProgress, bool bTrace, bool bTraceOnTerminal)
+    : m_bShowProgress(bShowProgress), m_bTrace(bTrace), m_bTraceOnTerminal(bTrace && bTraceOnTerminal)
 {}
 
 void CConsoleReporter::ShowMessage(const std::string& strText, EMessageIcon icon)
@@ -116,12 +126,27 @@ bool CConsoleReporter::IsCancelRequested()
     return InterruptSignal() != 0;
 }
 
+void CConsoleReporter::OnInputOpened(std::size_t nIndex, const std::string& strPath)
+{
+    (void)nIndex, (void)strPath;
+    if (!m_bTrace)
+        return;
+    if (m_bTraceOnTerminal)
+        ClearProgress();
+    std::cout << brasko::messages::kTraceLine << std::endl;
+}
+
 void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& strPath,
                                       const SDecryptOutcome& outcome)
 {
     (void)nIndex;
     if (const std::string strReason = FailureReason(strPath, outcome, m_bMessageForFile); !strReason.empty())
         WriteLine(strReason);
+    if (m_bVerbose && outcome.Succeeded() && !outcome.bSkipped) {
+        if (m_bTraceOnTerminal)
+            ClearProgress();
+        std::cout << messages::Mapping(strPath, outcome.strOutputPath) << '\n';
+    }
     if (outcome.Succeeded() && outcome.plausibility.verdict == EPlausibility::LooksRandom)
         WriteLine(messages::ContentLooksRandom(outcome.strOutputPath));
 }

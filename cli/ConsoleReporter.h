@@ -15,17 +15,22 @@ namespace brasko::cli {
 class CConsoleReporter : public IMessageSink, public IProgressSink, public IBatchObserver
 {
 public:
-    // bShowProgress: draw the progress line (stderr is a terminal). bTraceOnTerminal: the trace lines go to
-    // the same screen, so the progress line is cleared before each file opens.
-    CConsoleReporter(bool bShowProgress, bool bTraceOnTerminal);
+    // bShowProgress: draw the progress line (stderr is a terminal). bTrace: write the trace line to stdout
+    // for each input opened. bTraceOnTerminal: the trace lines go to the same screen, so the progress line
+    // is cleared before each file opens.
+    CConsoleReporter(bool bShowProgress, bool bTrace, bool bTraceOnTerminal);
 
     void ShowMessage(const std::string& strText, EMessageIcon icon) override;
     void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override;
     void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override;
     // True after Ctrl-C, SIGTERM or SIGHUP (CatchInterrupts).
     bool IsCancelRequested() override;
+    void OnInputOpened(std::size_t nIndex, const std::string& strPath) override;
     void OnFileFinished(std::size_t nIndex, const std::string& strPath,
                         const SDecryptOutcome& outcome) override;
+
+    // After each decrypted file, "<input> -> <output>" on stdout.
+    void SetVerbose(bool bVerbose) { m_bVerbose = bVerbose; }
 
     // Writes one line to stderr, below the progress line.
     void WriteLine(const std::string& strLine);
@@ -37,7 +42,9 @@ private:
     void ClearProgress();
 
     bool m_bShowProgress;
+    bool m_bTrace;
     bool m_bTraceOnTerminal;
+    bool m_bVerbose = false;
     bool m_bProgressVisible = false;
     bool m_bMessageForFile = false; // the current file has had a message of the core already
     Clock::time_point m_start = Clock::now();

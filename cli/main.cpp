@@ -1,48 +1,29 @@
+#include "ArchiveInputs.h"
 #include "CliMessages.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
 #include "Interrupt.h"
 #include "PasswordReader.h"
 #include "core/ContentCheck.h"
+#include "SystemError.h"
 #include "core/DecryptionBatch.h"
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
+
+#include <openssl/crypto.h>
 
 #include <cerrno>
 #include <csignal>
 #include <exception>
 #include <fcntl.h>
 #include <iostream>
-#include <streambuf>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using namespace brasko;
 using namespace brasko::cli;
-
-// Swallows what is written to it: the trace lines under --quiet.
-class CNullBuffer : public std::streambuf
-{
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char* /*pData*/, std::streamsize nSize) override { return nSize; }
-};
-
-// Points std::cout at another buffer while it lives.
-class CCoutRedirect
-{
-public:
-    explicit CCoutRedirect(std::streambuf* pBuffer) : m_pPrevious(std::cout.rdbuf(pBuffer)) {}
-    ~CCoutRedirect() { std::cout.rdbuf(m_pPrevious); }
-    CCoutRedirect(const CCoutRedirect&) = delete;
-    CCoutRedirect& operator=(const CCoutRedirect&) = delete;
-    CCoutRedirect(CCoutRedirect&&) = delete;
-    CCoutRedirect& operator=(CCoutRedirect&&) = delete;
-
-private:
-    std::streambuf* m_pPrevious;
-};
 
 // Gives a closed stdout or stderr /dev/null, so that no file opened later can take its number and receive
 // the trace lines or messages.
@@ -109,11 +90,44 @@ int Run(int argc, const char* const* argv)
         std::cerr << messages::kProgramName << ": "
                   << messages::DesKernelSelfTestFailed(DesKernelName(kernel.failedKernel)) << '\n';
 
+    if (!commandLine.strOutputDir.empty()) {
+        struct stat info
+        {
+        };
+        if (::stat(commandLine.strOutputDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            std::cerr << messages::kProgramName << ": "
+                      << messages::OutputDirMissing(commandLine.strOutputDir) << '\n';
+            return kExitUsage;
+        }
+    }
+    SInputList inputs;
+    if (std::string strError; !CollectInputs(commandLine, inputs, strError)) {
+        std::cerr << messages::kProgramName << ": " << strError << '\n';
+        return kExitUsage;
+    }
+    for (const auto& [strFolder, nError] : inputs.unreadableFolders)
+        std::cerr << messages::FolderNotRead(strFolder, SystemErrorText(nError)) << '\n';
+    const bool bWalkFailed = !inputs.unreadableFolders.empty();
+
+    SBatchRequest request;
+    request.strPrefix = commandLine.strPrefix;
+    request.strSuffix = commandLine.strSuffix;
+    request.strExtension = commandLine.strExtension;
+    request.paths = std::move(inputs.paths);
+    request.strOutputDir = commandLine.strOutputDir;
+    request.subFolders = std::move(inputs.subFolders);
+    request.nJobs = commandLine.nJobs;
+    request.bSkipExisting = commandLine.bSkipExisting;
+
     // Without a template or without files the batch needs no password, so the terminal is not asked then;
     // a source named on the command line is read all the same, and its errors reported.
     const bool bTemplateEmpty =
         commandLine.strPrefix.empty() && commandLine.strSuffix.empty() && commandLine.strExtension.empty();
-    const bool bNeedsPassword = (commandLine.bCheckOnly || !bTemplateEmpty) && !commandLine.files.empty();
+    if (commandLine.bDryRun) {
+        const int nStatus = PrintPlan(request);
+        return bWalkFailed && nStatus == kExitSuccess ? kExitFailure : nStatus;
+    }
+    const bool bNeedsPassword = (commandLine.bCheckOnly || !bTemplateEmpty) && !request.paths.empty();
     CSecretText password;
     if (commandLine.passwordSource != EPasswordSource::Terminal || bNeedsPassword) {
         std::string strError;
@@ -125,28 +139,30 @@ int Run(int argc, const char* const* argv)
 
     const bool bShowProgress = !commandLine.bQuiet && ::isatty(STDERR_FILENO) == 1;
     const bool bTraceOnTerminal = !commandLine.bQuiet && ::isatty(STDOUT_FILENO) == 1;
-    CConsoleReporter reporter(bShowProgress, bTraceOnTerminal);
+    CConsoleReporter reporter(bShowProgress, !commandLine.bQuiet, bTraceOnTerminal);
+    reporter.SetVerbose(commandLine.bVerbose);
     if (utf8::CountCharacters(password.Get()) > kMaxPasswordChars) {
         reporter.WriteLine(messages::kPasswordTruncated);
         password.Truncate(utf8::FirstCharacters(password.Get(), kMaxPasswordChars).size());
     }
 
-    if (commandLine.bCheckOnly)
-        return RunCheck(commandLine.files, password.Get(), reporter);
+    if (commandLine.bCheckOnly) {
+        const int nStatus = RunCheck(request.paths, password.Get(), reporter);
+        return bWalkFailed && (nStatus == kExitSuccess || nStatus == kExitLooksRandom) ? kExitFailure : nStatus;
+    }
 
-    CNullBuffer nullBuffer;
-    const CCoutRedirect quietTrace(commandLine.bQuiet ? &nullBuffer : std::cout.rdbuf());
-    CFileDecryptor decryptor;
-    decryptor.m_bCheckPlaintext = !commandLine.bNoCheck;
+    request.strPassword = password.Get();
+    request.bCheckPlaintext = !commandLine.bNoCheck;
     CatchInterrupts();
-    const SBatchResult result = RunDecryptionBatch(
-        decryptor, password.Get(), commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension,
-        commandLine.files, reporter, &reporter, &reporter, commandLine.nJobs);
+    const SBatchResult result = RunDecryptionBatch(request, reporter, &reporter, &reporter);
+    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
     if (result.bCancelled)
         return 128 + InterruptSignal();
     if (result.bTemplateEmpty)
         return kExitUsage;
-    return result.nFailures > 0 ? kExitFailure : kExitSuccess;
+    if (commandLine.bSkipExisting)
+        reporter.WriteLine(messages::Skipped(result.nSkipped));
+    return result.nFailures > 0 || bWalkFailed ? kExitFailure : kExitSuccess;
 }
 
 } // namespace

@@ -46,11 +46,12 @@ SDecryptOutcome CheckFileContent(const std::string& strInputPath, const std::str
     struct stat info
     {
     };
-    const CFileHandle input = OpenInputFile(strInputPath, info);
+    EDecryptError failure = EDecryptError::None;
+    const CFileHandle input = OpenInputFile(strInputPath, info, failure);
     if (!input) {
         const int nError = errno;
         messages.ShowMessage(messages::FileNotFound(strInputPath), EMessageIcon::Default);
-        return SDecryptOutcome{EDecryptError::OpenInput, nError};
+        return SDecryptOutcome{failure, nError};
     }
 
     CSecretBuffer buffer(kPlausibilitySampleSize);

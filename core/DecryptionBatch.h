@@ -1,11 +1,12 @@
 #pragma once
 
+#include "BatchRequest.h"
 #include "FileDecryptor.h"
 #include "MessageSink.h"
 #include "ProgressSink.h"
 
+#include <cstddef>
 #include <string>
-#include <vector>
 
 namespace brasko {
 
@@ -14,27 +15,30 @@ struct SBatchResult
     bool bTemplateEmpty = false; // nothing was done: all three template fields were empty
     int nFailures = 0;           // files that could not be decrypted
     bool bCancelled = false;     // the user stopped the batch; it said so instead of a summary
+    std::size_t nSkipped = 0;    // files left alone because their output existed (bSkipExisting)
 };
 
-// Observes each file's outcome, for front ends that say more than the summary (the command line adds the
-// reason the system gave). Optional.
+// Hears about each file, in the order of the batch, from one thread at a time. Front ends write the trace
+// line when an input is opened and may say more than the summary when a file is finished (the command line
+// adds the reason the system gave).
 class IBatchObserver
 {
 public:
     virtual ~IBatchObserver() = default;
+    virtual void OnInputOpened(std::size_t nIndex, const std::string& strPath) = 0;
     virtual void OnFileFinished(std::size_t nIndex, const std::string& strPath,
                                 const SDecryptOutcome& outcome) = 0;
 };
 
-// Checks the template, hands it to the decryptor, decrypts every path once in the given order and shows
-// one summary message. An entry whose output would replace an input of the same batch is not decrypted:
-// it counts as a failure and gets a message of its own. When the progress sink asks to cancel, the file
-// being decrypted is abandoned and the batch ends at once with a message that says so. nJobs as for
-// CFileDecryptor::DecryptFile.
-SBatchResult RunDecryptionBatch(CFileDecryptor& decryptor, const std::string& strPassword,
-                                const std::string& strPrefix, const std::string& strSuffix,
-                                const std::string& strExtension, const std::vector<std::string>& paths,
-                                IMessageSink& messages, IProgressSink* pProgress = nullptr,
-                                IBatchObserver* pObserver = nullptr, unsigned nJobs = 0);
+// Checks the template, decrypts every path of the request once and shows one summary message. An entry
+// whose output would replace an input of the same batch, or that would write the same output as another
+// entry, is not decrypted: it counts as a failure and gets a message of its own. With more than one
+// thread (request.nJobs) several files are decrypted at once; messages, progress, the observer's calls
+// and the summary still come in the order of the paths, each file's messages before any later file's,
+// and never from two threads at once. When the progress sink asks to cancel, the files being decrypted
+// are abandoned, no further file starts and the batch ends with a message that says so. No exception
+// leaves it: a failed allocation is a failure of the file it happened in.
+SBatchResult RunDecryptionBatch(const SBatchRequest& request, IMessageSink& messages,
+                                IProgressSink* pProgress = nullptr, IBatchObserver* pObserver = nullptr);
 
 } // namespace brasko

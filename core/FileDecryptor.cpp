@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <iostream>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -28,16 +30,18 @@ std::string CurrentDirectory()
     return buffer.data();
 }
 
-// Opens the input for reading. Anything but a regular file counts as not openable; O_NONBLOCK keeps
-// the open of a pipe from waiting for a writer.
-CFileHandle OpenInput(const std::string& strPath, struct stat& info)
+// Opens the input for reading. Anything but a regular file counts as not openable (bNotRegular);
+// O_NONBLOCK keeps the open of a pipe from waiting for a writer.
+CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotRegular)
 {
+    bNotRegular = false;
     CFileHandle file(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file)
         return file;
     if (::fstat(file.Get(), &info) != 0)
         return CFileHandle();
     if (!S_ISREG(info.st_mode)) {
+        bNotRegular = true;
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return CFileHandle();
     }
@@ -73,6 +77,13 @@ std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
 SDecryptOutcome Failure(EDecryptError error, int nSystemError, std::string strOutputPath = {})
 {
     return SDecryptOutcome{error, nSystemError, std::move(strOutputPath)};
+}
+
+EDecryptError OpenFailure(int nError, bool bNotRegular)
+{
+    if (bNotRegular)
+        return EDecryptError::InputNotRegular;
+    return nError == ENOENT || nError == ENOTDIR ? EDecryptError::InputMissing : EDecryptError::OpenInput;
 }
 
 } // namespace
@@ -122,9 +133,11 @@ std::string CFileDecryptor::BuildOutputPath(const std::string& strInputPath) con
     if (strFull.empty())
         return {};
     const std::size_t nNameStart = strFull.rfind('/') + 1;
-    const std::string strFolder = strFull.substr(0, nNameStart);
-    const std::string strName = strFull.substr(nNameStart);
+    return strFull.substr(0, nNameStart) + BuildOutputName(strFull.substr(nNameStart));
+}
 
+std::string CFileDecryptor::BuildOutputName(const std::string& strName) const
+{
     // The extension starts at the first dot of the name, unless that dot is its first character.
     std::string strBase = strName;
     std::string strExt;
@@ -132,7 +145,7 @@ std::string CFileDecryptor::BuildOutputPath(const std::string& strInputPath) con
         strBase = strName.substr(0, nDot);
         strExt = strName.substr(nDot);
     }
-    return strFolder + m_strPrefix + strBase + m_strSuffix + strExt + m_strExtension;
+    return m_strPrefix + strBase + m_strSuffix + strExt + m_strExtension;
 }
 
 int CFileDecryptor::DecryptFile(const std::string& strInputPath, const std::string& strPassword,
@@ -143,7 +156,41 @@ int CFileDecryptor::DecryptFile(const std::string& strInputPath, const std::stri
 
 SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInputPath,
                                                        const std::string& strPassword, IMessageSink& messages,
-                                                       IProgressSink* pProgress, unsigned nJobs) const
+                                                       IProgressSink* pProgress, unsigned nJobs,
+                                                       const InputOpenedFn& onInputOpened) const
+{
+    std::string strOutputPath;
+    try {
+        strOutputPath = BuildOutputPath(strInputPath);
+    } catch (const std::bad_alloc&) {
+        return Failure(EDecryptError::OutOfMemory, ENOMEM);
+    }
+    return DecryptFileTo(strInputPath, strOutputPath, strPassword, messages, pProgress, nJobs, onInputOpened);
+}
+
+SDecryptOutcome CFileDecryptor::DecryptFileTo(const std::string& strInputPath,
+                                              const std::string& strOutputPath,
+                                              const std::string& strPassword, IMessageSink& messages,
+                                              IProgressSink* pProgress, unsigned nJobs,
+                                              const InputOpenedFn& onInputOpened,
+                                              std::unique_ptr<CAtomicOutputFile>* pPendingOutput) const
+{
+    try {
+        return DecryptOneFile(strInputPath, strOutputPath, strPassword, messages, pProgress, nJobs,
+                              onInputOpened, pPendingOutput);
+    } catch (const std::bad_alloc&) {
+        return Failure(EDecryptError::OutOfMemory, ENOMEM, strOutputPath);
+    } catch (const std::system_error& error) {
+        return Failure(EDecryptError::Write, error.code().value(), strOutputPath);
+    }
+}
+
+SDecryptOutcome CFileDecryptor::DecryptOneFile(const std::string& strInputPath,
+                                               const std::string& strOutputPath,
+                                               const std::string& strPassword, IMessageSink& messages,
+                                               IProgressSink* pProgress, unsigned nJobs,
+                                               const InputOpenedFn& onInputOpened,
+                                               std::unique_ptr<CAtomicOutputFile>* pPendingOutput) const
 {
     CTripleDesDecryptor cipher;
     {
@@ -155,25 +202,27 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
     struct stat inputInfo
     {
     };
-    CFileHandle input = OpenInput(strInputPath, inputInfo);
+    bool bNotRegular = false;
+    CFileHandle input = OpenInput(strInputPath, inputInfo, bNotRegular);
     if (!input) {
         const int nError = errno;
         messages.ShowMessage(messages::FileNotFound(strInputPath), EMessageIcon::Default);
-        return Failure(EDecryptError::OpenInput, nError);
+        return Failure(OpenFailure(nError, bNotRegular), nError);
     }
 
-    std::cout << messages::kTraceLine << std::endl;
+    if (onInputOpened)
+        onInputOpened();
 
-    const std::string strOutputPath = BuildOutputPath(strInputPath);
     if (strOutputPath.empty())
-        return Failure(EDecryptError::CreateOutput, errno);
+        return Failure(EDecryptError::CreateOutput, ENOENT); // the current folder is gone
     // Writing over the input would destroy it before it is read.
     if (NamesFile(strOutputPath, inputInfo))
         return Failure(EDecryptError::OutputIsInput, 0, strOutputPath);
 
     // The output is never readable by more users than the input. Its owner may always write it, so that a
     // read-only input (an archive) does not give an output that the next run could not replace.
-    CAtomicOutputFile output(strOutputPath, (inputInfo.st_mode & 0777) | S_IWUSR);
+    auto pOutput = std::make_unique<CAtomicOutputFile>(strOutputPath, (inputInfo.st_mode & 0777) | S_IWUSR);
+    CAtomicOutputFile& output = *pOutput;
     if (const int nError = output.Open(); nError != 0) {
         if (const EOutputRefusal refusal = output.Refusal(); refusal != EOutputRefusal::None) {
             messages.ShowMessage(RefusalMessage(refusal, strInputPath, strOutputPath), EMessageIcon::Stop);
@@ -196,17 +245,26 @@ SDecryptOutcome CFileDecryptor::DecryptFileWithOutcome(const std::string& strInp
         messages.ShowMessage(messages::InputShrank(strInputPath, strOutputPath), EMessageIcon::Stop);
         return Failure(EDecryptError::InputShrank, 0, strOutputPath);
     }
-    if (const int nError = output.Commit(); nError != 0)
-        return Failure(EDecryptError::Write, nError, strOutputPath);
     SDecryptOutcome done{EDecryptError::None, 0, strOutputPath};
     if (m_bCheckPlaintext)
         done.plausibility = JudgePlaintext(sample.Bytes());
+    if (pPendingOutput != nullptr) {
+        *pPendingOutput = std::move(pOutput);
+        return done;
+    }
+    if (const int nError = output.Commit(); nError != 0)
+        return Failure(EDecryptError::Write, nError, strOutputPath);
     return done;
 }
 
-CFileHandle OpenInputFile(const std::string& strPath, struct stat& info)
+CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure)
 {
-    return OpenInput(strPath, info);
+    bool bNotRegular = false;
+    CFileHandle file = OpenInput(strPath, info, bNotRegular);
+    const int nError = errno;
+    failure = file ? EDecryptError::None : OpenFailure(nError, bNotRegular);
+    errno = nError;
+    return file;
 }
 
 } // namespace brasko

@@ -61,4 +61,13 @@ inline std::string PasswordLooksWrong(const std::string& strPath)
            "' keinen erkennbaren Inhalt. Ist das Kennwort richtig? Trotzdem entschlüsseln?";
 }
 
+// Two entries of a batch that would write the same output: each of them gets this message.
+inline std::string OutputWouldBeWrittenTwice(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath +
+           "' wird nicht entschlüsselt, da eine andere zu entschlüsselnde Datei "
+           "dieselbe Ausgabedatei '" +
+           strOutputPath + "' schreiben würde !";
+}
+
 } // namespace brasko::messages

@@ -7,11 +7,13 @@
 namespace brasko {
 
 // Progress of a batch: which file is being worked on, and how many of its bytes are done.
-// OnFileStarted is called from the thread that runs the batch. OnBytesDone may also come from a worker
-// thread while a large file is decrypted in parallel, never from two threads at once and always in
-// increasing order; an implementation that touches a user interface must hand the figures over to its
-// thread. IsCancelRequested is asked between chunks, from the same threads. Every method has a default
-// that does nothing and never cancels.
+// OnFileStarted names the file the batch reports next; when several files are decrypted at once the later
+// ones may be under way already, and the calls may come from any of the batch's threads, but never from
+// two threads at once. OnBytesDone and IsCancelRequested may also come from a worker thread while a large
+// file is decrypted in parallel, never two calls at once, the figures of one file in increasing order; an
+// implementation that touches a user interface must hand the figures over to its thread.
+// IsCancelRequested is asked between chunks and before each file. Every method has a default that does
+// nothing and never cancels.
 class IProgressSink
 {
 public:
@@ -22,8 +24,8 @@ public:
         (void)nIndex, (void)nCount, (void)strPath;
     }
     virtual void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) { (void)nDone, (void)nTotal; }
-    // True once the user has asked to stop: the file being decrypted is abandoned (its output untouched,
-    // nothing left behind) and the batch ends without starting another.
+    // True once the user has asked to stop: the files being decrypted are abandoned (their outputs
+    // untouched, nothing left behind) and the batch ends without starting another.
     virtual bool IsCancelRequested() { return false; }
 };
 

@@ -27,7 +27,8 @@ done
 rendered=$(mandoc -T utf8 "$man_dir/brasko-decrypt-cli.1" | col -bx)
 tags=$(sed -n '/^OPTIONEN$/,/^[^ ]/p' <<<"$rendered" | grep -E '^ {7}-' || true)
 help=$("$cli" --help)
-options=$(grep -oE '(^|[^[:alnum:]-])--?[[:alnum:]][[:alnum:]-]*' <<<"$help" | sed -E 's/^[^-]+//' | sort -u)
+# The options are the first column of the help's option lines ("  -j,--jobs N   Threads: ...").
+options=$(grep -E '^ +-' <<<"$help" | awk '{ print $1 }' | tr ',' '\n' | grep -E '^--?[[:alnum:]]' | sort -u)
 [ -n "$options" ] || fail "no options found in the help"
 for option in $options; do
     grep -qE -- "(^|[^[:alnum:]-])$option([^[:alnum:]-]|$)" <<<"$tags" ||

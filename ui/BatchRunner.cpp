@@ -2,6 +2,11 @@
 
 #include "TextConversion.h"
 #include "core/DecryptionBatch.h"
+#include "core/Messages.h"
+
+#include <openssl/crypto.h>
+
+#include <iostream>
 
 namespace brasko {
 
@@ -48,6 +53,19 @@ private:
     int m_nPermille = -1;
 };
 
+// The dialog's trace: one line on standard output per input opened, as the program always wrote it.
+class CBatchRunner::CTraceObserver : public IBatchObserver
+{
+public:
+    void OnInputOpened(std::size_t /*nIndex*/, const std::string& /*strPath*/) override
+    {
+        std::cout << messages::kTraceLine << std::endl;
+    }
+    void OnFileFinished(std::size_t /*nIndex*/, const std::string& /*strPath*/,
+                        const SDecryptOutcome& /*outcome*/) override
+    {}
+};
+
 CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent) : QObject(pParent), m_messages(messages)
 {}
 
@@ -63,16 +81,17 @@ CBatchRunner::~CBatchRunner()
     m_thread.join();
 }
 
-bool CBatchRunner::Start(CFileDecryptor& decryptor, SBatchRequest request)
+bool CBatchRunner::Start(SBatchRequest request)
 {
     if (IsRunning())
         return false;
     m_bCancel = false;
-    m_thread = std::thread([this, &decryptor, request = std::move(request)] {
+    m_thread = std::thread([this, request = std::move(request)]() mutable {
         CRelaySink sink(*this);
         CRelayProgress progress(*this);
-        RunDecryptionBatch(decryptor, request.strPassword, request.strPrefix, request.strSuffix,
-                           request.strExtension, request.paths, sink, &progress);
+        CTraceObserver trace;
+        RunDecryptionBatch(request, sink, &progress, &trace);
+        OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
     });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/FileDecryptor.h"
+#include "core/BatchRequest.h"
 #include "core/MessageSink.h"
 
 #include <QObject>
@@ -14,16 +14,6 @@
 #include <vector>
 
 namespace brasko {
-
-// What one run of the batch works on, copied out of the dialog at its start.
-struct SBatchRequest
-{
-    std::string strPassword;
-    std::string strPrefix;
-    std::string strSuffix;
-    std::string strExtension;
-    std::vector<std::string> paths;
-};
 
 // Runs the decryption batch on a worker thread so that the window stays responsive. Every message of the
 // batch is shown through the given sink on the UI thread, one at a time, and the worker waits until it
@@ -39,9 +29,9 @@ public:
     ~CBatchRunner() override;
     Q_DISABLE_COPY_MOVE(CBatchRunner)
 
-    // Starts a batch and returns at once; false when one is running already. The decryptor receives the
-    // template and must be left alone until Finished.
-    bool Start(CFileDecryptor& decryptor, SBatchRequest request);
+    // Starts a batch and returns at once; false when one is running already. The batch writes its trace
+    // lines to standard output.
+    bool Start(SBatchRequest request);
     bool IsRunning() const { return m_thread.joinable(); }
     // Asks the running batch to stop: the file being decrypted is abandoned, no further file starts.
     void RequestCancel() { m_bCancel = true; }
@@ -59,6 +49,7 @@ signals:
 private:
     class CRelaySink;
     class CRelayProgress;
+    class CTraceObserver;
 
     // Worker thread: hands the message to the UI thread and waits until the user has dismissed it.
     void RelayMessage(const std::string& strText, EMessageIcon icon);

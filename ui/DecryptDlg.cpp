@@ -7,13 +7,19 @@
 #include "Version.h"
 #include "core/ContentCheck.h"
 #include "core/Messages.h"
+#include "core/FileDecryptor.h"
+#include "core/FolderWalk.h"
 #include "ui_DecryptDlg.h"
 
 #include <QApplication>
 #include <QCollator>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QUrl>
 
 namespace brasko {
 
@@ -67,6 +73,19 @@ public:
     void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
 };
 
+// The local files a drag carries; empty when it carries none.
+QStringList LocalFiles(const QMimeData* pData)
+{
+    QStringList paths;
+    if (pData == nullptr || !pData->hasUrls())
+        return paths;
+    for (const QUrl& url : pData->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
 constexpr const char* kTitle = "Brasko Decrypter. Version ";
 constexpr const char* kDefaultPrefix = "e_";
 
@@ -85,6 +104,13 @@ CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWid
     UseClassicGroupBoxes(*this);
     ScaleToDialogFont(*this);
     WidenPasswordField();
+
+    // Entries can be selected so that Delete removes them; files dropped anywhere on the dialog join the
+    // list, also where a field would otherwise take the dropped names as text.
+    m_pUi->m_listFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setAcceptDrops(true);
+    for (QWidget* pChild : findChildren<QWidget*>())
+        pChild->installEventFilter(this);
 
     connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CDecryptDlg::OnBrowse);
     connect(m_pUi->m_btnDecrypt, &QPushButton::clicked, this, &CDecryptDlg::OnOK);
@@ -175,16 +201,84 @@ void CDecryptDlg::OnBrowse()
         m_pUi->m_listFiles->addItem(new CFileListItem(strPath));
 }
 
+void CDecryptDlg::AddPaths(const QStringList& paths)
+{
+    SInputList inputs;
+    for (const QString& strPath : paths) {
+        if (!strPath.isEmpty())
+            AddInput(AbsolutePath(text::PathToCore(strPath)), true, inputs);
+    }
+    QListWidget* pList = m_pUi->m_listFiles;
+    QSet<QString> listed;
+    for (int i = 0; i < pList->count(); ++i)
+        listed.insert(pList->item(i)->text());
+    for (const std::string& strPath : inputs.paths) {
+        QString strEntry = text::PathFromCore(strPath);
+        if (listed.contains(strEntry))
+            continue;
+        listed.insert(strEntry);
+        pList->addItem(new CFileListItem(strEntry));
+    }
+}
+
+void CDecryptDlg::RemoveSelectedFiles()
+{
+    qDeleteAll(m_pUi->m_listFiles->selectedItems());
+}
+
+bool CDecryptDlg::HandleDrop(QEvent* pEvent)
+{
+    switch (pEvent->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* pDrag = static_cast<QDragMoveEvent*>(pEvent);
+        if (IsBatchRunning() || LocalFiles(pDrag->mimeData()).isEmpty())
+            return false;
+        pDrag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* pDrop = static_cast<QDropEvent*>(pEvent);
+        const QStringList paths = LocalFiles(pDrop->mimeData());
+        if (IsBatchRunning() || paths.isEmpty())
+            return false;
+        pDrop->acceptProposedAction();
+        AddPaths(paths);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void CDecryptDlg::dragEnterEvent(QDragEnterEvent* pEvent)
+{
+    if (!HandleDrop(pEvent))
+        QDialog::dragEnterEvent(pEvent);
+}
+
+void CDecryptDlg::dragMoveEvent(QDragMoveEvent* pEvent)
+{
+    if (!HandleDrop(pEvent))
+        QDialog::dragMoveEvent(pEvent);
+}
+
+void CDecryptDlg::dropEvent(QDropEvent* pEvent)
+{
+    if (!HandleDrop(pEvent))
+        QDialog::dropEvent(pEvent);
+}
+
 void CDecryptDlg::OnOK()
 {
     if (IsBatchRunning())
         return;
     UpdateData(true);
-    SBatchRequest request{text::ToCore(m_strPassword),
-                          text::ToCore(m_strPrefix),
-                          text::ToCore(m_strSuffix),
-                          text::ToCore(m_strExtension),
-                          {}};
+    SBatchRequest request;
+    request.strPassword = text::ToCore(m_strPassword);
+    request.strPrefix = text::ToCore(m_strPrefix);
+    request.strSuffix = text::ToCore(m_strSuffix);
+    request.strExtension = text::ToCore(m_strExtension);
     for (int i = 0; i < m_pUi->m_listFiles->count(); ++i)
         request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
 
@@ -197,7 +291,7 @@ void CDecryptDlg::OnOK()
     connect(m_pProgress, &CBatchProgressDlg::CancelRequested, &m_runner, &CBatchRunner::RequestCancel);
     qApp->installEventFilter(this);
     m_timerProgress.start();
-    m_runner.Start(m_decryptor, std::move(request));
+    m_runner.Start(std::move(request));
 }
 
 // The password is tried on the first input that can be opened, in memory. Only a batch that gets as far as
@@ -209,7 +303,8 @@ bool CDecryptDlg::ConfirmPassword(const SBatchRequest& request)
     CSilentSink silent;
     for (std::size_t i = 0; i < request.paths.size(); ++i) {
         const SDecryptOutcome outcome = CheckFileContent(request.paths[i], request.strPassword, silent);
-        if (outcome.error == EDecryptError::OpenInput)
+        if (outcome.error == EDecryptError::OpenInput || outcome.error == EDecryptError::InputMissing ||
+            outcome.error == EDecryptError::InputNotRegular)
             continue;
         if (outcome.plausibility.verdict != EPlausibility::LooksRandom)
             return true;
@@ -251,6 +346,11 @@ void CDecryptDlg::keyPressEvent(QKeyEvent* pEvent)
         emit HelpRequested();
         return;
     }
+    if (pEvent->key() == Qt::Key_Delete && pEvent->modifiers() == Qt::NoModifier &&
+        focusWidget() == m_pUi->m_listFiles) {
+        RemoveSelectedFiles();
+        return;
+    }
     const bool bEnter = pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter;
     if (bEnter && (pEvent->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         if (auto* pButton = qobject_cast<QPushButton*>(focusWidget()))
@@ -274,6 +374,8 @@ void CDecryptDlg::showEvent(QShowEvent* pEvent)
 // progress display are windows of their own and are not affected.
 bool CDecryptDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
+    if (pWatched != this && HandleDrop(pEvent))
+        return true;
     if (IsBatchRunning() && IsUserInput(pEvent->type())) {
         const auto* pWidget = qobject_cast<QWidget*>(pWatched);
         if (pWidget != nullptr && pWidget->window() == this)

@@ -3,7 +3,6 @@
 #include "BatchProgressDlg.h"
 #include "BatchRunner.h"
 #include "FileChooser.h"
-#include "core/FileDecryptor.h"
 #include "core/MessageSink.h"
 
 #include <QDialog>
@@ -33,6 +32,11 @@ public:
     Q_DISABLE_COPY_MOVE(CDecryptDlg)
 
     bool IsBatchRunning() const { return m_runner.IsRunning(); }
+
+    // Adds paths to the input list, as dropped on the dialog or given to the program: a folder stands for
+    // every regular file below it (as brasko-decrypt-cli -r walks it), a relative path is taken from the
+    // current folder, and a path the list holds already is not added again.
+    void AddPaths(const QStringList& paths);
     // The progress display of the running batch, whether shown yet or not; null when no batch runs.
     CBatchProgressDlg* ProgressDisplay() const { return m_pProgress; }
 
@@ -56,6 +60,9 @@ protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void showEvent(QShowEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dragMoveEvent(QDragMoveEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
 
 private:
     void OnInitDialog();
@@ -66,9 +73,11 @@ private:
     void OnBatchFinished();
     // False when the password gives random-looking content and the user chose not to go on.
     bool ConfirmPassword(const SBatchRequest& request);
+    // Files dropped anywhere on the dialog: true when the event was one and has been handled.
+    bool HandleDrop(QEvent* pEvent);
+    void RemoveSelectedFiles();
 
     std::unique_ptr<Ui::DecryptDlg> m_pUi;
-    CFileDecryptor m_decryptor;
     QString m_strPassword;
     QString m_strExtension;
     QString m_strPrefix;

@@ -189,7 +189,7 @@ TEST(Plausibility, CheckFileContent_SeesTheShortFinalChunkAndReportsMissingFiles
               Judge(strExpected).strDescription);
 
     const SDecryptOutcome missing = CheckFileContent(dir / "fehlt.enc", "geheim", messages);
-    EXPECT_EQ(missing.error, EDecryptError::OpenInput);
+    EXPECT_EQ(missing.error, EDecryptError::InputMissing);
     EXPECT_EQ(messages.m_messages.size(), 1U);
 }
 

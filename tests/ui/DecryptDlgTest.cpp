@@ -10,11 +10,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -288,13 +290,84 @@ TEST_F(DecryptDlgTest, DecryptDlg_ListSortedWithoutRegardToCaseAndNotSelectable)
                                           QStringLiteral("/d/b.enc"), QStringLiteral("/d/C.enc"),
                                           QStringLiteral("/D/z.enc")}));
     QListWidget& list = List();
+    // Entries can be selected, for Delete to remove them.
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.item(1)).center());
-    EXPECT_TRUE(list.selectedItems().isEmpty());
-    EXPECT_EQ(list.selectionMode(), QAbstractItemView::NoSelection);
+    EXPECT_EQ(list.selectedItems(), QList<QListWidgetItem*>{list.item(1)});
     // Long paths are cut at the right edge, neither shortened with dots nor wrapped nor scrolled to.
     EXPECT_EQ(list.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(list.textElideMode(), Qt::ElideNone);
     EXPECT_FALSE(list.wordWrap());
+}
+
+// Files and folders dropped on the dialog, wherever it is, join the list; a folder stands for the regular
+// files below it; what is listed already is not added twice; dropped names never become a field's text.
+TEST_F(DecryptDlgTest, DecryptDlg_DroppedFilesAndFoldersJoinTheList)
+{
+    Browse({QStringLiteral("/d/schon.enc")});
+    MakeInput("a.bin");
+    fs::create_directories(m_dir / "ordner/unter");
+    MakeInput("ordner/z.bin");
+    MakeInput("ordner/unter/b.bin");
+    fs::create_symlink(m_dir / "ordner/unter", m_dir / "ordner/verweis");
+    const auto url = [this](const std::string& strName) {
+        return QUrl::fromLocalFile(QString::fromStdString(m_dir / strName));
+    };
+    const auto drop = [](QWidget* pTarget, const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        data.setText(urls.first().toLocalFile());
+        const QPoint at = pTarget->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pTarget, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pTarget, &dropped);
+        EXPECT_TRUE(dropped.isAccepted());
+    };
+    drop(&m_dlg, {url("a.bin"), url("ordner")});
+    const QStringList expected = {QStringLiteral("/d/schon.enc"), QString::fromStdString(m_dir / "a.bin"),
+                                  QString::fromStdString(m_dir / "ordner/unter/b.bin"),
+                                  QString::fromStdString(m_dir / "ordner/z.bin")};
+    QStringList sorted = expected;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    EXPECT_EQ(ListEntries(), sorted);
+    // Again, onto the list and onto a field: nothing new, and the field keeps its text.
+    drop(List().viewport(), {url("ordner/z.bin")});
+    drop(&Edit("m_editSuffix"), {url("a.bin")});
+    EXPECT_EQ(ListEntries(), sorted);
+    EXPECT_EQ(Edit("m_editSuffix").text(), QString());
+}
+
+// Delete in the list removes the selected entries and only those; elsewhere it does not touch the list.
+TEST_F(DecryptDlgTest, DecryptDlg_DeleteRemovesSelectedEntries)
+{
+    Browse({QStringLiteral("/d/a"), QStringLiteral("/d/b"), QStringLiteral("/d/c"), QStringLiteral("/d/d")});
+    QListWidget& list = List();
+    list.item(1)->setSelected(true);
+    list.item(3)->setSelected(true);
+    Edit("m_editPrefix").setFocus();
+    QTest::keyClick(&Edit("m_editPrefix"), Qt::Key_Delete);
+    EXPECT_EQ(list.count(), 4);
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Delete);
+    EXPECT_EQ(ListEntries(), (QStringList{QStringLiteral("/d/a"), QStringLiteral("/d/c")}));
+}
+
+// Paths given to the program fill the list like a drop: relative ones from the current folder, folders
+// by their files, missing files as they are (the batch reports them).
+TEST_F(DecryptDlgTest, DecryptDlg_AddPathsTakesArguments)
+{
+    MakeInput("a.bin");
+    fs::create_directory(m_dir / "ordner");
+    MakeInput("ordner/b.bin");
+    const fs::path previous = fs::current_path();
+    fs::current_path(m_dir.Path());
+    m_dlg.AddPaths({QStringLiteral("a.bin"), QStringLiteral("./ordner/"), QStringLiteral("fehlt.bin")});
+    fs::current_path(previous);
+    EXPECT_EQ(ListEntries(), (QStringList{QString::fromStdString(m_dir / "a.bin"),
+                                          QString::fromStdString(m_dir / "fehlt.bin"),
+                                          QString::fromStdString(m_dir / "ordner/b.bin")}));
 }
 
 TEST_F(DecryptDlgTest, DecryptDlg_BrowseCancelKeepsListBrowseAgainReplaces)

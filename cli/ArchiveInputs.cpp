@@ -1,0 +1,119 @@
+#include "ArchiveInputs.h"
+
+#include "CliMessages.h"
+#include "SystemError.h"
+#include "core/BatchPlan.h"
+#include "core/FileHandle.h"
+#include "core/Messages.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brasko::cli {
+
+namespace {
+
+// The whole list, from standard input or a file. False with errno set.
+bool ReadList(const std::string& strSource, std::string& strContent)
+{
+    CFileHandle owned;
+    int fd = STDIN_FILENO;
+    if (strSource != "-") {
+        owned = CFileHandle(::open(strSource.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        if (!owned)
+            return false;
+        fd = owned.Get();
+    }
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    for (;;) {
+        const std::size_t nOld = strContent.size();
+        strContent.resize(nOld + kBlock);
+        const ssize_t nRead = ReadFully(fd, strContent.data() + nOld, kBlock);
+        if (nRead < 0)
+            return false;
+        strContent.resize(nOld + static_cast<std::size_t>(nRead));
+        if (static_cast<std::size_t>(nRead) < kBlock)
+            return true;
+    }
+}
+
+} // namespace
+
+bool CollectInputs(const SCommandLine& commandLine, SInputList& inputs, std::string& strError)
+{
+    for (const std::string& strPath : commandLine.files)
+        AddInput(strPath, commandLine.bRecursive, inputs);
+    if (commandLine.strFilesFrom.empty())
+        return true;
+
+    std::string strList;
+    if (!ReadList(commandLine.strFilesFrom, strList)) {
+        strError = messages::FileListFailed(commandLine.strFilesFrom, SystemErrorText(errno));
+        return false;
+    }
+    const char cSeparator = commandLine.bNullSeparated ? '\0' : '\n';
+    std::size_t nStart = 0;
+    while (nStart < strList.size()) {
+        std::size_t nEnd = strList.find(cSeparator, nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strList.size();
+        std::string strName = strList.substr(nStart, nEnd - nStart);
+        // A list written on Windows ends its lines in CR LF.
+        if (!commandLine.bNullSeparated && strName.ends_with('\r'))
+            strName.pop_back();
+        if (!strName.empty())
+            AddInput(strName, commandLine.bRecursive, inputs);
+        nStart = nEnd + 1;
+    }
+    return true;
+}
+
+int PrintPlan(const SBatchRequest& request)
+{
+    if (request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty()) {
+        std::cerr << brasko::messages::kTemplateEmpty << '\n';
+        return kExitUsage;
+    }
+    const SBatchPlan plan = PlanBatch(request);
+    std::size_t nSkipped = 0;
+    std::string strOut;
+    for (std::size_t i = 0; i < request.paths.size(); ++i) {
+        const std::string& strPath = request.paths[i];
+        const std::string& strOutput = plan.outputs[i];
+        switch (plan.verdicts[i]) {
+        case EPlanVerdict::ReplacesInput:
+            std::cout << strOut << std::flush;
+            strOut.clear();
+            std::cerr << brasko::messages::OutputWouldReplaceInput(strPath, strOutput) << '\n';
+            continue;
+        case EPlanVerdict::DuplicateOutput:
+            std::cout << strOut << std::flush;
+            strOut.clear();
+            std::cerr << brasko::messages::OutputWouldBeWrittenTwice(strPath, strOutput) << '\n';
+            continue;
+        case EPlanVerdict::Decrypt:
+            break;
+        }
+        struct stat info
+        {
+        };
+        if (request.bSkipExisting && ::lstat(strOutput.c_str(), &info) == 0) {
+            ++nSkipped;
+            continue;
+        }
+        strOut += messages::Mapping(strPath, strOutput) + '\n';
+        if (strOut.size() >= (std::size_t{1} << 16)) {
+            std::cout << strOut;
+            strOut.clear();
+        }
+    }
+    std::cout << strOut << std::flush;
+    if (request.bSkipExisting)
+        std::cerr << messages::Skipped(nSkipped) << '\n';
+    return plan.nRefused > 0 ? kExitFailure : kExitSuccess;
+}
+
+} // namespace brasko::cli

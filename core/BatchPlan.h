@@ -1,0 +1,32 @@
+#pragma once
+
+#include "BatchRequest.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace brasko {
+
+// Why an entry of a batch is not decrypted at all.
+enum class EPlanVerdict : unsigned char
+{
+    Decrypt,
+    ReplacesInput,   // its output is an input of the batch (the same path, or the same file by a link)
+    DuplicateOutput, // another entry would write the same output
+};
+
+// Every entry's output path and verdict, in the order of the request.
+struct SBatchPlan
+{
+    std::vector<std::string> outputs; // empty where no path can be formed (the current folder is gone)
+    std::vector<EPlanVerdict> verdicts;
+    std::size_t nRefused = 0;
+};
+
+// Names the outputs by the request's template (next to each input, or below strOutputDir) and finds the
+// entries that must not be decrypted, before any file is written. Sorting makes it O(n log n); it looks at
+// the file system only with stat, once per input and once per output.
+SBatchPlan PlanBatch(const SBatchRequest& request);
+
+} // namespace brasko

@@ -1,0 +1,119 @@
+#include "FolderWalk.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brasko {
+
+namespace {
+
+// The random part of CAtomicOutputFile's temporary names.
+constexpr std::size_t kRandomLength = 8;
+constexpr std::string_view kTempEnding = ".tmp";
+
+struct SDirCloser
+{
+    void operator()(DIR* pDir) const { ::closedir(pDir); }
+};
+using DirPtr = std::unique_ptr<DIR, SDirCloser>;
+
+// Walks the open folder fdFolder (taken over), known to the user as strPath (ending in '/'); strSub is its
+// place below the folder argument.
+void WalkFolder(int fdFolder, const std::string& strPath, const std::string& strSub, SInputList& list)
+{
+    DirPtr pDir(::fdopendir(fdFolder));
+    if (!pDir) {
+        list.unreadableFolders.emplace_back(strPath, errno);
+        ::close(fdFolder);
+        return;
+    }
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    errno = 0;
+    while (const dirent* pEntry = ::readdir(pDir.get())) {
+        const std::string_view name = pEntry->d_name;
+        if (name != "." && name != "..")
+            entries.emplace_back(name, pEntry->d_type);
+        errno = 0;
+    }
+    if (errno != 0)
+        list.unreadableFolders.emplace_back(strPath, errno);
+    // std::string compares bytes as unsigned char, so this is the bytewise order whatever the locale.
+    std::sort(entries.begin(), entries.end());
+
+    const int fd = ::dirfd(pDir.get());
+    for (const auto& [strName, nType] : entries) {
+        unsigned char type = nType;
+        struct stat info
+        {
+        };
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(fd, strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISREG(info.st_mode)   ? DT_REG
+                   : S_ISDIR(info.st_mode) ? DT_DIR
+                   : S_ISLNK(info.st_mode) ? DT_LNK
+                                           : DT_UNKNOWN;
+        }
+        // A link is taken only when it names a regular file; links to folders are not followed.
+        if (type == DT_LNK)
+            type =
+                ::fstatat(fd, strName.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        if (type == DT_REG) {
+            if (IsBatchTemporaryName(strName))
+                continue;
+            list.paths.push_back(strPath + strName);
+            list.subFolders.push_back(strSub);
+        } else if (type == DT_DIR) {
+            // O_NOFOLLOW: a folder swapped for a link since it was listed is not followed either.
+            const int fdChild =
+                ::openat(fd, strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+            if (fdChild < 0) {
+                if (errno != ELOOP && errno != ENOTDIR && errno != ENOENT)
+                    list.unreadableFolders.emplace_back(strPath + strName + "/", errno);
+                continue;
+            }
+            WalkFolder(fdChild, strPath + strName + "/", strSub + strName + "/", list);
+        }
+    }
+}
+
+} // namespace
+
+bool IsBatchTemporaryName(std::string_view name)
+{
+    // "." + at least one character + "." + the random part + ".tmp"
+    const std::size_t nTail = 1 + kRandomLength + kTempEnding.size();
+    if (name.size() < 2 + nTail || name.front() != '.' || !name.ends_with(kTempEnding))
+        return false;
+    const std::string_view tail = name.substr(name.size() - nTail);
+    return tail.front() == '.' && std::all_of(tail.begin() + 1, tail.begin() + 1 + kRandomLength, [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
+void AddInput(const std::string& strPath, bool bRecursive, SInputList& list)
+{
+    struct stat info
+    {
+    };
+    if (bRecursive && !strPath.empty() && ::stat(strPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        const int fd = ::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+        const std::string strFolder = strPath.back() == '/' ? strPath : strPath + "/";
+        if (fd < 0) {
+            list.unreadableFolders.emplace_back(strFolder, errno);
+            return;
+        }
+        WalkFolder(fd, strFolder, {}, list);
+        return;
+    }
+    list.paths.push_back(strPath);
+    list.subFolders.emplace_back();
+}
+
+} // namespace brasko
