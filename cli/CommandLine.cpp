@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CliMessages.h"
+#include "TerminalText.h"
 #include "Version.h"
 
 #include <CLI/CLI.hpp>
@@ -9,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <iostream>
+#include <iterator>
 #include <string_view>
 
 namespace brasko::cli {
@@ -20,13 +22,32 @@ namespace {
 constexpr std::array<std::string_view, 5> kValueOptions = {"--prefix", "--suffix", "--extension",
                                                            "--password-file", "--jobs"};
 
+// The parser reads an argument in square brackets as a list ("[a.enc,b.enc]" as two files, "[]" as none),
+// even after "--". No argument of a C program can hold a zero byte, so one put in front hides the
+// brackets from the parser; every option's values drop it again (Unmarked) before they are stored.
+constexpr char kLiteralMark = '\0';
+
+std::string MarkedLiteral(std::string_view arg)
+{
+    if (arg.starts_with('[') && arg.ends_with(']'))
+        return kLiteralMark + std::string(arg);
+    return std::string(arg);
+}
+
+std::string Unmarked(std::string strValue)
+{
+    if (strValue.starts_with(kLiteralMark))
+        strValue.erase(0, 1);
+    return strValue;
+}
+
 std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv)
 {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") {
-            args.insert(args.end(), argv + i, argv + argc);
+            std::transform(argv + i, argv + argc, std::back_inserter(args), MarkedLiteral);
             break;
         }
         if (i > 0 && arg.ends_with('=') &&
@@ -35,7 +56,7 @@ std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv
             args.emplace_back(arg.substr(0, arg.size() - 1));
             args.emplace_back();
         } else {
-            args.emplace_back(arg);
+            args.push_back(MarkedLiteral(arg));
         }
     }
     return args;
@@ -74,7 +95,7 @@ std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
             // Only the name: a value given with "=" could be a password.
             const std::string strName = strExtra.substr(0, strExtra.find('='));
             bAsksForPassword = bAsksForPassword || strName.starts_with("--pass");
-            strNames += (strNames.empty() ? "" : ", ") + strName;
+            strNames += (strNames.empty() ? "" : ", ") + QuoteForTerminal(strName);
         }
         std::string strText = messages::UnknownOptions(strNames, extras.size() > 1);
         if (bAsksForPassword)
@@ -131,13 +152,15 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_flag("-q,--quiet", commandLine.bQuiet, messages::kHelpQuiet)->disable_flag_override();
     app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
 
-    const std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
-    std::vector<const char*> argPointers;
-    argPointers.reserve(args.size());
-    for (const std::string& strArg : args)
-        argPointers.push_back(strArg.c_str());
+    for (CLI::Option* pOption : app.get_options())
+        pOption->transform(Unmarked);
+    std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
+    // The parser takes the arguments without the program's name, last first.
+    std::reverse(args.begin(), args.end());
+    if (!args.empty())
+        args.pop_back();
     try {
-        app.parse(static_cast<int>(argPointers.size()), argPointers.data());
+        app.parse(std::move(args));
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         result.exitStatus = kExitSuccess;
@@ -165,7 +188,7 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     if (const std::optional<unsigned> nJobs = ParseJobs(strJobs)) {
         commandLine.nJobs = *nJobs;
     } else {
-        ReportUsageError(messages::InvalidJobs(strJobs, kMaxJobs));
+        ReportUsageError(messages::InvalidJobs(EscapeForTerminal(strJobs), kMaxJobs));
         result.exitStatus = kExitUsage;
     }
     return result;

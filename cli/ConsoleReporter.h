@@ -22,12 +22,12 @@ public:
     void ShowMessage(const std::string& strText, EMessageIcon icon) override;
     void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override;
     void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override;
-    // True after Ctrl-C, SIGTERM or SIGHUP (CatchInterrupts).
+    // True after Ctrl-C, SIGTERM, SIGHUP or SIGQUIT (CatchInterrupts).
     bool IsCancelRequested() override;
     void OnFileFinished(std::size_t nIndex, const std::string& strPath,
                         const SDecryptOutcome& outcome) override;
 
-    // Writes one line to stderr, below the progress line.
+    // Writes one line to stderr, below the progress line, its control characters escaped (EscapeForTerminal).
     void WriteLine(const std::string& strLine);
 
 private:

@@ -3,7 +3,9 @@
 #include "ConsoleReporter.h"
 #include "Interrupt.h"
 #include "PasswordReader.h"
+#include "TerminalText.h"
 #include "core/DecryptionBatch.h"
+#include "core/ProcessHardening.h"
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
 
@@ -74,7 +76,7 @@ int Run(int argc, const char* const* argv)
     if (commandLine.passwordSource != EPasswordSource::Terminal || bNeedsPassword) {
         std::string strError;
         if (!ReadPassword(commandLine, password, strError)) {
-            std::cerr << messages::kProgramName << ": " << strError << '\n';
+            std::cerr << messages::kProgramName << ": " << strError << '\n'; // its path is escaped already
             return kExitUsage;
         }
     }
@@ -105,13 +107,14 @@ int Run(int argc, const char* const* argv)
 
 int main(int argc, char** argv)
 {
+    HardenProcess();
     // A reader of standard output that goes away must not end the run halfway; the trace lines are lost then.
     std::signal(SIGPIPE, SIG_IGN);
     OpenMissingOutputs();
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << messages::kProgramName << ": " << error.what() << '\n';
+        std::cerr << messages::kProgramName << ": " << EscapeForTerminal(error.what()) << '\n';
         return kExitFailure;
     }
 }

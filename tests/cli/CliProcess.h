@@ -21,7 +21,8 @@ struct SCliResult
 struct SCliOptions
 {
     std::string strWorkDir;         // empty: the test's own
-    long nFileSizeLimit = -1;       // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
+    long nFileSizeLimit = -1;       // RLIMIT_FSIZE for the child (SIGXFSZ at its default); -1: none
+    long nUid = -1;                 // the user the child runs as (the test must be root); -1: the test's
     bool bTerminal = false;         // a pseudo-terminal as the child's controlling terminal
     bool bStderrOnTerminal = false; // stderr goes to that terminal instead of a pipe
 };
@@ -43,6 +44,10 @@ public:
     bool WaitForTerminal(const std::string& strText,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void WriteTerminal(const std::string& strData);
+    // Collects output until standard output holds strText; false on a timeout or when the child ended.
+    bool WaitForStdout(const std::string& strText,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    pid_t Pid() const { return m_pid; }
     // The terminal's local modes (c_lflag), seen from the test's side.
     unsigned TerminalLocalModes() const;
     void Signal(int nSignal) const;

@@ -121,11 +121,13 @@ TEST_F(CliTest, Password_FirstLineOfStdinOrFile)
         {"stdin, no line end", false, "geheim", KeyOf("geheim")},
         {"stdin, only the first line", false, "erste\nzweite\n", KeyOf("erste")},
         {"stdin, blanks kept", false, " a b \n", KeyOf(" a b ")},
-        {"stdin, empty", false, "", KeyOf("")},
+        {"stdin, empty line", false, "\n", KeyOf("")},
+        {"stdin, byte-order mark", false, "\xEF\xBB\xBFgeheim\n", KeyOf("geheim")},
         {"stdin, UTF-8 umlaut", false, "Müller\n", KeyOf("M?ller")},
         {"file, CR LF", true, "geheim\r\nzweite\r\n", KeyOf("geheim")},
         {"file, empty line", true, "\r\n", KeyOf("")},
-        {"file, empty", true, "", KeyOf("")},
+        {"file, byte-order mark and empty line", true, "\xEF\xBB\xBF\r\n", KeyOf("")},
+        {"file, byte-order mark only at the start", true, "\xEF\xBB\xBF\xEF\xBB\xBFx", KeyOf("?x")},
     };
     for (const SCase& testCase : cases) {
         SCOPED_TRACE(testCase.pszCase);
