@@ -1,11 +1,16 @@
 # Front door over CMake. `make test` installs what is missing, builds and runs every test.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TEST_SECONDS ?= 10
+FUZZERS    := fuzz-output-path fuzz-password-key fuzz-quoted-names fuzz-command-line
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps configure build test test-asan run bench install clean format
+.PHONY: all deps configure build test test-asan test-tsan test-fuzz fuzz fuzz-build run bench install clean format
 
 all: build
 
@@ -21,12 +26,35 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
+	$(MAKE) test-fuzz
 
 # Core and command-line tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBRASKO_SANITIZE=ON -DBRASKO_WITH_UI=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Core, dialog and command-line tests under ThreadSanitizer (the Xvfb smoke and install checks are left
+# to the normal build).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target core_tests cli_tests ui_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 \
+		suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) -E '^ui_(smoke|install)$$'
+
+# The libFuzzer targets, built with clang. `make test` runs each for a few seconds on its seed corpus,
+# `make fuzz` for FUZZ_SECONDS each, keeping what it finds in $(FUZZ_BUILD)/corpus.
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_FUZZ=ON \
+		-DBRASKO_WITH_UI=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_TEST_SECONDS) $(FUZZERS)
+
+fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
 run: build
 	$(BUILD)/bin/brasko-decrypt
@@ -41,4 +69,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
