@@ -110,6 +110,30 @@ std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
     return messages::OptionMisused(strOption);
 }
 
+// The parser splits a cluster of short flags and hands on what follows them as "-" plus the rest; when that
+// rest starts with a character no option name can ("-q--2", "-q!x"), it becomes a file nobody named. Every
+// file must be one of the arguments as given, in their order: the argument that yielded the first other
+// one, or empty when all are.
+std::optional<std::string> ArgumentNotTakenLiterally(const std::vector<std::string>& files, int argc,
+                                                     const char* const* argv)
+{
+    int i = 1;
+    for (const std::string& strFile : files) {
+        while (i < argc && strFile != argv[i])
+            ++i;
+        if (i == argc) {
+            const std::string_view rest = std::string_view(strFile).substr(1);
+            for (int j = 1; j < argc; ++j) {
+                if (const std::string_view arg = argv[j]; arg.starts_with('-') && arg.ends_with(rest))
+                    return std::string(arg);
+            }
+            return strFile;
+        }
+        ++i;
+    }
+    return std::nullopt;
+}
+
 std::optional<unsigned> ParseJobs(const std::string& strValue)
 {
     unsigned nJobs = 0;
@@ -175,6 +199,12 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
         return result;
     }
 
+    if (const std::optional<std::string> strArgument =
+            ArgumentNotTakenLiterally(commandLine.files, argc, argv)) {
+        ReportUsageError(messages::UnknownOptions(QuoteForTerminal(*strArgument), false));
+        result.exitStatus = kExitUsage;
+        return result;
+    }
     if (bPasswordStdin && pFileOption->count() > 0) {
         ReportUsageError(messages::kPasswordSourcesExclusive);
         result.exitStatus = kExitUsage;
