@@ -48,8 +48,8 @@ test-tsan: deps
 # The libFuzzer targets, built with clang. `make test` runs each for a few seconds on its seed corpus,
 # `make fuzz` for FUZZ_SECONDS each, keeping what it finds in $(FUZZ_BUILD)/corpus.
 fuzz-build: deps
-	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_FUZZ=ON \
-		-DBRASKO_WITH_UI=OFF -DCMAKE_CXX_COMPILER=clang++
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_FUZZ=ON \
+		-DBRASKO_WITH_UI=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
 
 test-fuzz: fuzz-build
