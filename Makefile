@@ -4,6 +4,11 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 DEB_BUILD  ?= build-deb
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TEST_SECONDS ?= 10
+FUZZERS    := fuzz-output-path fuzz-password-key fuzz-quoted-names fuzz-command-line
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
@@ -11,7 +16,7 @@ CMAKE_GEN  := -G Ninja
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
 
-.PHONY: all deps configure build test test-asan run bench install package clean format
+.PHONY: all deps configure build test test-asan test-tsan test-fuzz fuzz fuzz-build run bench install package clean format
 
 all: build
 
@@ -30,12 +35,37 @@ test: deps
 	$(MAKE) package
 	dist/check-package.sh $(DEB_BUILD)
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
+	$(MAKE) test-fuzz
 
 # Core and command-line tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBRASKO_SANITIZE=ON -DBRASKO_WITH_UI=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Core, dialog and command-line tests under ThreadSanitizer (the Xvfb smoke and install checks are left
+# to the normal build, as are the read failure made with memory mapped at address 0, where ThreadSanitizer
+# keeps its own, and the prompt's re-raised Ctrl-C, which its deferred signal delivery does not end).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target core_tests cli_tests ui_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 \
+		suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) \
+		-E '^ui_(smoke|install)$$|ReadErrorMidway|Prompt_HidesInput'
+
+# The libFuzzer targets, built with clang. `make test` runs each for a few seconds on its seed corpus,
+# `make fuzz` for FUZZ_SECONDS each, keeping what it finds in $(FUZZ_BUILD)/corpus.
+fuzz-build: deps
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_FUZZ=ON \
+		-DBRASKO_WITH_UI=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_TEST_SECONDS) $(FUZZERS)
+
+fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
 run: build
 	$(BUILD)/bin/brasko-decrypt
@@ -61,7 +91,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEB_BUILD)
 
 # Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
 .PHONY: circuits

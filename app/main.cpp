@@ -1,10 +1,12 @@
 #include "app/DecryptApp.h"
+#include "core/ProcessHardening.h"
 #include "ui/TextConversion.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    brasko::HardenProcess();
     QApplication application(argc, argv);
     brasko::CDecryptApp theApp;
     // Files and folders given to the program (a file manager's "open with") fill the list. QApplication

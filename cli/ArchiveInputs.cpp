@@ -2,6 +2,7 @@
 
 #include "CliMessages.h"
 #include "SystemError.h"
+#include "TerminalText.h"
 #include "core/BatchPlan.h"
 #include "core/FileHandle.h"
 #include "core/Messages.h"
@@ -87,12 +88,14 @@ int PrintPlan(const SBatchRequest& request)
         case EPlanVerdict::ReplacesInput:
             std::cout << strOut << std::flush;
             strOut.clear();
-            std::cerr << brasko::messages::OutputWouldReplaceInput(strPath, strOutput) << '\n';
+            std::cerr << EscapeForTerminal(brasko::messages::OutputWouldReplaceInput(strPath, strOutput))
+                      << '\n';
             continue;
         case EPlanVerdict::DuplicateOutput:
             std::cout << strOut << std::flush;
             strOut.clear();
-            std::cerr << brasko::messages::OutputWouldBeWrittenTwice(strPath, strOutput) << '\n';
+            std::cerr << EscapeForTerminal(brasko::messages::OutputWouldBeWrittenTwice(strPath, strOutput))
+                      << '\n';
             continue;
         case EPlanVerdict::Decrypt:
             break;
@@ -104,7 +107,7 @@ int PrintPlan(const SBatchRequest& request)
             ++nSkipped;
             continue;
         }
-        strOut += messages::Mapping(strPath, strOutput) + '\n';
+        strOut += messages::Mapping(QuoteForTerminal(strPath), QuoteForTerminal(strOutput)) + '\n';
         if (strOut.size() >= (std::size_t{1} << 16)) {
             std::cout << strOut;
             strOut.clear();

@@ -94,6 +94,8 @@ inline constexpr const char* kNoTerminal =
     "--password-file an.";
 inline constexpr const char* kCheckOptionsExclusive =
     "--check und --no-check können nicht zusammen angegeben werden.";
+inline constexpr const char* kPasswordStdinEmpty =
+    "Kein Kennwort: Die Standardeingabe ist leer. Für das leere Kennwort geben Sie eine leere Zeile ein.";
 inline constexpr const char* kPrompt = "Kennwort: ";
 inline constexpr const char* kPromptAborted = "Die Eingabe des Kennworts wurde abgebrochen.";
 inline constexpr const char* kPasswordTruncated =
@@ -158,6 +160,12 @@ inline std::string PasswordReadFailed(const std::string& strReason)
 inline std::string PasswordFileFailed(const std::string& strPath, const std::string& strReason)
 {
     return "Die Kennwortdatei '" + strPath + "' kann nicht gelesen werden: " + strReason;
+}
+
+inline std::string PasswordFileEmpty(const std::string& strPath)
+{
+    return "Kein Kennwort: Die Kennwortdatei '" + strPath +
+           "' ist leer. Für das leere Kennwort schreiben Sie eine leere Zeile hinein.";
 }
 
 // Reasons added after a file's failure, each a line of its own.

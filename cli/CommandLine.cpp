@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CliMessages.h"
+#include "TerminalText.h"
 #include "Version.h"
 
 #include <CLI/CLI.hpp>
@@ -9,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <iostream>
+#include <iterator>
 #include <string_view>
 
 namespace brasko::cli {
@@ -20,13 +22,32 @@ namespace {
 constexpr std::array<std::string_view, 7> kValueOptions = {
     "--prefix", "--suffix", "--extension", "--password-file", "--jobs", "--files-from", "--output-dir"};
 
+// The parser reads an argument in square brackets as a list ("[a.enc,b.enc]" as two files, "[]" as none),
+// even after "--". No argument of a C program can hold a zero byte, so one put in front hides the
+// brackets from the parser; every option's values drop it again (Unmarked) before they are stored.
+constexpr char kLiteralMark = '\0';
+
+std::string MarkedLiteral(std::string_view arg)
+{
+    if (arg.starts_with('[') && arg.ends_with(']'))
+        return kLiteralMark + std::string(arg);
+    return std::string(arg);
+}
+
+std::string Unmarked(std::string strValue)
+{
+    if (strValue.starts_with(kLiteralMark))
+        strValue.erase(0, 1);
+    return strValue;
+}
+
 std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv)
 {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") {
-            args.insert(args.end(), argv + i, argv + argc);
+            std::transform(argv + i, argv + argc, std::back_inserter(args), MarkedLiteral);
             break;
         }
         if (i > 0 && arg.ends_with('=') &&
@@ -35,7 +56,7 @@ std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv
             args.emplace_back(arg.substr(0, arg.size() - 1));
             args.emplace_back();
         } else {
-            args.emplace_back(arg);
+            args.push_back(MarkedLiteral(arg));
         }
     }
     return args;
@@ -74,7 +95,7 @@ std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
             // Only the name: a value given with "=" could be a password.
             const std::string strName = strExtra.substr(0, strExtra.find('='));
             bAsksForPassword = bAsksForPassword || strName.starts_with("--pass");
-            strNames += (strNames.empty() ? "" : ", ") + strName;
+            strNames += (strNames.empty() ? "" : ", ") + QuoteForTerminal(strName);
         }
         std::string strText = messages::UnknownOptions(strNames, extras.size() > 1);
         if (bAsksForPassword)
@@ -87,6 +108,30 @@ std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && strWhat.ends_with(" missing"))
         return messages::MissingValue(strOption);
     return messages::OptionMisused(strOption);
+}
+
+// The parser splits a cluster of short flags and hands on what follows them as "-" plus the rest; when that
+// rest starts with a character no option name can ("-q--2", "-q!x"), it becomes a file nobody named. Every
+// file must be one of the arguments as given, in their order: the argument that yielded the first other
+// one, or empty when all are.
+std::optional<std::string> ArgumentNotTakenLiterally(const std::vector<std::string>& files, int argc,
+                                                     const char* const* argv)
+{
+    int i = 1;
+    for (const std::string& strFile : files) {
+        while (i < argc && strFile != argv[i])
+            ++i;
+        if (i == argc) {
+            const std::string_view rest = std::string_view(strFile).substr(1);
+            for (int j = 1; j < argc; ++j) {
+                if (const std::string_view arg = argv[j]; arg.starts_with('-') && arg.ends_with(rest))
+                    return std::string(arg);
+            }
+            return strFile;
+        }
+        ++i;
+    }
+    return std::nullopt;
 }
 
 std::optional<unsigned> ParseJobs(const std::string& strValue)
@@ -143,13 +188,15 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_flag("-v,--verbose", commandLine.bVerbose, messages::kHelpVerbose)->disable_flag_override();
     app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
 
-    const std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
-    std::vector<const char*> argPointers;
-    argPointers.reserve(args.size());
-    for (const std::string& strArg : args)
-        argPointers.push_back(strArg.c_str());
+    for (CLI::Option* pOption : app.get_options())
+        pOption->transform(Unmarked);
+    std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
+    // The parser takes the arguments without the program's name, last first.
+    std::reverse(args.begin(), args.end());
+    if (!args.empty())
+        args.pop_back();
     try {
-        app.parse(static_cast<int>(argPointers.size()), argPointers.data());
+        app.parse(std::move(args));
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         result.exitStatus = kExitSuccess;
@@ -164,6 +211,12 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
         return result;
     }
 
+    if (const std::optional<std::string> strArgument =
+            ArgumentNotTakenLiterally(commandLine.files, argc, argv)) {
+        ReportUsageError(messages::UnknownOptions(QuoteForTerminal(*strArgument), false));
+        result.exitStatus = kExitUsage;
+        return result;
+    }
     if (bPasswordStdin && pFileOption->count() > 0) {
         ReportUsageError(messages::kPasswordSourcesExclusive);
         result.exitStatus = kExitUsage;
@@ -193,7 +246,7 @@ SParseResult ParseCommandLine(int argc, const char* const* argv)
     if (const std::optional<unsigned> nJobs = ParseJobs(strJobs)) {
         commandLine.nJobs = *nJobs;
     } else {
-        ReportUsageError(messages::InvalidJobs(strJobs, kMaxJobs));
+        ReportUsageError(messages::InvalidJobs(EscapeForTerminal(strJobs), kMaxJobs));
         result.exitStatus = kExitUsage;
     }
     return result;

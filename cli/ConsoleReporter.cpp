@@ -3,6 +3,7 @@
 #include "CliMessages.h"
 #include "Interrupt.h"
 #include "SystemError.h"
+#include "TerminalText.h"
 #include "core/FileHandle.h"
 #include "core/Messages.h"
 #include "core/Utf8.h"
@@ -103,7 +104,7 @@ void CConsoleReporter::OnFileStarted(std::size_t nIndex, std::size_t nCount, con
 {
     m_nIndex = nIndex;
     m_nCount = nCount;
-    m_strName = strPath.substr(strPath.rfind('/') + 1);
+    m_strName = QuoteForTerminal(strPath.substr(strPath.rfind('/') + 1));
     m_nDone = 0;
     m_nTotal = 0;
     m_bMessageForFile = false;
@@ -145,7 +146,8 @@ void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& str
     if (m_bVerbose && outcome.Succeeded() && !outcome.bSkipped) {
         if (m_bTraceOnTerminal)
             ClearProgress();
-        std::cout << messages::Mapping(strPath, outcome.strOutputPath) << '\n';
+        std::cout << messages::Mapping(QuoteForTerminal(strPath), QuoteForTerminal(outcome.strOutputPath))
+                  << '\n';
     }
     if (outcome.Succeeded() && outcome.plausibility.verdict == EPlausibility::LooksRandom)
         WriteLine(messages::ContentLooksRandom(outcome.strOutputPath));
@@ -154,7 +156,8 @@ void CConsoleReporter::OnFileFinished(std::size_t nIndex, const std::string& str
 void CConsoleReporter::WriteLine(const std::string& strLine)
 {
     ClearProgress();
-    WriteToStderr(strLine + "\n");
+    // Every line names its paths between quotation marks; the core's messages are single lines.
+    WriteToStderr(EscapeForTerminal(strLine) + "\n");
 }
 
 void CConsoleReporter::DrawProgress()

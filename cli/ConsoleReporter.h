@@ -23,7 +23,7 @@ public:
     void ShowMessage(const std::string& strText, EMessageIcon icon) override;
     void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override;
     void OnBytesDone(std::uint64_t nDone, std::uint64_t nTotal) override;
-    // True after Ctrl-C, SIGTERM or SIGHUP (CatchInterrupts).
+    // True after Ctrl-C, SIGTERM, SIGHUP or SIGQUIT (CatchInterrupts).
     bool IsCancelRequested() override;
     void OnInputOpened(std::size_t nIndex, const std::string& strPath) override;
     void OnFileFinished(std::size_t nIndex, const std::string& strPath,
@@ -32,7 +32,7 @@ public:
     // After each decrypted file, "<input> -> <output>" on stdout.
     void SetVerbose(bool bVerbose) { m_bVerbose = bVerbose; }
 
-    // Writes one line to stderr, below the progress line.
+    // Writes one line to stderr, below the progress line, its control characters escaped (EscapeForTerminal).
     void WriteLine(const std::string& strLine);
 
 private:

@@ -1,5 +1,6 @@
 #include "Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 #include <initializer_list>
 
@@ -7,7 +8,10 @@ namespace brasko::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_nInterruptSignal = 0;
+// Set in the signal handler, read by whichever thread asks whether to stop (also a decrypting worker):
+// a lock-free atomic is safe in both places.
+std::atomic<int> g_nInterruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnInterrupt(int nSignal)
 {
@@ -19,7 +23,7 @@ void OnInterrupt(int nSignal)
 
 void CatchInterrupts()
 {
-    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction action
         {
         };

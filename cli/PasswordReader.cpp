@@ -2,7 +2,9 @@
 
 #include "CliMessages.h"
 #include "SystemError.h"
+#include "TerminalText.h"
 #include "core/FileHandle.h"
+#include "core/ProcessHardening.h"
 
 #include <openssl/crypto.h>
 
@@ -12,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,18 +23,42 @@ namespace brasko::cli {
 CSecretText::CSecretText()
 {
     m_str.reserve(kMaxLineBytes);
+    m_bLocked = LockMemory(m_str.data(), m_str.capacity());
 }
 
 CSecretText::~CSecretText()
 {
     OPENSSL_cleanse(m_str.data(), m_str.capacity());
+    if (m_bLocked)
+        UnlockMemory(m_str.data(), m_str.capacity());
 }
 
-bool CSecretText::Append(const char* pData, std::size_t nSize)
+int CSecretText::ReadFirstLine(int fd, bool& bLineEnd)
 {
-    const std::size_t nFits = std::min(nSize, kMaxLineBytes - m_str.size());
-    m_str.append(pData, nFits);
-    return nFits == nSize;
+    // Small reads, so that little is read beyond the line; what is, is wiped at once.
+    constexpr std::size_t kChunk = 256;
+    bLineEnd = false;
+    while (m_str.size() < kMaxLineBytes) {
+        const std::size_t nOld = m_str.size();
+        // Within the reserved capacity: the string never moves, so the bytes stay in the locked storage.
+        m_str.resize(nOld + std::min(kChunk, kMaxLineBytes - nOld));
+        const ssize_t nRead = ::read(fd, m_str.data() + nOld, m_str.size() - nOld);
+        const int nError = nRead < 0 ? errno : 0;
+        const char* pBegin = m_str.data() + nOld;
+        const char* pEnd = pBegin + (nRead > 0 ? nRead : 0);
+        const char* pLineEnd = std::find(pBegin, pEnd, '\n');
+        bLineEnd = pLineEnd != pEnd;
+        Truncate(static_cast<std::size_t>(pLineEnd - m_str.data()));
+        if (nError == EINTR)
+            continue;
+        if (nError != 0)
+            return nError;
+        if (nRead == 0 || bLineEnd)
+            break;
+    }
+    if (bLineEnd && m_str.ends_with('\r'))
+        Truncate(m_str.size() - 1);
+    return 0;
 }
 
 void CSecretText::Truncate(std::size_t nSize)
@@ -42,31 +69,11 @@ void CSecretText::Truncate(std::size_t nSize)
     m_str.resize(nSize);
 }
 
-int ReadFirstLine(int fd, CSecretText& line, bool& bLineEnd)
+void CSecretText::RemovePrefix(std::size_t nSize)
 {
-    bLineEnd = false;
-    std::array<char, 256> buffer{};
-    int nError = 0;
-    for (;;) {
-        const ssize_t nRead = ::read(fd, buffer.data(), buffer.size());
-        if (nRead < 0 && errno == EINTR)
-            continue;
-        if (nRead < 0) {
-            nError = errno;
-            break;
-        }
-        if (nRead == 0)
-            break;
-        const auto nBytes = static_cast<std::size_t>(nRead);
-        const char* pEnd = std::find(buffer.data(), buffer.data() + nBytes, '\n');
-        bLineEnd = pEnd != buffer.data() + nBytes;
-        if (!line.Append(buffer.data(), static_cast<std::size_t>(pEnd - buffer.data())) || bLineEnd)
-            break;
-    }
-    OPENSSL_cleanse(buffer.data(), buffer.size());
-    if (bLineEnd && line.Get().ends_with('\r'))
-        line.Truncate(line.Get().size() - 1);
-    return nError;
+    nSize = std::min(nSize, m_str.size());
+    std::copy(m_str.begin() + static_cast<std::ptrdiff_t>(nSize), m_str.end(), m_str.begin());
+    Truncate(m_str.size() - nSize);
 }
 
 namespace {
@@ -155,7 +162,7 @@ bool PromptOnTerminal(CSecretText& password, std::string& strError)
         nError = errno;
     } else {
         WriteFully(terminal.Get(), messages::kPrompt, std::strlen(messages::kPrompt));
-        nError = ReadFirstLine(terminal.Get(), password, bLineEnd);
+        nError = password.ReadFirstLine(terminal.Get(), bLineEnd);
     }
 
     // With the signals held back, so that none can hide the input again after this.
@@ -180,26 +187,45 @@ bool PromptOnTerminal(CSecretText& password, std::string& strError)
     return true;
 }
 
+// The first line of a password file or of standard input. A leading byte-order mark, as some editors
+// write, is not part of the password. A source that gives nothing at all (not even a line end) is an error,
+// not the empty password: it is what an exhausted standard input or a file not yet written looks like.
+int ReadPasswordLine(int fd, CSecretText& password, bool& bEmpty)
+{
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    bool bLineEnd = false;
+    const int nError = password.ReadFirstLine(fd, bLineEnd);
+    if (password.Get().starts_with(kByteOrderMark))
+        password.RemovePrefix(kByteOrderMark.size());
+    bEmpty = nError == 0 && !bLineEnd && password.Get().empty();
+    return nError;
+}
+
 } // namespace
 
 bool ReadPassword(const SCommandLine& commandLine, CSecretText& password, std::string& strError)
 {
-    bool bLineEnd = false;
+    bool bEmpty = false;
     switch (commandLine.passwordSource) {
     case EPasswordSource::Stdin:
-        if (const int nError = ReadFirstLine(STDIN_FILENO, password, bLineEnd); nError != 0) {
+        if (const int nError = ReadPasswordLine(STDIN_FILENO, password, bEmpty); nError != 0) {
             strError = messages::PasswordReadFailed(SystemErrorText(nError));
             return false;
         }
-        return true;
+        if (bEmpty)
+            strError = messages::kPasswordStdinEmpty;
+        return !bEmpty;
     case EPasswordSource::File: {
+        const std::string strShownPath = EscapeForTerminal(commandLine.strPasswordFile);
         const CFileHandle file(::open(commandLine.strPasswordFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-        const int nError = file ? ReadFirstLine(file.Get(), password, bLineEnd) : errno;
+        const int nError = file ? ReadPasswordLine(file.Get(), password, bEmpty) : errno;
         if (nError != 0) {
-            strError = messages::PasswordFileFailed(commandLine.strPasswordFile, SystemErrorText(nError));
+            strError = messages::PasswordFileFailed(strShownPath, SystemErrorText(nError));
             return false;
         }
-        return true;
+        if (bEmpty)
+            strError = messages::PasswordFileEmpty(strShownPath);
+        return !bEmpty;
     }
     case EPasswordSource::Terminal:
         break;

@@ -10,8 +10,9 @@ namespace brasko::cli {
 // Longest line kept when reading a password; far more than the 24 characters that count.
 inline constexpr std::size_t kMaxLineBytes = 4096;
 
-// Text that is wiped when it goes out of scope. Its storage is reserved once and never grows, so no copy is
-// left behind in freed memory.
+// Text that is wiped when it goes out of scope. Its storage is reserved once, locked in memory where the
+// system allows (so that it is never swapped out), and never grows, so no copy is left behind in freed
+// memory.
 class CSecretText
 {
 public:
@@ -22,19 +23,19 @@ public:
     CSecretText(CSecretText&&) = delete;
     CSecretText& operator=(CSecretText&&) = delete;
 
-    // Appends what fits into kMaxLineBytes; false when not all of it did.
-    bool Append(const char* pData, std::size_t nSize);
+    // Reads the first line of fd, without its line end ("\n" or "\r\n"), straight into the locked storage.
+    // Stops at the first line end, at the end of the input, or after kMaxLineBytes. 0 or an errno value;
+    // bLineEnd tells whether a line end was seen.
+    int ReadFirstLine(int fd, bool& bLineEnd);
     void Truncate(std::size_t nSize);
+    // Removes the first nSize bytes.
+    void RemovePrefix(std::size_t nSize);
     const std::string& Get() const { return m_str; }
 
 private:
     std::string m_str;
+    bool m_bLocked = false;
 };
-
-// Reads the first line of fd into line, without its line end ("\n" or "\r\n"). Stops at the first line
-// end, at the end of the input, or after kMaxLineBytes. 0 or an errno value; bLineEnd tells whether a line
-// end was seen.
-int ReadFirstLine(int fd, CSecretText& line, bool& bLineEnd);
 
 // Reads the password from the source the command line names: standard input, a file, or a prompt on the
 // terminal without echo. False with a German explanation in strError when there is none.

@@ -4,9 +4,11 @@
 #include "ConsoleReporter.h"
 #include "Interrupt.h"
 #include "PasswordReader.h"
-#include "core/ContentCheck.h"
 #include "SystemError.h"
+#include "TerminalText.h"
+#include "core/ContentCheck.h"
 #include "core/DecryptionBatch.h"
+#include "core/ProcessHardening.h"
 #include "core/TripleDes.h"
 #include "core/Utf8.h"
 
@@ -59,7 +61,8 @@ int RunCheck(const std::vector<std::string>& files, const std::string& strPasswo
             continue;
         }
         bLooksRandom = bLooksRandom || outcome.plausibility.verdict == EPlausibility::LooksRandom;
-        std::cout << messages::CheckLine(files[i], outcome.plausibility.strDescription) << std::endl;
+        std::cout << messages::CheckLine(QuoteForTerminal(files[i]), outcome.plausibility.strDescription)
+                  << std::endl;
     }
     if (bUnreadable)
         return kExitFailure;
@@ -96,17 +99,17 @@ int Run(int argc, const char* const* argv)
         };
         if (::stat(commandLine.strOutputDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
             std::cerr << messages::kProgramName << ": "
-                      << messages::OutputDirMissing(commandLine.strOutputDir) << '\n';
+                      << EscapeForTerminal(messages::OutputDirMissing(commandLine.strOutputDir)) << '\n';
             return kExitUsage;
         }
     }
     SInputList inputs;
     if (std::string strError; !CollectInputs(commandLine, inputs, strError)) {
-        std::cerr << messages::kProgramName << ": " << strError << '\n';
+        std::cerr << messages::kProgramName << ": " << EscapeForTerminal(strError) << '\n';
         return kExitUsage;
     }
     for (const auto& [strFolder, nError] : inputs.unreadableFolders)
-        std::cerr << messages::FolderNotRead(strFolder, SystemErrorText(nError)) << '\n';
+        std::cerr << EscapeForTerminal(messages::FolderNotRead(strFolder, SystemErrorText(nError))) << '\n';
     const bool bWalkFailed = !inputs.unreadableFolders.empty();
 
     SBatchRequest request;
@@ -132,7 +135,7 @@ int Run(int argc, const char* const* argv)
     if (commandLine.passwordSource != EPasswordSource::Terminal || bNeedsPassword) {
         std::string strError;
         if (!ReadPassword(commandLine, password, strError)) {
-            std::cerr << messages::kProgramName << ": " << strError << '\n';
+            std::cerr << messages::kProgramName << ": " << strError << '\n'; // its path is escaped already
             return kExitUsage;
         }
     }
@@ -148,7 +151,8 @@ int Run(int argc, const char* const* argv)
 
     if (commandLine.bCheckOnly) {
         const int nStatus = RunCheck(request.paths, password.Get(), reporter);
-        return bWalkFailed && (nStatus == kExitSuccess || nStatus == kExitLooksRandom) ? kExitFailure : nStatus;
+        return bWalkFailed && (nStatus == kExitSuccess || nStatus == kExitLooksRandom) ? kExitFailure
+                                                                                       : nStatus;
     }
 
     request.strPassword = password.Get();
@@ -169,13 +173,14 @@ int Run(int argc, const char* const* argv)
 
 int main(int argc, char** argv)
 {
+    HardenProcess();
     // A reader of standard output that goes away must not end the run halfway; the trace lines are lost then.
     std::signal(SIGPIPE, SIG_IGN);
     OpenMissingOutputs();
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << messages::kProgramName << ": " << error.what() << '\n';
+        std::cerr << messages::kProgramName << ": " << EscapeForTerminal(error.what()) << '\n';
         return kExitFailure;
     }
 }

@@ -49,7 +49,7 @@ struct SDecryptOutcome
     int nSystemError = 0; // errno of the failing call, 0 when there is none
     std::string strOutputPath;
     SPlausibility plausibility; // of the plaintext, when the decryptor was asked to judge it
-    bool bSkipped = false; // the output existed already and was left alone (a success)
+    bool bSkipped = false;      // the output existed already and was left alone (a success)
 
     bool Succeeded() const { return error == EDecryptError::None; }
 };

@@ -6,9 +6,9 @@
 #include "TextConversion.h"
 #include "Version.h"
 #include "core/ContentCheck.h"
-#include "core/Messages.h"
 #include "core/FileDecryptor.h"
 #include "core/FolderWalk.h"
+#include "core/Messages.h"
 #include "ui_DecryptDlg.h"
 
 #include <QApplication>

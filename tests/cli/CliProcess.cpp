@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
+#include <map>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -114,7 +116,14 @@ CCliProcess::CCliProcess(const std::vector<std::string>& args, const SCliOptions
             const struct rlimit limit = {static_cast<rlim_t>(options.nFileSizeLimit),
                                          static_cast<rlim_t>(options.nFileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::signal(SIGXFSZ, SIG_IGN);
+        }
+        // The program itself is to make an exceeded limit a write error; an ignored SIGXFSZ of the test
+        // would be inherited and hide it.
+        ::signal(SIGXFSZ, SIG_DFL);
+        if (options.nUid >= 0) {
+            const auto uid = static_cast<uid_t>(options.nUid);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
+                ::_exit(126);
         }
         ::signal(SIGPIPE, SIG_DFL);
         ::execv(argvPointers[0], argvPointers.data());
@@ -194,6 +203,16 @@ bool CCliProcess::WaitForTerminal(const std::string& strText, std::chrono::milli
     return true;
 }
 
+bool CCliProcess::WaitForStdout(const std::string& strText, std::chrono::milliseconds timeout)
+{
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (m_result.strStdout.find(strText) == std::string::npos) {
+        if (Clock::now() >= deadline || !Collect(RemainingMs(deadline)))
+            return m_result.strStdout.find(strText) != std::string::npos;
+    }
+    return true;
+}
+
 SCliResult CCliProcess::Finish(std::chrono::milliseconds timeout)
 {
     CloseFd(m_stdin);
@@ -228,6 +247,23 @@ SCliResult RunCli(const std::vector<std::string>& args, const std::string& strSt
     CCliProcess process(args, options);
     process.WriteStdin(strStdin);
     return process.Finish();
+}
+
+std::string SystemText(int nError)
+{
+    static const std::map<int, std::string> texts = {
+        {ENOENT, "Datei oder Ordner nicht vorhanden"},
+        {EACCES, "Keine Berechtigung"},
+        {EPERM, "Vorgang nicht erlaubt"},
+        {EISDIR, "Ist ein Ordner"},
+        {ENOTDIR, "Ein Teil des Pfades ist kein Ordner"},
+        {EFBIG, "Datei zu groß"},
+        {ENOSPC, "Kein Speicherplatz auf dem Gerät"},
+        {EROFS, "Schreibgeschütztes Dateisystem"},
+        {ELOOP, "Zu viele Ebenen symbolischer Verknüpfungen"},
+        {EEXIST, "Datei ist schon vorhanden"},
+    };
+    return texts.at(nError);
 }
 
 } // namespace brasko::test

@@ -21,7 +21,8 @@ struct SCliResult
 struct SCliOptions
 {
     std::string strWorkDir;         // empty: the test's own
-    long nFileSizeLimit = -1;       // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
+    long nFileSizeLimit = -1;       // RLIMIT_FSIZE for the child (SIGXFSZ at its default); -1: none
+    long nUid = -1;                 // the user the child runs as (the test must be root); -1: the test's
     bool bTerminal = false;         // a pseudo-terminal as the child's controlling terminal
     bool bStderrOnTerminal = false; // stderr goes to that terminal instead of a pipe
 };
@@ -43,10 +44,13 @@ public:
     bool WaitForTerminal(const std::string& strText,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void WriteTerminal(const std::string& strData);
+    // Collects output until standard output holds strText; false on a timeout or when the child ended.
+    bool WaitForStdout(const std::string& strText,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    pid_t Pid() const { return m_pid; }
     // The terminal's local modes (c_lflag), seen from the test's side.
     unsigned TerminalLocalModes() const;
     void Signal(int nSignal) const;
-    pid_t Pid() const { return m_pid; }
     // Closes standard input, collects all output and waits for the end (killing the child after a timeout).
     SCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
@@ -66,5 +70,9 @@ private:
 // Runs the command line to its end with the given standard input.
 SCliResult RunCli(const std::vector<std::string>& args, const std::string& strStdin = {},
                   const SCliOptions& options = {});
+
+// The reason the command line gives for an errno value: German on every system, whatever locales are
+// installed and whatever LANG says.
+std::string SystemText(int nError);
 
 } // namespace brasko::test

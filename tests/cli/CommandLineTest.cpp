@@ -31,6 +31,7 @@ using test::ReadFileBytes;
 using test::RunCli;
 using test::SCliOptions;
 using test::SCliResult;
+using test::SystemText;
 using test::ToHex;
 using test::WriteFileBytes;
 using Names = std::vector<std::string>;
@@ -53,25 +54,6 @@ std::string Lines(std::initializer_list<std::string> lines)
 std::string UsageError(const std::string& strText)
 {
     return std::string(climsg::kProgramName) + ": " + strText;
-}
-
-// The reason the command line gives for an errno value: German on every system, whatever locales are
-// installed (the test machine has none but C) and whatever LANG says.
-std::string SystemText(int nError)
-{
-    static const std::map<int, std::string> texts = {
-        {ENOENT, "Datei oder Ordner nicht vorhanden"},
-        {EACCES, "Keine Berechtigung"},
-        {EPERM, "Vorgang nicht erlaubt"},
-        {EISDIR, "Ist ein Ordner"},
-        {ENOTDIR, "Ein Teil des Pfades ist kein Ordner"},
-        {EFBIG, "Datei zu groß"},
-        {ENOSPC, "Kein Speicherplatz auf dem Gerät"},
-        {EROFS, "Schreibgeschütztes Dateisystem"},
-        {ELOOP, "Zu viele Ebenen symbolischer Verknüpfungen"},
-        {EEXIST, "Datei ist schon vorhanden"},
-    };
-    return texts.at(nError);
 }
 
 const std::string kTrace = std::string(messages::kTraceLine) + "\n";
@@ -127,11 +109,13 @@ TEST_F(CliTest, Password_FirstLineOfStdinOrFile)
         {"stdin, no line end", false, "geheim", KeyOf("geheim")},
         {"stdin, only the first line", false, "erste\nzweite\n", KeyOf("erste")},
         {"stdin, blanks kept", false, " a b \n", KeyOf(" a b ")},
-        {"stdin, empty", false, "", KeyOf("")},
+        {"stdin, empty line", false, "\n", KeyOf("")},
+        {"stdin, byte-order mark", false, "\xEF\xBB\xBFgeheim\n", KeyOf("geheim")},
         {"stdin, UTF-8 umlaut", false, "Müller\n", KeyOf("M?ller")},
         {"file, CR LF", true, "geheim\r\nzweite\r\n", KeyOf("geheim")},
         {"file, empty line", true, "\r\n", KeyOf("")},
-        {"file, empty", true, "", KeyOf("")},
+        {"file, byte-order mark and empty line", true, "\xEF\xBB\xBF\r\n", KeyOf("")},
+        {"file, byte-order mark only at the start", true, "\xEF\xBB\xBF\xEF\xBB\xBFx", KeyOf("?x")},
     };
     for (const SCase& testCase : cases) {
         SCOPED_TRACE(testCase.pszCase);

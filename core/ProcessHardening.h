@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+
+namespace brasko {
+
+// Called first thing in main by both programs, before any secret is read:
+// - no core dump is ever written (RLIMIT_CORE 0) and the process is not dumpable, so neither a crash nor
+//   another process of the same user (ptrace, /proc/<pid>/mem) can get at the password or the key;
+// - SIGXFSZ is ignored, so that an exceeded file-size limit makes the write fail with EFBIG, which fails
+//   that file like any other write error instead of killing the program.
+// Each step is best effort: a refusal is not an error.
+void HardenProcess();
+
+// Keeps the pages of [pData, pData + nSize) in memory, out of swap. Best effort: false when the system
+// refuses (RLIMIT_MEMLOCK), which is not an error.
+bool LockMemory(const void* pData, std::size_t nSize);
+void UnlockMemory(const void* pData, std::size_t nSize);
+
+} // namespace brasko

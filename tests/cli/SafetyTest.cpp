@@ -1,0 +1,310 @@
+// The command line on a shared machine: arguments taken literally, names shown safely on a terminal,
+// a password source that gives nothing refused, file-size limits and signals handled, secrets kept out of
+// core dumps and swap.
+#include "cli/CliMessages.h"
+#include "core/Messages.h"
+#include "tests/cli/CliProcess.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brasko {
+namespace {
+
+namespace fs = std::filesystem;
+namespace climsg = cli::messages;
+using test::CCliProcess;
+using test::CTempDir;
+using test::RunCli;
+using test::SCliOptions;
+using test::SCliResult;
+using test::SystemText;
+using Names = std::vector<std::string>;
+
+const std::string kKey = "geheim                  ";
+const std::string kTrace = std::string(messages::kTraceLine) + "\n";
+
+std::string Lines(std::initializer_list<std::string> lines)
+{
+    std::string strText;
+    for (const std::string& strLine : lines)
+        strText += strLine + "\n";
+    return strText;
+}
+
+class CliSafetyTest : public ::testing::Test
+{
+protected:
+    // An input encrypted by openssl under the key of "geheim"; returns its plaintext.
+    std::string MakeInput(const std::string& strName, std::size_t nSize = 40)
+    {
+        const std::string strPlain = test::RandomBytes(nSize, static_cast<unsigned>(strName.size() + nSize));
+        test::WriteFileBytes(m_dir / strName, test::OpenSslEncrypt(kKey, strPlain));
+        return strPlain;
+    }
+
+    SCliOptions InDir() const
+    {
+        SCliOptions options;
+        options.strWorkDir = m_dir.Path().string();
+        return options;
+    }
+
+    CTempDir m_dir;
+};
+
+// Names that look like option syntax or hold odd bytes are files like any other: square brackets are not
+// a list, a dash after "--" is no option, line feeds and invalid UTF-8 stay as they are.
+TEST_F(CliSafetyTest, Files_TakenLiterallyWhateverTheyHold)
+{
+    struct SCase
+    {
+        std::vector<std::string> args;
+        Names inputs; // created; the first ones are decrypted, one per file argument
+        Names outputs;
+    };
+    const std::vector<SCase> cases = {
+        {{"[]"}, {"[]"}, {"e_[]"}},
+        {{"--", "[]"}, {"[]"}, {"e_[]"}},
+        {{"--", "[a.bin,b.bin]"}, {"[a.bin,b.bin]", "a.bin", "b.bin"}, {"e_[a.bin,b.bin]"}},
+        {{"[a.bin]", "--", "[b.bin]"}, {"[a.bin]", "[b.bin]", "a.bin", "b.bin"}, {"e_[a.bin]", "e_[b.bin]"}},
+        {{"--prefix", "[p]", "--", "-x"}, {"-x"}, {"[p]-x"}},
+        {{"--", "zeile\n[um].bin"}, {"zeile\n[um].bin"}, {"e_zeile\n[um].bin"}},
+        {{"\xFF\xFE.bin"}, {"\xFF\xFE.bin"}, {"e_\xFF\xFE.bin"}},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testing::PrintToString(testCase.args));
+        fs::remove_all(m_dir.Path());
+        fs::create_directory(m_dir.Path());
+        std::vector<std::string> plains;
+        for (const std::string& strName : testCase.inputs)
+            plains.push_back(MakeInput(strName));
+        std::vector<std::string> args = {"--password-stdin"};
+        args.insert(args.end(), testCase.args.begin(), testCase.args.end());
+        const SCliResult result = RunCli(args, "geheim\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 0);
+        EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+        Names expected = testCase.inputs;
+        expected.insert(expected.end(), testCase.outputs.begin(), testCase.outputs.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(m_dir.List(), expected);
+        for (std::size_t i = 0; i < testCase.outputs.size(); ++i)
+            EXPECT_EQ(test::ReadFileBytes(m_dir / testCase.outputs[i]), plains[i]) << testCase.outputs[i];
+    }
+}
+
+// The parser splits "-q--2" into -q and a file "---2" that nobody named; such an argument is refused.
+TEST_F(CliSafetyTest, Usage_FlagClusterInventsNoFile)
+{
+    for (const std::string strArgument : {"-q--2", "-q!x"}) {
+        SCOPED_TRACE(strArgument);
+        fs::remove_all(m_dir.Path());
+        fs::create_directory(m_dir.Path());
+        std::string strInvented = strArgument; // the flag's letter taken out
+        strInvented.erase(1, 1);
+        MakeInput(strInvented);
+        const SCliResult result = RunCli({"--password-stdin", strArgument}, "geheim\n", InDir());
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(
+            result.strStderr,
+            Lines({"brasko-decrypt-cli: " + climsg::UnknownOptions(strArgument, false), climsg::kUsageHint}));
+        EXPECT_EQ(m_dir.List(), Names{strInvented});
+    }
+}
+
+// A control character or a byte that is not UTF-8 never reaches the terminal raw: it is shown as ls and
+// cp show it, in $'...' quoting.
+TEST_F(CliSafetyTest, Messages_EscapeControlCharacters)
+{
+    struct SCase
+    {
+        std::vector<std::string> args;
+        int nExitStatus;
+        std::string strStderr;
+    };
+    const std::string strHint = climsg::kUsageHint;
+    const std::vector<SCase> cases = {
+        {{"--password-stdin", "zeile\nneu\x1B[2J.bin"},
+         1,
+         Lines({"Die Datei 'zeile'$'\\n''neu'$'\\033''[2J.bin' kann nicht gefunden werden !",
+                messages::kBatchFailed})},
+        {{"--password-stdin",
+          "a\xC2\x9B"
+          "31m\xFF",
+          "\tb\xC3\xBC\x7F"},
+         1,
+         Lines({"Die Datei 'a'$'\\302\\233''31m'$'\\377''' kann nicht gefunden werden !",
+                "Die Datei ''$'\\t''b\xC3\xBC'$'\\177''' kann nicht gefunden werden !",
+                messages::kBatchFailed})},
+        {{"--password-file", "kenn\rwort", "a.bin"},
+         2,
+         Lines({"brasko-decrypt-cli: Die Kennwortdatei 'kenn'$'\\r''wort' kann nicht gelesen werden: " +
+                SystemText(ENOENT)})},
+        {{"--\x1B]0;titel\x07"},
+         2,
+         Lines({"brasko-decrypt-cli: Unbekannte Option: '--'$'\\033'']0;titel'$'\\a'''", strHint})},
+        {{"--jobs", "\x1B", "a.bin"},
+         2,
+         Lines({"brasko-decrypt-cli: Die Option --jobs erwartet eine ganze Zahl von 0 bis 1024, nicht "
+                "''$'\\033'''.",
+                strHint})},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testing::PrintToString(testCase.args));
+        const SCliResult result = RunCli(testCase.args, "geheim\n", InDir());
+        EXPECT_EQ(result.nExitStatus, testCase.nExitStatus);
+        EXPECT_EQ(result.strStderr, testCase.strStderr);
+        EXPECT_EQ(result.strStdout, "");
+    }
+    // A failure the command line explains itself (a folder is no input) is escaped as well.
+    fs::create_directory(m_dir / "ord\tner");
+    const SCliResult folder = RunCli({"--password-stdin", "ord\tner"}, "geheim\n", InDir());
+    EXPECT_EQ(folder.nExitStatus, 1);
+    EXPECT_EQ(folder.strStderr,
+              Lines({"Die Datei 'ord'$'\\t''ner' kann nicht gefunden werden !",
+                     "Die Datei 'ord'$'\\t''ner' kann nicht geöffnet werden: " + SystemText(EISDIR),
+                     messages::kBatchFailed}));
+}
+
+// Standard input or a password file that gives nothing at all is a usage error, not the empty password:
+// nothing is decrypted. A line end alone is the empty password (CliTest.Password_FirstLineOfStdinOrFile).
+TEST_F(CliSafetyTest, Password_SourceWithoutBytesIsAUsageError)
+{
+    MakeInput("a.bin");
+    struct SCase
+    {
+        const char* pszCase;
+        std::vector<std::string> args;
+        std::string strSource;
+        std::string strStderr;
+    };
+    const std::string strStdinEmpty =
+        Lines({std::string("brasko-decrypt-cli: ") + climsg::kPasswordStdinEmpty});
+    const std::string strFileEmpty =
+        Lines({"brasko-decrypt-cli: " + climsg::PasswordFileEmpty("kennwort.txt")});
+    const std::vector<SCase> cases = {
+        {"empty stdin", {"--password-stdin", "a.bin"}, "", strStdinEmpty},
+        {"byte-order mark only on stdin", {"--password-stdin", "a.bin"}, "\xEF\xBB\xBF", strStdinEmpty},
+        {"empty stdin, no files", {"--password-stdin"}, "", strStdinEmpty},
+        {"empty file", {"--password-file", "kennwort.txt", "a.bin"}, "", strFileEmpty},
+        {"byte-order mark only in the file",
+         {"--password-file", "kennwort.txt", "a.bin"},
+         "\xEF\xBB\xBF",
+         strFileEmpty},
+    };
+    for (const SCase& testCase : cases) {
+        SCOPED_TRACE(testCase.pszCase);
+        test::WriteFileBytes(m_dir / "kennwort.txt", testCase.strSource);
+        const SCliResult result = RunCli(testCase.args, testCase.strSource, InDir());
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(result.strStderr, testCase.strStderr);
+        EXPECT_EQ(result.strStdout, "");
+        EXPECT_EQ(m_dir.List(), (Names{"a.bin", "kennwort.txt"}));
+    }
+}
+
+// An exceeded file-size limit fails that one file like any write error; the next file is still decrypted,
+// and neither a temporary file nor a core dump is left.
+TEST_F(CliSafetyTest, FileSizeLimit_FailsOnlyThatFile)
+{
+    MakeInput("gross.bin", (std::size_t{1} << 20) + 8);
+    const std::string strSmall = MakeInput("klein.bin");
+    SCliOptions limited = InDir();
+    limited.nFileSizeLimit = 65536;
+    const SCliResult result = RunCli({"--password-stdin", "gross.bin", "klein.bin"}, "geheim\n", limited);
+    EXPECT_EQ(result.nSignal, 0);
+    EXPECT_EQ(result.nExitStatus, 1);
+    EXPECT_EQ(result.strStdout, kTrace + kTrace);
+    EXPECT_EQ(result.strStderr, Lines({climsg::OutputNotWritten(m_dir / "e_gross.bin", SystemText(EFBIG)),
+                                       messages::kBatchFailed}));
+    EXPECT_EQ(m_dir.List(), (Names{"e_klein.bin", "gross.bin", "klein.bin"}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_klein.bin"), strSmall);
+}
+
+// Ctrl-\ (SIGQUIT) stops the run as Ctrl-C does: the file is abandoned, the older output stays.
+TEST_F(CliSafetyTest, SigQuit_StopsLikeCtrlC)
+{
+    {
+        std::ofstream sparse(m_dir / "gross.bin", std::ios::binary);
+    }
+    fs::resize_file(m_dir / "gross.bin", std::uintmax_t{256} << 20);
+    test::WriteFileBytes(m_dir / "e_gross.bin", "alt");
+    CCliProcess cli({"--password-stdin", "--jobs", "1", "gross.bin"}, InDir());
+    cli.WriteStdin("geheim\n");
+    ASSERT_TRUE(cli.WaitForStdout(kTrace)); // the input is open, the decryption running
+    cli.Signal(SIGQUIT);
+    const SCliResult result = cli.Finish();
+    EXPECT_EQ(result.nExitStatus, 128 + SIGQUIT);
+    EXPECT_EQ(result.strStderr, Lines({messages::kBatchCancelled}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_gross.bin"), "alt");
+    EXPECT_EQ(m_dir.List(), (Names{"e_gross.bin", "gross.bin"}));
+}
+
+// The value of a "Name:  value ..." line of a /proc file, or empty.
+std::string ProcField(pid_t pid, const std::string& strFile, const std::string& strName)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/" + strFile);
+    for (std::string strLine; std::getline(file, strLine);) {
+        if (strLine.starts_with(strName))
+            return strLine.substr(strName.size());
+    }
+    return {};
+}
+
+// While it waits for the password, the program can be neither dumped nor read by other processes of its
+// user, writes no core file, and keeps the password's buffer out of swap.
+TEST_F(CliSafetyTest, Process_NotDumpableAndPasswordLocked)
+{
+    SCliOptions options;
+    options.bTerminal = true;
+    // The files in /proc/<pid> belong to root instead of the process's user when the process is not
+    // dumpable, which a test running as root can only see for a child of another user.
+    if (::geteuid() == 0)
+        options.nUid = 65534;
+    CCliProcess cli({"a.bin"}, options);
+    ASSERT_TRUE(cli.WaitForTerminal(climsg::kPrompt));
+
+    struct stat procStatus
+    {
+    };
+    ASSERT_EQ(::stat(("/proc/" + std::to_string(cli.Pid()) + "/status").c_str(), &procStatus), 0);
+    EXPECT_EQ(procStatus.st_uid, 0U) << "dumpable";
+    std::istringstream coreLimit(ProcField(cli.Pid(), "limits", "Max core file size"));
+    std::string strSoft, strHard;
+    coreLimit >> strSoft >> strHard;
+    EXPECT_EQ(strSoft + " " + strHard, "0 0");
+
+    // The sanitizers' run-times turn mlock into a no-op.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool kMlockWorks = false;
+#else
+    constexpr bool kMlockWorks = true;
+#endif
+    struct rlimit lockLimit
+    {
+    };
+    ::getrlimit(RLIMIT_MEMLOCK, &lockLimit);
+    if (kMlockWorks && lockLimit.rlim_cur >= 65536)
+        EXPECT_GT(std::stoul(ProcField(cli.Pid(), "status", "VmLck:")), 0U);
+    else
+        std::cout
+            << "mlock is a no-op or RLIMIT_MEMLOCK below 64 KiB: not checking that the password is locked\n";
+
+    cli.WriteTerminal("\x04");
+    const SCliResult result = cli.Finish();
+    EXPECT_EQ(result.nExitStatus, 2);
+}
+
+} // namespace
+} // namespace brasko
