@@ -50,7 +50,8 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_TSAN=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target core_tests cli_tests ui_tests
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 \
+	# The longest history, so that a race report keeps the stack its suppression is matched against.
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=7 \
 		suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) \
 		-E '^ui_(smoke|install)$$|ReadErrorMidway|Prompt_HidesInput'
 

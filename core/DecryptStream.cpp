@@ -1,6 +1,7 @@
 #include "DecryptStream.h"
 
 #include "FileHandle.h"
+#include "ThreadSanitizer.h"
 
 #include <openssl/crypto.h>
 #include <tbb/info.h>
@@ -19,38 +20,9 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#define BRASKO_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define BRASKO_UNDER_TSAN 1
-#endif
-#endif
-#ifdef BRASKO_UNDER_TSAN
-extern "C" void __tsan_acquire(void* pAddress); // NOLINT(bugprone-reserved-identifier)
-extern "C" void __tsan_release(void* pAddress); // NOLINT(bugprone-reserved-identifier)
-#endif
-
 namespace brasko {
 
 namespace {
-
-// libtbb is not built with ThreadSanitizer, so it cannot see how the pipeline orders its stages: a chunk
-// passes from one stage to the next, a serial stage runs once at a time, the pipeline ends after its
-// last stage. These tell it, and cost nothing in any other build.
-void HandOver([[maybe_unused]] void* pAddress)
-{
-#ifdef BRASKO_UNDER_TSAN
-    __tsan_release(pAddress);
-#endif
-}
-
-void TakeOver([[maybe_unused]] void* pAddress)
-{
-#ifdef BRASKO_UNDER_TSAN
-    __tsan_acquire(pAddress);
-#endif
-}
 
 // Not a vector, which would fill the whole chunk with zeros.
 using ChunkBytes = std::unique_ptr<unsigned char[]>; // NOLINT(modernize-avoid-c-arrays)

@@ -4,6 +4,7 @@
 #include "BatchPlan.h"
 #include "DecryptStream.h"
 #include "Messages.h"
+#include "ThreadSanitizer.h"
 
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
@@ -320,6 +321,37 @@ SBatchResult RunInParallel(const SBatchContext& context, unsigned nThreads, IMes
             frontEnd.StartReporting(nReported, paths.size(), paths[nReported]);
     };
 
+    // The happens-before edges the pipeline gives, for ThreadSanitizer (HandOver). The start is a static
+    // address, as a stage must not read its captures before it has taken over.
+    static char started = 0;
+    char finished = 0;
+    const auto orderedStart = [&](tbb::flow_control& control) {
+        TakeOver(&started);
+        TakeOver(&nNext);
+        CFileRecord* pRecord = startStage(control);
+        HandOver(&nNext);
+        if (pRecord != nullptr)
+            HandOver(pRecord);
+        HandOver(&finished);
+        return pRecord;
+    };
+    const auto orderedDecrypt = [&](CFileRecord* pRecord) {
+        TakeOver(&started);
+        TakeOver(pRecord);
+        decryptStage(pRecord);
+        HandOver(pRecord);
+        HandOver(&finished);
+        return pRecord;
+    };
+    const auto orderedReport = [&](CFileRecord* pRecord) {
+        TakeOver(&started);
+        TakeOver(pRecord);
+        TakeOver(&nReported);
+        reportStage(pRecord);
+        HandOver(&nReported);
+        HandOver(&finished);
+    };
+
     {
         const std::lock_guard lock(frontEnd.Mutex());
         frontEnd.StartReporting(0, paths.size(), paths[0]);
@@ -327,12 +359,14 @@ SBatchResult RunInParallel(const SBatchContext& context, unsigned nThreads, IMes
     try {
         tbb::task_arena arena(static_cast<int>(nThreads));
         arena.execute([&] {
-            tbb::parallel_pipeline(
-                kFilesInFlightPerThread * nThreads,
-                tbb::make_filter<void, CFileRecord*>(tbb::filter_mode::serial_in_order, startStage) &
-                    tbb::make_filter<CFileRecord*, CFileRecord*>(tbb::filter_mode::parallel, decryptStage) &
-                    tbb::make_filter<CFileRecord*, void>(tbb::filter_mode::serial_in_order, reportStage));
+            const tbb::filter<void, void> stages =
+                tbb::make_filter<void, CFileRecord*>(tbb::filter_mode::serial_in_order, orderedStart) &
+                tbb::make_filter<CFileRecord*, CFileRecord*>(tbb::filter_mode::parallel, orderedDecrypt) &
+                tbb::make_filter<CFileRecord*, void>(tbb::filter_mode::serial_in_order, orderedReport);
+            HandOver(&started);
+            tbb::parallel_pipeline(kFilesInFlightPerThread * nThreads, stages);
         });
+        TakeOver(&finished);
     } catch (const std::exception&) {
         // The threads or the records could not be had: what was not reported counts as failed.
         const std::lock_guard lock(frontEnd.Mutex());
