@@ -9,7 +9,12 @@
 #include <cstdint>
 #include <immintrin.h>
 
+// clang (the fuzz build) ignores GCC's target pragma and takes its own, which ends at the end of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC target("avx2")
+#endif
 
 #define BRASKO_DES_INLINE inline __attribute__((always_inline))
 #define BRASKO_DES_NOINLINE __attribute__((noinline))
@@ -45,3 +50,7 @@ void DecryptBatchesAvx2(const SRoundKeys& keys, const unsigned char* pIn, unsign
 }
 
 } // namespace brasko::des
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif

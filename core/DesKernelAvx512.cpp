@@ -9,7 +9,12 @@
 #include <cstdint>
 #include <immintrin.h>
 
+// clang (the fuzz build) ignores GCC's target pragma and takes its own, which ends at the end of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
 #pragma GCC target("avx512f")
+#endif
 // GCC 12 takes the undefined pass-through operand inside the shift intrinsics for an uninitialised value.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -49,3 +54,7 @@ void DecryptBatchesAvx512(const SRoundKeys& keys, const unsigned char* pIn, unsi
 }
 
 } // namespace brasko::des
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
