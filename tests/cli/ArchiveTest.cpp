@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace climsg = cli::messages;
 using test::CTempDir;
+using test::Lines;
 using test::OpenSslEncrypt;
 using test::RandomBytes;
 using test::ReadFileBytes;
@@ -24,14 +25,6 @@ using test::WriteFileBytes;
 
 const std::string kKey = "geheim                  ";
 const std::string kTrace = std::string(messages::kTraceLine) + "\n";
-
-std::string Lines(std::initializer_list<std::string> lines)
-{
-    std::string strText;
-    for (const std::string& strLine : lines)
-        strText += strLine + "\n";
-    return strText;
-}
 
 class ArchiveTest : public ::testing::Test
 {

@@ -249,6 +249,14 @@ SCliResult RunCli(const std::vector<std::string>& args, const std::string& strSt
     return process.Finish();
 }
 
+std::string Lines(std::initializer_list<std::string> lines)
+{
+    std::string strText;
+    for (const std::string& strLine : lines)
+        strText += strLine + "\n";
+    return strText;
+}
+
 std::string SystemText(int nError)
 {
     static const std::map<int, std::string> texts = {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -70,6 +71,9 @@ private:
 // Runs the command line to its end with the given standard input.
 SCliResult RunCli(const std::vector<std::string>& args, const std::string& strStdin = {},
                   const SCliOptions& options = {});
+
+// The lines as the command line writes them, each ended by a line feed.
+std::string Lines(std::initializer_list<std::string> lines);
 
 // The reason the command line gives for an errno value: German on every system, whatever locales are
 // installed and whatever LANG says.

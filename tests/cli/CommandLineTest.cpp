@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 namespace climsg = cli::messages;
 using test::CCliProcess;
 using test::CTempDir;
+using test::Lines;
 using test::OpenSslEncrypt;
 using test::RandomBytes;
 using test::ReadFileBytes;
@@ -43,13 +44,6 @@ std::string KeyOf(const std::string& strPassword)
 }
 
 // Each line ended by a line feed, as the command line writes them.
-std::string Lines(std::initializer_list<std::string> lines)
-{
-    std::string strText;
-    for (const std::string& strLine : lines)
-        strText += strLine + "\n";
-    return strText;
-}
 
 std::string UsageError(const std::string& strText)
 {

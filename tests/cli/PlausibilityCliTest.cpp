@@ -13,6 +13,7 @@ namespace brasko {
 namespace {
 
 namespace climsg = cli::messages;
+using test::Lines;
 using test::RunCli;
 using test::SCliOptions;
 using test::SCliResult;
@@ -20,14 +21,6 @@ using Names = std::vector<std::string>;
 
 const std::string kKey = "geheim" + std::string(18, ' ');
 const std::string kRandom = "sieht zufällig aus (falsches Kennwort?)";
-
-std::string Lines(std::initializer_list<std::string> lines)
-{
-    std::string strText;
-    for (const std::string& strLine : lines)
-        strText += strLine + "\n";
-    return strText;
-}
 
 class CheckCliTest : public ::testing::Test
 {

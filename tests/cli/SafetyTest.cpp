@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 namespace climsg = cli::messages;
 using test::CCliProcess;
 using test::CTempDir;
+using test::Lines;
 using test::RunCli;
 using test::SCliOptions;
 using test::SCliResult;
@@ -34,14 +35,6 @@ using Names = std::vector<std::string>;
 
 const std::string kKey = "geheim                  ";
 const std::string kTrace = std::string(messages::kTraceLine) + "\n";
-
-std::string Lines(std::initializer_list<std::string> lines)
-{
-    std::string strText;
-    for (const std::string& strLine : lines)
-        strText += strLine + "\n";
-    return strText;
-}
 
 class CliSafetyTest : public ::testing::Test
 {
