@@ -1,7 +1,7 @@
 #include "DecryptStream.h"
 
 #include "FileHandle.h"
-#include "ThreadSanitizer.h"
+#include "OrderedPipeline.h"
 
 #include <openssl/crypto.h>
 #include <tbb/info.h>
@@ -260,47 +260,11 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
         release(pChunk);
     };
 
-    // The happens-before edges the pipeline gives, for ThreadSanitizer (HandOver). The start is a static
-    // address, as a stage must not read its captures before it has taken over.
-    static char started = 0;
-    char finished = 0;
-    const auto orderedRead = [&](tbb::flow_control& control) {
-        TakeOver(&started);
-        TakeOver(&bInputDone);
-        SChunk* pChunk = readStage(control);
-        HandOver(&bInputDone);
-        if (pChunk != nullptr)
-            HandOver(pChunk);
-        HandOver(&finished);
-        return pChunk;
-    };
-    const auto orderedDecrypt = [&](SChunk* pChunk) {
-        TakeOver(&started);
-        TakeOver(pChunk);
-        decryptStage(pChunk);
-        HandOver(pChunk);
-        HandOver(&finished);
-        return pChunk;
-    };
-    const auto orderedWrite = [&](SChunk* pChunk) {
-        TakeOver(&started);
-        TakeOver(pChunk);
-        TakeOver(&outcome);
-        writeStage(pChunk);
-        HandOver(&outcome);
-        HandOver(&finished);
-    };
     try {
         tbb::task_arena arena(static_cast<int>(nThreads));
         arena.execute([&] {
-            const tbb::filter<void, void> stages =
-                tbb::make_filter<void, SChunk*>(tbb::filter_mode::serial_in_order, orderedRead) &
-                tbb::make_filter<SChunk*, SChunk*>(tbb::filter_mode::parallel, orderedDecrypt) &
-                tbb::make_filter<SChunk*, void>(tbb::filter_mode::serial_in_order, orderedWrite);
-            HandOver(&started);
-            tbb::parallel_pipeline(nChunks, stages);
+            RunOrderedPipeline<SChunk>(nChunks, &bInputDone, readStage, decryptStage, &outcome, writeStage);
         });
-        TakeOver(&finished);
     } catch (const std::bad_alloc&) {
         // The threads or their memory could not be had; the output cannot be completed.
         return Failure(EDecryptError::Write, ENOMEM);

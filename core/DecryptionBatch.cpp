@@ -4,7 +4,7 @@
 #include "BatchPlan.h"
 #include "DecryptStream.h"
 #include "Messages.h"
-#include "ThreadSanitizer.h"
+#include "OrderedPipeline.h"
 
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
@@ -321,37 +321,6 @@ SBatchResult RunInParallel(const SBatchContext& context, unsigned nThreads, IMes
             frontEnd.StartReporting(nReported, paths.size(), paths[nReported]);
     };
 
-    // The happens-before edges the pipeline gives, for ThreadSanitizer (HandOver). The start is a static
-    // address, as a stage must not read its captures before it has taken over.
-    static char started = 0;
-    char finished = 0;
-    const auto orderedStart = [&](tbb::flow_control& control) {
-        TakeOver(&started);
-        TakeOver(&nNext);
-        CFileRecord* pRecord = startStage(control);
-        HandOver(&nNext);
-        if (pRecord != nullptr)
-            HandOver(pRecord);
-        HandOver(&finished);
-        return pRecord;
-    };
-    const auto orderedDecrypt = [&](CFileRecord* pRecord) {
-        TakeOver(&started);
-        TakeOver(pRecord);
-        decryptStage(pRecord);
-        HandOver(pRecord);
-        HandOver(&finished);
-        return pRecord;
-    };
-    const auto orderedReport = [&](CFileRecord* pRecord) {
-        TakeOver(&started);
-        TakeOver(pRecord);
-        TakeOver(&nReported);
-        reportStage(pRecord);
-        HandOver(&nReported);
-        HandOver(&finished);
-    };
-
     {
         const std::lock_guard lock(frontEnd.Mutex());
         frontEnd.StartReporting(0, paths.size(), paths[0]);
@@ -359,14 +328,9 @@ SBatchResult RunInParallel(const SBatchContext& context, unsigned nThreads, IMes
     try {
         tbb::task_arena arena(static_cast<int>(nThreads));
         arena.execute([&] {
-            const tbb::filter<void, void> stages =
-                tbb::make_filter<void, CFileRecord*>(tbb::filter_mode::serial_in_order, orderedStart) &
-                tbb::make_filter<CFileRecord*, CFileRecord*>(tbb::filter_mode::parallel, orderedDecrypt) &
-                tbb::make_filter<CFileRecord*, void>(tbb::filter_mode::serial_in_order, orderedReport);
-            HandOver(&started);
-            tbb::parallel_pipeline(kFilesInFlightPerThread * nThreads, stages);
+            RunOrderedPipeline<CFileRecord>(kFilesInFlightPerThread * nThreads, &nNext, startStage,
+                                            decryptStage, &nReported, reportStage);
         });
-        TakeOver(&finished);
     } catch (const std::exception&) {
         // The threads or the records could not be had: what was not reported counts as failed.
         const std::lock_guard lock(frontEnd.Mutex());
