@@ -8,6 +8,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_TEST_SECONDS ?= 10
+FUZZ_TEST_RUNS ?= 20000
 FUZZERS    := fuzz-output-path fuzz-password-key fuzz-quoted-names fuzz-command-line
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
@@ -63,7 +64,7 @@ fuzz-build: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZERS)
 
 test-fuzz: fuzz-build
-	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_TEST_SECONDS) $(FUZZERS)
+	FUZZ_RUNS=$(FUZZ_TEST_RUNS) scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_TEST_SECONDS) $(FUZZERS)
 
 fuzz: fuzz-build
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)

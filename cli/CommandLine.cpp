@@ -122,7 +122,7 @@ std::optional<std::string> ArgumentNotTakenLiterally(const std::vector<std::stri
         while (i < argc && strFile != argv[i])
             ++i;
         if (i == argc) {
-            const std::string_view rest = std::string_view(strFile).substr(1);
+            const std::string_view rest = std::string_view(strFile).substr(strFile.empty() ? 0 : 1);
             for (int j = 1; j < argc; ++j) {
                 if (const std::string_view arg = argv[j]; arg.starts_with('-') && arg.ends_with(rest))
                     return std::string(arg);
