@@ -148,15 +148,15 @@ class CArgumentWalk
 {
 public:
     CArgumentWalk(int argc, const char* const* argv, SParsed& parsed)
-        : m_argc(argc), m_argv(argv), m_parsed(parsed)
+        : m_nArgc(argc), m_pArgv(argv), m_parsed(parsed)
     {}
 
     // Empty, or the text of the mistake that ended the walk.
     std::string Walk()
     {
         bool bOnlyFiles = false;
-        for (m_nNext = 1; m_nNext < m_argc;) {
-            const std::string_view arg = m_argv[m_nNext++];
+        for (m_nNext = 1; m_nNext < m_nArgc;) {
+            const std::string_view arg = m_pArgv[m_nNext++];
             std::string strError;
             if (bOnlyFiles || arg == "-" || !arg.starts_with('-'))
                 m_parsed.commandLine.files.emplace_back(arg);
@@ -223,14 +223,14 @@ private:
     // The next argument is the value, even when it looks like an option or is "--".
     std::string TakeNextAsValue(const SOption& option)
     {
-        if (m_nNext == m_argc)
+        if (m_nNext == m_nArgc)
             return messages::MissingValue(LongName(option.strLong));
-        option.pApply(m_parsed, m_argv[m_nNext++]);
+        option.pApply(m_parsed, m_pArgv[m_nNext++]);
         return {};
     }
 
-    int m_argc;
-    const char* const* m_argv;
+    int m_nArgc;
+    const char* const* m_pArgv;
     SParsed& m_parsed;
     int m_nNext = 1;
 };
