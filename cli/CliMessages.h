@@ -45,6 +45,10 @@ inline constexpr const char* kFooter =
     "wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine zufällig aussieht (falsches Kennwort?);\n"
     "1, wenn eine Datei nicht gelesen werden kann.";
 
+inline constexpr const char* kUsage = "Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]";
+inline constexpr const char* kHelpArgumentsHeading = "Argumente:";
+inline constexpr const char* kHelpOptionsHeading = "Optionen:";
+inline constexpr const char* kHelpFilesName = "DATEI ...";
 inline constexpr const char* kHelpFiles =
     "Die verschlüsselten Dateien; sie werden in dieser Reihenfolge entschlüsselt";
 inline constexpr const char* kHelpHelp = "Diese Hilfe zeigen und beenden";
@@ -80,7 +84,6 @@ inline constexpr const char* kHelpNoCheck = "Keine Warnung, wenn ein Inhalt zuf�
 
 inline constexpr const char* kUsageHint =
     "Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]; Hilfe mit --help.";
-inline constexpr const char* kInvalidCall = "Ungültiger Aufruf.";
 inline constexpr const char* kPasswordSourcesExclusive =
     "--password-stdin und --password-file können nicht zusammen angegeben werden.";
 inline constexpr const char* kStdinTwice =

@@ -33,6 +33,8 @@ struct SCommandLine
     bool bSkipExisting = false;
     bool bDryRun = false;
     bool bVerbose = false;
+
+    friend bool operator==(const SCommandLine&, const SCommandLine&) = default;
 };
 
 inline constexpr int kExitSuccess = 0;
@@ -43,13 +45,21 @@ inline constexpr int kExitLooksRandom = 3; // --check: at least one file looks r
 // The highest --jobs value accepted.
 inline constexpr unsigned kMaxJobs = 1024;
 
-// Parses the arguments. Help, the version and usage errors are written out here; the result then holds
-// the exit status the program ends with.
+// The outcome of parsing. When the program ends at once (help, the version, a usage error), exitStatus holds
+// its exit status and strOutput or strError what it writes to stdout or stderr, each line ended by a line
+// feed.
 struct SParseResult
 {
     SCommandLine commandLine;
     std::optional<int> exitStatus;
+    std::string strOutput;
+    std::string strError;
 };
+
+// Every argument that is not an option, and every argument after "--", is a file, taken as it is. Options
+// may follow files. A long option is recognised only by its full name; its value follows after "=" or as
+// the next argument, whatever that holds. Short options may be clustered ("-qr", "-qj4"). A repeated
+// option counts with its last value.
 
 SParseResult ParseCommandLine(int argc, const char* const* argv);
 

@@ -210,7 +210,8 @@ TEST_F(ArchiveTest, Jobs_ParallelFilesReportInGivenOrder)
 {
     std::vector<std::string> args = {"--password-stdin", "-v"};
     for (int i = 0; i < 30; ++i) {
-        const std::string strName = "f" + std::to_string(10 + i) + ".bin";
+        // Appended, not "f" + ...: GCC 12 warns wrongly about the insert that operator+ makes (-Wrestrict).
+        const std::string strName = std::string("f").append(std::to_string(10 + i)).append(".bin");
         if (i % 7 != 3)
             MakeInput(strName);
         args.push_back(strName);

@@ -97,7 +97,8 @@ TEST_F(CliSafetyTest, Files_TakenLiterallyWhateverTheyHold)
     }
 }
 
-// The parser splits "-q--2" into -q and a file "---2" that nobody named; such an argument is refused.
+// A cluster of short options with a character that is none ("-q--2", "-q!x") is refused as a whole; no part
+// of it becomes a file.
 TEST_F(CliSafetyTest, Usage_FlagClusterInventsNoFile)
 {
     for (const std::string strArgument : {"-q--2", "-q!x"}) {
@@ -233,6 +234,8 @@ TEST_F(CliSafetyTest, SigQuit_StopsLikeCtrlC)
     }
     fs::resize_file(m_dir / "gross.bin", std::uintmax_t{256} << 20);
     test::WriteFileBytes(m_dir / "e_gross.bin", "alt");
+    // OpenSSL on one thread takes seconds for this, so that the signal meets the decryption.
+    const test::CEnvironment slow("BRASKO_DES_KERNEL", "evp");
     CCliProcess cli({"--password-stdin", "--jobs", "1", "gross.bin"}, InDir());
     cli.WriteStdin("geheim\n");
     ASSERT_TRUE(cli.WaitForStdout(kTrace)); // the input is open, the decryption running
