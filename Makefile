@@ -6,6 +6,7 @@ ASAN_BUILD ?= build-asan
 DEB_BUILD  ?= build-deb
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
+WEB_BUILD  ?= build-web
 FUZZ_SECONDS ?= 600
 FUZZ_TEST_SECONDS ?= 10
 FUZZ_TEST_RUNS ?= 20000
@@ -17,7 +18,8 @@ CMAKE_GEN  := -G Ninja
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
 
-.PHONY: all deps configure build test test-asan test-tsan test-fuzz fuzz fuzz-build run bench install package clean format
+.PHONY: all deps configure build test test-asan test-tsan test-fuzz test-fresh-root fuzz fuzz-build run bench install \
+	package clean format
 
 all: build
 
@@ -80,14 +82,21 @@ bench: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, built as a distribution would: installed under /usr, libcrypto linked dynamically,
-# no tests. The .deb lands in $(DEB_BUILD).
+# The Debian packages, built as a distribution would: installed under /usr, libcrypto linked dynamically,
+# no tests. brasko-decrypt-cli and brasko-decrypt land in $(DEB_BUILD); the dialog's package carries the
+# web page when `make web` has built it.
 package:
 	cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF $(CMAKE_FLAGS)
+		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(abspath $(WEB_BUILD))/brasko-decrypt.html" \
+		$(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
 	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB
+
+# Both packages installed with apt into a fresh Debian 12 root made by debootstrap from Debian's mirror, and
+# run there. Needs root and the network and takes about six minutes, so `make test` leaves it out.
+test-fresh-root: package
+	dist/check-fresh-root.sh $(DEB_BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
