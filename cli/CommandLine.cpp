@@ -39,7 +39,7 @@ struct SOption
 constexpr std::array kOptions = {
     SOption{'h', "help", "", messages::kHelpHelp,
             [](SParsed& parsed, std::string_view) { parsed.bHelp = true; }},
-    SOption{'\0', "version", "", messages::kHelpVersion,
+    SOption{'V', "version", "", messages::kHelpVersion,
             [](SParsed& parsed, std::string_view) { parsed.bVersion = true; }},
     SOption{'\0', "prefix", "TEXT", messages::kHelpPrefix,
             [](SParsed& parsed, std::string_view value) { parsed.commandLine.strPrefix = value; }},
@@ -103,7 +103,9 @@ std::string LongName(std::string_view name)
 // Where the help's second column starts.
 constexpr std::size_t kHelpColumn = 26;
 
-void AppendHelpLine(std::string& strHelp, const std::string& strNames, const char* pszText)
+// "  names   text", each further line of the text in the second column; the names stand on a line of their
+// own when they are too long for the first.
+void AppendHelpLine(std::string& strHelp, const std::string& strNames, std::string_view text)
 {
     const std::string strLead = "  " + strNames;
     strHelp += strLead;
@@ -111,8 +113,11 @@ void AppendHelpLine(std::string& strHelp, const std::string& strNames, const cha
         strHelp += '\n' + std::string(kHelpColumn, ' ');
     else
         strHelp += std::string(kHelpColumn - strLead.size(), ' ');
-    strHelp += pszText;
-    strHelp += '\n';
+    for (std::size_t nBreak = text.find('\n'); nBreak != std::string_view::npos; nBreak = text.find('\n')) {
+        strHelp.append(text.substr(0, nBreak)).append("\n").append(kHelpColumn, ' ');
+        text.remove_prefix(nBreak + 1);
+    }
+    strHelp.append(text) += '\n';
 }
 
 std::string HelpText()

@@ -23,7 +23,7 @@ struct SCommandLine
     unsigned nJobs = 0;
     bool bQuiet = false;
     bool bCheckOnly = false; // --check: judge each file's start in memory, write nothing
-    bool bNoCheck = false;   // --no-check: no warning for content that looks random
+    bool bNoCheck = false;   // --no-check: no trial of the password, no warning for content that looks random
     std::vector<std::string> files;
     // Archives: a list of names to add after the files ("-" for stdin), NUL-separated with bNullSeparated.
     std::string strFilesFrom;
@@ -38,9 +38,11 @@ struct SCommandLine
 };
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;     // at least one file was not decrypted
-inline constexpr int kExitUsage = 2;       // a wrong call, no readable password, or an empty template
-inline constexpr int kExitLooksRandom = 3; // --check: at least one file looks random (a wrong password?)
+inline constexpr int kExitFailure = 1; // at least one file was not decrypted
+inline constexpr int kExitUsage = 2;   // a wrong call, no readable password, or an empty template
+// A wrong password, most likely: the trial before the first output looked random and nothing was written, or,
+// with --check, at least one file looks random.
+inline constexpr int kExitLooksRandom = 3;
 
 // The highest --jobs value accepted.
 inline constexpr unsigned kMaxJobs = 1024;

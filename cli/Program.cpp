@@ -15,9 +15,13 @@
 
 #include <openssl/crypto.h>
 
+#include <cstddef>
 #include <iostream>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace brasko::cli {
 
@@ -81,6 +85,35 @@ bool BuildRequest(const SCommandLine& commandLine, SBatchRequest& request, bool&
     return true;
 }
 
+using HeldBackFolders = std::vector<std::pair<std::size_t, std::string>>;
+
+// A folder given without -r is not handed to the batch: the reporter tells it in its place, with a hint to
+// -r, and counts it as a failure. Answers each folder taken out with the number of entries kept before it.
+HeldBackFolders TakeOutFolders(SBatchRequest& request)
+{
+    HeldBackFolders folders;
+    std::size_t nKept = 0;
+    for (std::size_t i = 0; i < request.paths.size(); ++i) {
+        struct stat info
+        {
+        };
+        if (::stat(request.paths[i].c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            folders.emplace_back(nKept, std::move(request.paths[i]));
+            continue;
+        }
+        if (nKept != i) {
+            request.paths[nKept] = std::move(request.paths[i]);
+            if (!request.subFolders.empty())
+                request.subFolders[nKept] = std::move(request.subFolders[i]);
+        }
+        ++nKept;
+    }
+    request.paths.resize(nKept);
+    if (!request.subFolders.empty())
+        request.subFolders.resize(nKept);
+    return folders;
+}
+
 // Without a template or without files the batch needs no password, so the terminal is not asked then; a
 // source named on the command line is read all the same, and its errors reported. False when there is none.
 bool GetPassword(const SCommandLine& commandLine, const SBatchRequest& request, CSecretText& password)
@@ -125,37 +158,83 @@ int RunCheck(const std::vector<std::string>& files, const std::string& strPasswo
     return bLooksRandom ? kExitLooksRandom : kExitSuccess;
 }
 
-int RunBatch(const SCommandLine& commandLine, const CSecretText& password, SBatchRequest& request,
-             CConsoleReporter& reporter)
+// Swallows the trial's messages: the batch reports inputs that cannot be opened itself.
+class CSilentSink : public IMessageSink
 {
-    request.strPassword = password.Get();
-    request.bCheckPlaintext = !commandLine.bNoCheck;
+public:
+    void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
+};
+
+// The password tried on the first input that can be opened, in memory, as the dialog tries it before it
+// writes. Answers that input when its start decrypts to random-looking bytes; nothing when it does not, or
+// when no input can be opened.
+std::optional<std::string> PasswordTrialLooksRandom(const SBatchRequest& request)
+{
+    CSilentSink silent;
+    for (const std::string& strPath : request.paths) {
+        const SDecryptOutcome outcome = CheckFileContent(strPath, request.strPassword, silent);
+        if (outcome.error == EDecryptError::OpenInput || outcome.error == EDecryptError::InputMissing ||
+            outcome.error == EDecryptError::InputNotRegular)
+            continue;
+        if (outcome.plausibility.verdict == EPlausibility::LooksRandom)
+            return strPath;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The trial of the password, then the batch. Answers the exit status; nHeldBack entries failed before.
+int TryAndDecrypt(const SCommandLine& commandLine, const SBatchRequest& request, std::size_t nHeldBack,
+                  CConsoleReporter& reporter)
+{
+    const bool bTemplateEmpty =
+        request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty();
+    // An empty template is the batch's to report.
+    if (request.bCheckPlaintext && !bTemplateEmpty) {
+        if (const std::optional<std::string> strRandom = PasswordTrialLooksRandom(request)) {
+            reporter.WriteLine(messages::PasswordTrialFailed(*strRandom));
+            return kExitLooksRandom;
+        }
+    }
     CatchInterrupts();
     const SBatchResult result = RunDecryptionBatch(request, reporter, &reporter, &reporter);
-    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
     if (result.bCancelled)
         return 128 + InterruptSignal();
     if (result.bTemplateEmpty)
         return kExitUsage;
     if (commandLine.bSkipExisting)
         reporter.WriteLine(messages::Skipped(result.nSkipped));
-    return result.nFailures > 0 ? kExitFailure : kExitSuccess;
+    return result.nFailures > 0 || nHeldBack > 0 ? kExitFailure : kExitSuccess;
+}
+
+int RunBatch(const SCommandLine& commandLine, const CSecretText& password, SBatchRequest& request,
+             const HeldBackFolders& folders, CConsoleReporter& reporter)
+{
+    for (const auto& [nBatchIndex, strFolder] : folders)
+        reporter.AddHeldBackFailure(nBatchIndex, messages::FolderWithoutRecursive(strFolder));
+    request.strPassword = password.Get();
+    request.bCheckPlaintext = !commandLine.bNoCheck;
+    const int nStatus = TryAndDecrypt(commandLine, request, folders.size(), reporter);
+    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
+    return nStatus;
 }
 
 // Decrypts or checks, telling how it goes: messages and the progress line on stderr, trace lines on stdout.
-int RunAndReport(const SCommandLine& commandLine, CSecretText& password, SBatchRequest& request)
+int RunAndReport(const SCommandLine& commandLine, CSecretText& password, SBatchRequest& request,
+                 const HeldBackFolders& folders)
 {
     const bool bShowProgress = !commandLine.bQuiet && ::isatty(STDERR_FILENO) == 1;
     const bool bTraceOnTerminal = !commandLine.bQuiet && ::isatty(STDOUT_FILENO) == 1;
     CConsoleReporter reporter(bShowProgress, !commandLine.bQuiet, bTraceOnTerminal);
     reporter.SetVerbose(commandLine.bVerbose);
+    reporter.SetQuiet(commandLine.bQuiet);
     if (utf8::CountCharacters(password.Get()) > kMaxPasswordChars) {
         reporter.WriteLine(messages::kPasswordTruncated);
         password.Truncate(utf8::FirstCharacters(password.Get(), kMaxPasswordChars).size());
     }
     if (commandLine.bCheckOnly)
         return RunCheck(request.paths, password.Get(), reporter);
-    return RunBatch(commandLine, password, request, reporter);
+    return RunBatch(commandLine, password, request, folders, reporter);
 }
 
 } // namespace
@@ -179,10 +258,13 @@ int RunProgram(int argc, const char* const* argv)
     if (commandLine.bDryRun) {
         nStatus = PrintPlan(request);
     } else {
+        // --check judges a folder as it judges any input that cannot be read.
+        const HeldBackFolders folders =
+            commandLine.bRecursive || commandLine.bCheckOnly ? HeldBackFolders() : TakeOutFolders(request);
         CSecretText password;
         if (!GetPassword(commandLine, request, password))
             return kExitUsage;
-        nStatus = RunAndReport(commandLine, password, request);
+        nStatus = RunAndReport(commandLine, password, request, folders);
     }
     // A folder that could not be read fails a run that went well otherwise.
     const bool bWentWell = nStatus == kExitSuccess || nStatus == kExitLooksRandom;

@@ -1,9 +1,11 @@
 #include "cli/CliMessages.h"
 #include "cli/CommandLine.h"
+#include "core/Utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,16 @@ TEST(CommandLineParse, Arguments_FilesLiteralOptionsAnywhere)
         EXPECT_TRUE(result.commandLine == expected);
         EXPECT_EQ(result.commandLine.files, expected.files);
     }
+}
+
+// The help fits a terminal of 80 columns, counted in characters ("ü" takes one column, two bytes).
+TEST(CommandLineParse, Help_FitsEightyColumns)
+{
+    const SParseResult result = Parse({"--help"});
+    ASSERT_EQ(result.exitStatus, kExitSuccess);
+    std::istringstream lines(result.strOutput);
+    for (std::string strLine; std::getline(lines, strLine);)
+        EXPECT_LE(utf8::CountCharacters(strLine), 80U) << strLine;
 }
 
 } // namespace

@@ -174,7 +174,7 @@ TEST_F(CliTest, Batch_TemplateOptionsAndQuiet)
         const SCliResult result = RunCli(args, "geheim\n", InDir());
         EXPECT_EQ(result.nExitStatus, 0);
         EXPECT_EQ(result.strStdout, bQuiet ? "" : kTrace + kTrace);
-        EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+        EXPECT_EQ(result.strStderr, bQuiet ? "" : Lines({messages::kBatchSucceeded}));
         ExpectDecrypted("a.bin", "a_klar.bin.txt");
         ExpectDecrypted("b.tar.gz", "b_klar.tar.gz.txt");
         ExpectInputsUnchanged();
@@ -207,7 +207,7 @@ TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
             const SCliResult result =
                 RunCli({"--password-stdin", "-q", strName}, strPassword + "\n", InDir());
             EXPECT_EQ(result.nExitStatus, 0);
-            EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+            EXPECT_EQ(result.strStderr, "");
             ExpectDecrypted(strName, "e_" + strName);
         }
     }
@@ -229,13 +229,13 @@ TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
     const std::string strBest = DesKernelSupported(EDesKernel::Avx512) ? "avx512"
                                 : DesKernelSupported(EDesKernel::Avx2) ? "avx2"
                                                                        : "u64";
-    EXPECT_EQ(result.strStderr,
-              Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest)), messages::kBatchSucceeded}));
+    EXPECT_EQ(result.strStderr, Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest))}));
     ExpectDecrypted("lang.bin", "e_lang.bin");
     ExpectInputsUnchanged();
 }
 
-// Files are worked through in the order given; each failure is told in its place and the run goes on.
+// Files are worked through in the order given; each failure is told in its place and the run goes on. A
+// folder given without -r is told in one line with the way to decrypt what it holds.
 TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
 {
     MakeInput("b.bin");
@@ -246,10 +246,10 @@ TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
         RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "rohr", "a.bin"}, "geheim\n", InDir());
     EXPECT_EQ(result.nExitStatus, 1);
     EXPECT_EQ(result.strStdout, kTrace + kTrace);
-    EXPECT_EQ(result.strStderr,
-              Lines({messages::FileNotFound("z.bin"), messages::FileNotFound("ordner"),
-                     climsg::InputNotOpened("ordner", SystemText(EISDIR)), messages::FileNotFound("rohr"),
-                     climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
+    EXPECT_EQ(
+        result.strStderr,
+        Lines({messages::FileNotFound("z.bin"), climsg::FolderWithoutRecursive("ordner"),
+               messages::FileNotFound("rohr"), climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
     ExpectDecrypted("b.bin", "e_b.bin");
     ExpectDecrypted("a.bin", "e_a.bin");
     EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner", "rohr"}));
@@ -322,10 +322,12 @@ TEST_F(CliTest, Usage_ErrorsExitTwoAndTouchNothing)
 
 TEST_F(CliTest, Usage_VersionAndHelp)
 {
-    const SCliResult version = RunCli({"--version"});
-    EXPECT_EQ(version.nExitStatus, 0);
-    EXPECT_EQ(version.strStdout, std::string("brasko-decrypt-cli ") + kVersionString + "\n");
-    EXPECT_EQ(version.strStderr, "");
+    for (const char* pszVersion : {"--version", "-V"}) {
+        const SCliResult version = RunCli({pszVersion});
+        EXPECT_EQ(version.nExitStatus, 0);
+        EXPECT_EQ(version.strStdout, std::string("brasko-decrypt-cli ") + kVersionString + "\n");
+        EXPECT_EQ(version.strStderr, "");
+    }
 
     for (const char* pszHelp : {"--help", "-h"}) {
         const SCliResult help = RunCli({pszHelp, "--bogus"});
@@ -335,7 +337,7 @@ TEST_F(CliTest, Usage_VersionAndHelp)
                   std::string::npos);
         for (const char* pszText :
              {"--prefix TEXT", "--suffix TEXT", "--extension TEXT", "--password-stdin",
-              "--password-file PFAD", "-j,--jobs N", "-q,--quiet", "--version", "Rückgabewert"})
+              "--password-file PFAD", "-j,--jobs N", "-q,--quiet", "-V,--version", "Rückgabewert"})
             EXPECT_NE(help.strStdout.find(pszText), std::string::npos) << pszText;
         EXPECT_EQ(help.strStdout.find("Usage"), std::string::npos);
     }
@@ -379,7 +381,9 @@ TEST_F(CliTest, Batch_FailureAddsTheSystemsReason)
     WriteFileBytes(m_dir / "gross.bin", RandomBytes((std::size_t{1} << 20) + 5, 7));
     SCliOptions limited;
     limited.nFileSizeLimit = 65536;
-    const SCliResult tooLarge = RunCli({"--password-stdin", m_dir / "gross.bin"}, "geheim\n", limited);
+    // --no-check: the random plaintext would look like a wrong password to the trial.
+    const SCliResult tooLarge =
+        RunCli({"--password-stdin", "--no-check", m_dir / "gross.bin"}, "geheim\n", limited);
     EXPECT_EQ(tooLarge.nExitStatus, 1);
     EXPECT_EQ(tooLarge.strStdout, kTrace);
     EXPECT_EQ(tooLarge.strStderr, Lines({climsg::OutputNotWritten(m_dir / "e_gross.bin", SystemText(EFBIG)),
@@ -466,7 +470,8 @@ TEST_F(CliTest, Interrupt_AbandonsTheFileCleanly)
     const CEnvironment slow("BRASKO_DES_KERNEL", "evp");
     for (const char* pszJobs : {"1", "2"}) {
         SCOPED_TRACE(pszJobs);
-        CCliProcess cli({"--password-stdin", "--jobs", pszJobs, "gross.bin"}, InDir());
+        // --no-check: the zeros decrypt to one random-looking block, repeated, which the trial would refuse.
+        CCliProcess cli({"--password-stdin", "--no-check", "--jobs", pszJobs, "gross.bin"}, InDir());
         cli.WriteStdin("geheim\n");
         // Wait until the temporary output is open (unnamed, it shows in /proc as "#<inode> (deleted)"), so
         // that the signal meets the decryption.
