@@ -98,4 +98,4 @@ clean:
 # Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
 .PHONY: circuits
 circuits:
-	scripts/gen-des-circuits.py core/DesCircuits.inc
+	scripts/gen-des-circuits.py core/cipher/DesCircuits.inc

@@ -3,9 +3,9 @@
 #include "CliMessages.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/BatchPlan.h"
-#include "core/FileHandle.h"
-#include "core/Messages.h"
+#include "BatchPlan.h"
+#include "FileHandle.h"
+#include "Messages.h"
 
 #include <cerrno>
 #include <fcntl.h>

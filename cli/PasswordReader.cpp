@@ -3,8 +3,8 @@
 #include "CliMessages.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/FileHandle.h"
-#include "core/ProcessHardening.h"
+#include "FileHandle.h"
+#include "ProcessHardening.h"
 
 #include <openssl/crypto.h>
 

@@ -6,11 +6,11 @@
 #include "PasswordReader.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/ContentCheck.h"
-#include "core/DecryptionBatch.h"
-#include "core/ProcessHardening.h"
-#include "core/TripleDes.h"
-#include "core/Utf8.h"
+#include "ContentCheck.h"
+#include "DecryptionBatch.h"
+#include "ProcessHardening.h"
+#include "TripleDes.h"
+#include "Utf8.h"
 
 #include <openssl/crypto.h>
 

@@ -1,8 +1,8 @@
 #include "BatchRunner.h"
 
+#include "DecryptionBatch.h"
+#include "Messages.h"
 #include "TextConversion.h"
-#include "core/DecryptionBatch.h"
-#include "core/Messages.h"
 
 #include <openssl/crypto.h>
 

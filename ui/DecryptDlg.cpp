@@ -2,13 +2,13 @@
 
 #include "ApplicationIcon.h"
 #include "BatchProgressDlg.h"
+#include "ContentCheck.h"
 #include "DialogLayout.h"
+#include "FileDecryptor.h"
+#include "FolderWalk.h"
+#include "Messages.h"
 #include "TextConversion.h"
 #include "Version.h"
-#include "core/ContentCheck.h"
-#include "core/FileDecryptor.h"
-#include "core/FolderWalk.h"
-#include "core/Messages.h"
 #include "ui_DecryptDlg.h"
 
 #include <QApplication>

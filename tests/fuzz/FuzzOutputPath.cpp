@@ -1,5 +1,5 @@
 // The folding of an input path into an absolute one and the output name made of it.
-#include "core/FileDecryptor.h"
+#include "FileDecryptor.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,7 +1,7 @@
 #include "ui/DecryptDlg.h"
 
+#include "Messages.h"
 #include "UiTestSupport.h"
-#include "core/Messages.h"
 #include "tests/support/TestSupport.h"
 #include "ui/BatchProgressDlg.h"
 

@@ -6,7 +6,7 @@
 // --stop-at-progress prints "progress" once the first bytes are written and then waits to be killed.
 // Prints each message as "message: <text>", and "<EDecryptError as a number> <errno>" as its last line;
 // exits 77 when the mapping is refused.
-#include "core/FileDecryptor.h"
+#include "FileDecryptor.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "core/DecryptStream.h"
-#include "core/FileDecryptor.h"
-#include "core/Messages.h"
-#include "core/TripleDes.h"
+#include "DecryptStream.h"
+#include "FileDecryptor.h"
+#include "Messages.h"
+#include "TripleDes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

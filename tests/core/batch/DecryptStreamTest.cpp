@@ -1,6 +1,6 @@
-#include "core/DecryptStream.h"
+#include "DecryptStream.h"
 
-#include "core/FileDecryptor.h"
+#include "FileDecryptor.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

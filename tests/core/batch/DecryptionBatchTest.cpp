@@ -1,7 +1,7 @@
-#include "core/DecryptionBatch.h"
+#include "DecryptionBatch.h"
 
-#include "core/DecryptStream.h"
-#include "core/Messages.h"
+#include "DecryptStream.h"
+#include "Messages.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Outputs in folders that other users share, and inputs that change while they are read.
-#include "core/AtomicOutputFile.h"
-#include "core/DecryptStream.h"
-#include "core/FileDecryptor.h"
-#include "core/Messages.h"
+#include "AtomicOutputFile.h"
+#include "DecryptStream.h"
+#include "FileDecryptor.h"
+#include "Messages.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

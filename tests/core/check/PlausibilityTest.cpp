@@ -1,7 +1,7 @@
-#include "core/Plausibility.h"
+#include "Plausibility.h"
 
-#include "core/ContentCheck.h"
-#include "core/FileDecryptor.h"
+#include "ContentCheck.h"
+#include "FileDecryptor.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "core/TripleDes.h"
-#include "core/Utf8.h"
+#include "TripleDes.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 

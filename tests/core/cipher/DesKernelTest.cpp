@@ -1,6 +1,6 @@
-#include "core/AtomicOutputFile.h"
-#include "core/DecryptStream.h"
-#include "core/TripleDes.h"
+#include "AtomicOutputFile.h"
+#include "DecryptStream.h"
+#include "TripleDes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +43,7 @@ struct SOpsTruthTable
         return result;
     }
 };
-#include "core/DesCircuits.inc"
+#include "DesCircuits.inc"
 #undef BRASKO_DES_INLINE
 
 // The S-boxes as the DES standard prints them (FIPS 46-3): row from the outer bits, column from the inner.

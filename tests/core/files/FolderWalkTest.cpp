@@ -1,4 +1,4 @@
-#include "core/FolderWalk.h"
+#include "FolderWalk.h"
 
 #include "tests/support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "core/FileDecryptor.h"
+#include "FileDecryptor.h"
 
 #include <gtest/gtest.h>
 
