@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-
 namespace brasko {
 
 // Called first thing in main by both programs, before any secret is read:
@@ -11,10 +9,5 @@ namespace brasko {
 //   that file like any other write error instead of killing the program.
 // Each step is best effort: a refusal is not an error.
 void HardenProcess();
-
-// Keeps the pages of [pData, pData + nSize) in memory, out of swap. Best effort: false when the system
-// refuses (RLIMIT_MEMLOCK), which is not an error.
-bool LockMemory(const void* pData, std::size_t nSize);
-void UnlockMemory(const void* pData, std::size_t nSize);
 
 } // namespace brasko

@@ -1,45 +1,21 @@
 #include "ContentCheck.h"
 
+#include "ChunkDecryptor.h"
 #include "FileHandle.h"
 #include "Messages.h"
+#include "SecureBuffer.h"
 #include "TripleDes.h"
 
-#include <openssl/crypto.h>
-
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <vector>
 
 namespace brasko {
 
-namespace {
-
-// Plaintext bytes that are wiped when they go out of scope.
-class CSecretBuffer
-{
-public:
-    explicit CSecretBuffer(std::size_t nSize) : m_bytes(nSize) {}
-    ~CSecretBuffer() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
-    CSecretBuffer(const CSecretBuffer&) = delete;
-    CSecretBuffer& operator=(const CSecretBuffer&) = delete;
-    CSecretBuffer(CSecretBuffer&&) = delete;
-    CSecretBuffer& operator=(CSecretBuffer&&) = delete;
-
-    unsigned char* Data() { return m_bytes.data(); }
-
-private:
-    std::vector<unsigned char> m_bytes;
-};
-
-} // namespace
-
-SDecryptOutcome CheckFileContent(const std::string& strInputPath, const std::string& strPassword,
+SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_view password,
                                  IMessageSink& messages)
 {
     CTripleDesDecryptor cipher;
     {
-        const CTripleDesKey key = DeriveKey(strPassword);
+        const CTripleDesKey key = DeriveKey(password);
         if (!cipher.Init(key))
             return SDecryptOutcome{EDecryptError::CipherSetup, 0};
     }
@@ -54,29 +30,16 @@ SDecryptOutcome CheckFileContent(const std::string& strInputPath, const std::str
         return SDecryptOutcome{failure, nError};
     }
 
-    CSecretBuffer buffer(kPlausibilitySampleSize);
-    const ssize_t nRead = ReadFully(input.Get(), buffer.Data(), kPlausibilitySampleSize);
+    // The sample is whole blocks, so only a file shorter than it has a short final chunk in it.
+    CSecureBuffer buffer(kPlausibilitySampleSize, EMemoryLock::None);
+    const ssize_t nRead = ReadFully(input.Get(), buffer.Data(), buffer.Capacity());
     if (nRead < 0)
         return SDecryptOutcome{EDecryptError::Read, errno};
-    const auto nBytes = static_cast<std::size_t>(nRead);
-    const std::size_t nWhole = nBytes - nBytes % kBlockSize;
-    if (nWhole > 0 && !cipher.Decrypt(buffer.Data(), buffer.Data(), nWhole))
+    buffer.Resize(static_cast<std::size_t>(nRead));
+    if (CChunkDecryptor chunks; !chunks.Decrypt(cipher, buffer.Data(), buffer.Size()))
         return SDecryptOutcome{EDecryptError::CipherSetup, 0};
-    // A short final chunk (only in a file shorter than the sample, which is whole blocks) is laid over the
-    // previous plaintext block, zeros before the first, and decrypted with it, as DecryptFile does.
-    if (const std::size_t nRest = nBytes - nWhole; nRest > 0) {
-        std::array<unsigned char, kBlockSize> block{};
-        if (nWhole > 0)
-            std::copy_n(buffer.Data() + nWhole - kBlockSize, kBlockSize, block.begin());
-        std::copy_n(buffer.Data() + nWhole, nRest, block.begin());
-        const bool bDecrypted = cipher.Decrypt(block.data(), block.data(), kBlockSize);
-        std::copy_n(block.begin(), nRest, buffer.Data() + nWhole);
-        OPENSSL_cleanse(block.data(), block.size());
-        if (!bDecrypted)
-            return SDecryptOutcome{EDecryptError::CipherSetup, 0};
-    }
     SDecryptOutcome outcome;
-    outcome.plausibility = JudgePlaintext({buffer.Data(), nBytes});
+    outcome.plausibility = JudgePlaintext(buffer.Bytes());
     return outcome;
 }
 

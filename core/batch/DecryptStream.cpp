@@ -1,9 +1,10 @@
 #include "DecryptStream.h"
 
+#include "ChunkDecryptor.h"
 #include "FileHandle.h"
 #include "OrderedPipeline.h"
+#include "SecureBuffer.h"
 
-#include <openssl/crypto.h>
 #include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
@@ -24,40 +25,13 @@ namespace brasko {
 
 namespace {
 
-// Not a vector, which would fill the whole chunk with zeros.
-using ChunkBytes = std::unique_ptr<unsigned char[]>; // NOLINT(modernize-avoid-c-arrays)
-
 // The buffer of one chunk. What it held is wiped when it is released; bytes it never held are left alone,
-// as touching a whole chunk would cost a small file more than its decryption.
-class CChunkBuffer
+// as touching a whole chunk would cost a small file more than its decryption. Not locked, for the same
+// reason.
+CSecureBuffer ChunkBuffer()
 {
-public:
-    CChunkBuffer() : m_pData(new unsigned char[kChunkSize]) {}
-    ~CChunkBuffer()
-    {
-        if (m_pData)
-            OPENSSL_cleanse(m_pData.get(), m_nUsed);
-    }
-    CChunkBuffer(const CChunkBuffer&) = delete;
-    CChunkBuffer& operator=(const CChunkBuffer&) = delete;
-    CChunkBuffer(CChunkBuffer&& other) noexcept
-        : m_pData(std::move(other.m_pData)), m_nUsed(std::exchange(other.m_nUsed, 0))
-    {}
-    CChunkBuffer& operator=(CChunkBuffer&& other) noexcept
-    {
-        CChunkBuffer old(std::move(*this));
-        m_pData = std::move(other.m_pData);
-        m_nUsed = std::exchange(other.m_nUsed, 0);
-        return *this;
-    }
-
-    unsigned char* Data() { return m_pData.get(); }
-    void MarkUsed(std::size_t nBytes) { m_nUsed = std::max(m_nUsed, nBytes); }
-
-private:
-    ChunkBytes m_pData;
-    std::size_t m_nUsed = 0;
-};
+    return CSecureBuffer(kChunkSize, EMemoryLock::None);
+}
 
 SDecryptOutcome Failure(EDecryptError error, int nSystemError)
 {
@@ -69,11 +43,6 @@ bool CancelRequested(IProgressSink* pProgress)
     return pProgress != nullptr && pProgress->IsCancelRequested();
 }
 
-std::size_t WholeBlockBytes(std::size_t nBytes)
-{
-    return nBytes - nBytes % kBlockSize;
-}
-
 // One chunk of the input: nBytes read, or nReadError when the read failed.
 struct SChunkRead
 {
@@ -81,19 +50,17 @@ struct SChunkRead
     int nReadError = 0;
 };
 
-SChunkRead ReadChunk(int fdInput, CChunkBuffer& buffer)
+SChunkRead ReadChunk(int fdInput, CSecureBuffer& buffer)
 {
-    const ssize_t nRead = ReadFully(fdInput, buffer.Data(), kChunkSize);
+    const ssize_t nRead = ReadFully(fdInput, buffer.Data(), buffer.Capacity());
     if (nRead < 0)
         return SChunkRead{0, errno};
-    buffer.MarkUsed(static_cast<std::size_t>(nRead));
+    buffer.Resize(static_cast<std::size_t>(nRead));
     return SChunkRead{static_cast<std::size_t>(nRead), 0};
 }
 
-// Writes chunks in input order. Their whole blocks arrive decrypted; a short final chunk of 1..7 bytes is
-// laid over the start of the last decrypted block, whose tail still holds that block's plaintext, and the
-// whole 8 bytes are decrypted, of which only the bytes read are written. Files written by the old tool
-// depend on exactly this. That block may lie in the previous chunk, so it is carried from chunk to chunk.
+// Writes chunks in input order, their whole blocks decrypted already; the chunk decryptor finishes each
+// (a short final chunk) on the way.
 class CChunkWriter
 {
 public:
@@ -101,7 +68,6 @@ public:
                  CPlaintextSample* pSample)
         : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress), m_pSample(pSample)
     {}
-    ~CChunkWriter() { OPENSSL_cleanse(m_lastBlock.data(), m_lastBlock.size()); }
     CChunkWriter(const CChunkWriter&) = delete;
     CChunkWriter& operator=(const CChunkWriter&) = delete;
     CChunkWriter(CChunkWriter&&) = delete;
@@ -109,15 +75,8 @@ public:
 
     SDecryptOutcome Write(unsigned char* pData, std::size_t nBytes, CTripleDesDecryptor& cipher)
     {
-        const std::size_t nWhole = WholeBlockBytes(nBytes);
-        if (nWhole > 0)
-            std::copy_n(pData + nWhole - kBlockSize, kBlockSize, m_lastBlock.begin());
-        if (const std::size_t nRest = nBytes - nWhole; nRest > 0) {
-            std::copy_n(pData + nWhole, nRest, m_lastBlock.begin());
-            if (!cipher.Decrypt(m_lastBlock.data(), m_lastBlock.data(), kBlockSize))
-                return Failure(EDecryptError::CipherSetup, 0);
-            std::copy_n(m_lastBlock.begin(), nRest, pData + nWhole);
-        }
+        if (!m_chunks.Finish(cipher, pData, nBytes))
+            return Failure(EDecryptError::CipherSetup, 0);
         if (m_pSample != nullptr)
             m_pSample->Append(pData, nBytes);
         if (const int nError = m_output.Write(pData, nBytes); nError != 0)
@@ -134,11 +93,11 @@ private:
     IProgressSink* m_pProgress;
     CPlaintextSample* m_pSample;
     std::uint64_t m_nDone = 0;
-    std::array<unsigned char, kBlockSize> m_lastBlock{}; // zeros stand before the first block
+    CChunkDecryptor m_chunks;
 };
 
 // Decrypts on the calling thread, starting with a chunk already read into pBuffer.
-SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunkRead read,
+SDecryptOutcome DecryptOnCallingThread(int fdInput, CSecureBuffer& buffer, SChunkRead read,
                                        CTripleDesDecryptor& cipher, CChunkWriter& writer,
                                        IProgressSink* pProgress)
 {
@@ -148,7 +107,7 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunk
             return Failure(EDecryptError::Read, read.nReadError);
         if (read.nBytes == 0)
             return {};
-        if (!cipher.Decrypt(pBuffer, pBuffer, WholeBlockBytes(read.nBytes)))
+        if (!CChunkDecryptor::DecryptBlocks(cipher, pBuffer, read.nBytes))
             return Failure(EDecryptError::CipherSetup, 0);
         if (SDecryptOutcome outcome = writer.Write(pBuffer, read.nBytes, cipher); !outcome.Succeeded())
             return outcome;
@@ -163,7 +122,7 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CChunkBuffer& buffer, SChunk
 // A buffer travelling through the pipeline, with its own cipher context for whichever thread decrypts it.
 struct SChunk
 {
-    CChunkBuffer buffer;
+    CSecureBuffer buffer = ChunkBuffer();
     CTripleDesDecryptor cipher;
     SChunkRead read;
     bool bDecrypted = false;
@@ -173,7 +132,7 @@ struct SChunk
 // in flight is that of the buffers, so memory stays fixed whatever the file's size. Every failure is
 // decided by the writer, in input order, so that the outcome is the one the calling thread alone would
 // have met; after it the reader stops and the chunks still in flight are dropped.
-SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead firstRead,
+SDecryptOutcome DecryptInPipeline(int fdInput, CSecureBuffer first, SChunkRead firstRead,
                                   const CTripleDesDecryptor& cipher, CChunkWriter& writer, unsigned nThreads,
                                   IProgressSink* pProgress)
 {
@@ -241,9 +200,9 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CChunkBuffer first, SChunkRead fi
         return pChunk;
     };
     const auto decryptStage = [&](SChunk* pChunk) {
-        pChunk->bDecrypted = pChunk->read.nReadError == 0 && !bFailed.load(std::memory_order_relaxed) &&
-                             pChunk->cipher.Decrypt(pChunk->buffer.Data(), pChunk->buffer.Data(),
-                                                    WholeBlockBytes(pChunk->read.nBytes));
+        pChunk->bDecrypted =
+            pChunk->read.nReadError == 0 && !bFailed.load(std::memory_order_relaxed) &&
+            CChunkDecryptor::DecryptBlocks(pChunk->cipher, pChunk->buffer.Data(), pChunk->read.nBytes);
         return pChunk;
     };
     const auto writeStage = [&](SChunk* pChunk) {
@@ -289,7 +248,7 @@ SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDes
                               CPlaintextSample* pSample)
 {
     CChunkWriter writer(output, nTotal, pProgress, pSample);
-    CChunkBuffer buffer;
+    CSecureBuffer buffer = ChunkBuffer();
     const SChunkRead firstRead = ReadChunk(fdInput, buffer);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.

@@ -2,14 +2,13 @@
 
 #include "FileTypeLibrary.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace brasko {
 
@@ -21,28 +20,11 @@ constexpr const char* kLooksRandom = "sieht zufällig aus (falsches Kennwort?)";
 constexpr const char* kTooShort = "zu kurz für eine Prüfung (weniger als 64 Byte)";
 constexpr const char* kBinary = "Binärdaten";
 
-// A vector of plaintext bytes that is wiped when it goes out of scope.
-class CWipedBytes
-{
-public:
-    explicit CWipedBytes(std::size_t nCapacity) { m_bytes.reserve(nCapacity); }
-    ~CWipedBytes() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
-    CWipedBytes(const CWipedBytes&) = delete;
-    CWipedBytes& operator=(const CWipedBytes&) = delete;
-    CWipedBytes(CWipedBytes&&) = delete;
-    CWipedBytes& operator=(CWipedBytes&&) = delete;
-
-    std::vector<unsigned char>& Get() { return m_bytes; }
-
-private:
-    std::vector<unsigned char> m_bytes;
-};
-
 // The distinct 8-byte blocks of the sample in the order they first appear, then its short tail. ECB maps
 // equal plaintext blocks to equal ciphertext blocks and a wrong key maps those to equal garbage: a file full
 // of zeros decrypts under a wrong key to one random block repeated, whose bytes are anything but uniformly
 // spread. Its distinct blocks are.
-void CollectDistinctBlocks(std::span<const unsigned char> sample, std::vector<unsigned char>& distinct)
+void CollectDistinctBlocks(std::span<const unsigned char> sample, CSecureBuffer& distinct)
 {
     const std::size_t nBlocks = sample.size() / kBlock;
     std::size_t nSlots = 16;
@@ -59,13 +41,11 @@ void CollectDistinctBlocks(std::span<const unsigned char> sample, std::vector<un
         if (used[nSlot] == 0) {
             used[nSlot] = 1;
             slots[nSlot] = nValue;
-            distinct.insert(distinct.end(), sample.begin() + static_cast<std::ptrdiff_t>(i * kBlock),
-                            sample.begin() + static_cast<std::ptrdiff_t>((i + 1) * kBlock));
+            distinct.Append(sample.data() + i * kBlock, kBlock);
         }
     }
-    OPENSSL_cleanse(slots.data(), slots.size() * sizeof(std::uint64_t));
-    distinct.insert(distinct.end(), sample.begin() + static_cast<std::ptrdiff_t>(nBlocks * kBlock),
-                    sample.end());
+    SecureWipe(slots.data(), slots.size() * sizeof(std::uint64_t));
+    distinct.Append(sample.data() + nBlocks * kBlock, sample.size() - nBlocks * kBlock);
 }
 
 // Pearson's chi-square statistic of byte counts against 256 equally likely values. For uniformly random
@@ -419,9 +399,9 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
 
     bool bUniform = false;
     {
-        CWipedBytes distinct(sample.size());
-        CollectDistinctBlocks(sample, distinct.Get());
-        bUniform = LooksUniform(distinct.Get());
+        CSecureBuffer distinct(sample.size(), EMemoryLock::None);
+        CollectDistinctBlocks(sample, distinct);
+        bUniform = LooksUniform(distinct.Bytes());
     }
     if (!bUniform)
         return {EPlausibility::Plausible, DescribePlausible(sample)};
@@ -435,25 +415,12 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
     return {EPlausibility::LooksRandom, kLooksRandom};
 }
 
-CPlaintextSample::~CPlaintextSample()
-{
-    OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
-}
-
 void CPlaintextSample::Append(const unsigned char* pData, std::size_t nSize)
 {
-    const std::size_t nTake = std::min(nSize, kPlausibilitySampleSize - m_bytes.size());
-    if (nTake == 0)
-        return;
-    // Grown by hand, so that no copy of the plaintext is left behind in freed memory.
-    if (m_bytes.size() + nTake > m_bytes.capacity()) {
-        std::vector<unsigned char> grown;
-        grown.reserve(m_bytes.empty() ? nTake : kPlausibilitySampleSize);
-        grown.assign(m_bytes.begin(), m_bytes.end());
-        OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
-        m_bytes.swap(grown);
-    }
-    m_bytes.insert(m_bytes.end(), pData, pData + nTake);
+    // Made on first use: a decryption that is not judged never asks for it.
+    if (m_bytes.Capacity() == 0 && nSize > 0)
+        m_bytes = CSecureBuffer(kPlausibilitySampleSize, EMemoryLock::None);
+    m_bytes.Append(pData, nSize);
 }
 
 } // namespace brasko

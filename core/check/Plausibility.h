@@ -1,9 +1,10 @@
 #pragma once
 
+#include "SecureBuffer.h"
+
 #include <cstddef>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace brasko {
 
@@ -32,13 +33,13 @@ struct SPlausibility
 // strong signature of a format that is random-looking by nature (compressed, media, archives) saves them.
 SPlausibility JudgePlaintext(std::span<const unsigned char> sample);
 
-// The first kPlausibilitySampleSize bytes of a plaintext, collected in order as it is written. Wiped when
-// it goes out of scope.
+// The first kPlausibilitySampleSize bytes of a plaintext, collected in order as it is written, in a secure
+// buffer: wiped when it goes out of scope.
 class CPlaintextSample
 {
 public:
     CPlaintextSample() = default;
-    ~CPlaintextSample();
+    ~CPlaintextSample() = default;
     CPlaintextSample(const CPlaintextSample&) = delete;
     CPlaintextSample& operator=(const CPlaintextSample&) = delete;
     CPlaintextSample(CPlaintextSample&&) = delete;
@@ -46,10 +47,10 @@ public:
 
     // Keeps what still fits of the next nSize bytes of the plaintext.
     void Append(const unsigned char* pData, std::size_t nSize);
-    std::span<const unsigned char> Bytes() const { return m_bytes; }
+    std::span<const unsigned char> Bytes() const { return m_bytes.Bytes(); }
 
 private:
-    std::vector<unsigned char> m_bytes;
+    CSecureBuffer m_bytes;
 };
 
 } // namespace brasko

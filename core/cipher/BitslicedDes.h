@@ -82,6 +82,6 @@ void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsig
         pOut += 64 * kStride;
     }
     // The slices held plaintext.
-    OPENSSL_cleanse(slices, sizeof slices);
-    OPENSSL_cleanse(rows, sizeof rows);
+    SecureWipe(slices, sizeof slices);
+    SecureWipe(rows, sizeof rows);
 }

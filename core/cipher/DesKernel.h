@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The bitsliced Triple-DES kernels. Internal to core: TripleDes.cpp chooses one and owns the key.
+// The bitsliced Triple-DES kernels. Internal to the cipher: BitslicedKey.cpp chooses one and owns the key.
 namespace brasko::des {
 
 // Round keys in the order the rounds use them, one word per key bit: all ones or all zeros, so that a

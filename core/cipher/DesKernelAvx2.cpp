@@ -2,8 +2,7 @@
 // target pragma comes after every include, so that no inline function shared with other files is
 // compiled for AVX2.
 #include "DesKernel.h"
-
-#include <openssl/crypto.h>
+#include "SecureBuffer.h"
 
 #include <array>
 #include <cstdint>

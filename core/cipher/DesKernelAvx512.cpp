@@ -2,8 +2,7 @@
 // Only called when the CPU has AVX-512F; the target pragma comes after every include, so that no inline
 // function shared with other files is compiled for AVX-512.
 #include "DesKernel.h"
-
-#include <openssl/crypto.h>
+#include "SecureBuffer.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,6 @@
 // The bitsliced kernel on 64-bit words, for any CPU: 64 blocks at a time.
 #include "DesKernel.h"
-
-#include <openssl/crypto.h>
+#include "SecureBuffer.h"
 
 #include <array>
 #include <cstdint>

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         nPos += nLength;
     }
     // The same key for the password cut to its first 24 characters.
-    FUZZ_CHECK(brasko::DeriveKey(std::string(first)).Bytes() == key.Bytes());
+    FUZZ_CHECK(std::ranges::equal(brasko::DeriveKey(std::string(first)).Bytes(), key.Bytes()));
 
     // Nothing that a terminal would act on survives the escaping, the result is valid UTF-8, and a text
     // without such characters is shown as it is.
