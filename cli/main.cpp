@@ -9,10 +9,9 @@
 #include "ContentCheck.h"
 #include "DecryptionBatch.h"
 #include "ProcessHardening.h"
+#include "SecureBuffer.h"
 #include "TripleDes.h"
 #include "Utf8.h"
-
-#include <openssl/crypto.h>
 
 #include <cerrno>
 #include <csignal>
@@ -44,8 +43,7 @@ void OpenMissingOutputs()
 
 // --check: the start of every file decrypted in memory and judged, one line per file on stdout; nothing is
 // written. A file that cannot be read gets the messages a decryption would give it.
-int RunCheck(const std::vector<std::string>& files, const std::string& strPassword,
-             CConsoleReporter& reporter)
+int RunCheck(const std::vector<std::string>& files, std::string_view password, CConsoleReporter& reporter)
 {
     CatchInterrupts();
     bool bUnreadable = false;
@@ -54,7 +52,7 @@ int RunCheck(const std::vector<std::string>& files, const std::string& strPasswo
         reporter.OnFileStarted(i, files.size(), files[i]);
         if (reporter.IsCancelRequested())
             return 128 + InterruptSignal();
-        const SDecryptOutcome outcome = CheckFileContent(files[i], strPassword, reporter);
+        const SDecryptOutcome outcome = CheckFileContent(files[i], password, reporter);
         if (!outcome.Succeeded()) {
             reporter.OnFileFinished(i, files[i], outcome);
             bUnreadable = true;
@@ -159,7 +157,7 @@ int Run(int argc, const char* const* argv)
     request.bCheckPlaintext = !commandLine.bNoCheck;
     CatchInterrupts();
     const SBatchResult result = RunDecryptionBatch(request, reporter, &reporter, &reporter);
-    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
+    SecureWipe(request.strPassword.data(), request.strPassword.size());
     if (result.bCancelled)
         return 128 + InterruptSignal();
     if (result.bTemplateEmpty)
