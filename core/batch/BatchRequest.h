@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OutputTemplate.h"
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ struct SBatchRequest
     bool bSkipExisting = false;
     // Judge the start of each decrypted plaintext; the verdict reaches the observer with the outcome.
     bool bCheckPlaintext = false;
+
+    // Whether the template has at least one field; a batch without one decrypts nothing.
+    bool HasTemplate() const { return brasko::HasTemplate(strPrefix, strSuffix, strExtension); }
 };
 
 } // namespace brasko

@@ -143,7 +143,7 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CSecureBuffer first, SChunkRead f
         chunks.resize(nChunks);
         freeChunks.reserve(nChunks);
     } catch (const std::bad_alloc&) {
-        return Failure(EDecryptError::Write, ENOMEM);
+        return OutOfMemoryOutcome();
     }
     for (SChunk& chunk : chunks) {
         if (!chunk.cipher.InitFrom(cipher))
@@ -226,7 +226,7 @@ SDecryptOutcome DecryptInPipeline(int fdInput, CSecureBuffer first, SChunkRead f
         });
     } catch (const std::bad_alloc&) {
         // The threads or their memory could not be had; the output cannot be completed.
-        return Failure(EDecryptError::Write, ENOMEM);
+        return OutOfMemoryOutcome();
     } catch (const std::system_error& error) {
         return Failure(EDecryptError::Write, error.code().value());
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AtomicOutputFile.h"
-#include "FileDecryptor.h"
+#include "DecryptOutcome.h"
 #include "Plausibility.h"
 #include "ProgressSink.h"
 #include "TripleDes.h"

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "BatchObserver.h"
 #include "BatchRequest.h"
-#include "FileDecryptor.h"
+#include "DecryptOutcome.h"
 #include "MessageSink.h"
 #include "ProgressSink.h"
 
@@ -16,18 +17,6 @@ struct SBatchResult
     int nFailures = 0;           // files that could not be decrypted
     bool bCancelled = false;     // the user stopped the batch; it said so instead of a summary
     std::size_t nSkipped = 0;    // files left alone because their output existed (bSkipExisting)
-};
-
-// Hears about each file, in the order of the batch, from one thread at a time. Front ends write the trace
-// line when an input is opened and may say more than the summary when a file is finished (the command line
-// adds the reason the system gave).
-class IBatchObserver
-{
-public:
-    virtual ~IBatchObserver() = default;
-    virtual void OnInputOpened(std::size_t nIndex, const std::string& strPath) = 0;
-    virtual void OnFileFinished(std::size_t nIndex, const std::string& strPath,
-                                const SDecryptOutcome& outcome) = 0;
 };
 
 // Checks the template, decrypts every path of the request once and shows one summary message. An entry

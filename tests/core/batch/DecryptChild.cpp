@@ -70,9 +70,14 @@ int main(int argc, char** argv)
         return 2;
     CPrintingSink messages;
     const auto nJobs = static_cast<unsigned>(std::strtoul(argv[nArg + 3], nullptr, 10));
+    const brasko::CFileDecryptor decryptor(argv[nArg + 2], "", "");
     const brasko::SDecryptOutcome outcome =
-        brasko::CFileDecryptor(argv[nArg + 2], "", "")
-            .DecryptFileWithOutcome(argv[nArg], argv[nArg + 1], messages, pProgress, nJobs);
+        decryptor.Decrypt({.strInputPath = argv[nArg],
+                           .strOutputPath = decryptor.BuildOutputPath(argv[nArg]),
+                           .cipher = brasko::PrepareCipher(argv[nArg + 1]),
+                           .messages = messages,
+                           .pProgress = pProgress,
+                           .nJobs = nJobs});
     std::cout << static_cast<int>(outcome.error) << ' ' << outcome.nSystemError << std::endl;
     return 0;
 }

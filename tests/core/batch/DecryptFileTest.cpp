@@ -85,13 +85,16 @@ protected:
     std::string Decrypt(const std::string& strName, const std::string& strPassword, int& nResult,
                         const CFileDecryptor& decryptor = CFileDecryptor("e_", "", ""))
     {
+        const std::string strOutput = decryptor.BuildOutputPath(m_dir / strName);
         nResult = decryptor
-                          .DecryptFileWithOutcome(m_dir / strName, strPassword, m_messages, nullptr, 0,
-                                                  [this] { ++m_nOpened; })
+                          .Decrypt({.strInputPath = m_dir / strName,
+                                    .strOutputPath = strOutput,
+                                    .cipher = PrepareCipher(strPassword),
+                                    .messages = m_messages,
+                                    .onInputOpened = [this] { ++m_nOpened; }})
                           .Succeeded()
                       ? 0
                       : 1;
-        const std::string strOutput = decryptor.BuildOutputPath(m_dir / strName);
         return fs::is_regular_file(strOutput) ? ReadFileBytes(strOutput) : "<missing>";
     }
 
@@ -200,8 +203,11 @@ TEST_F(DecryptFileTest, DecryptFile_MissingInputIsReportedWithPathAsGiven)
 {
     const CFileDecryptor decryptor("e_", "", "");
     const std::string strPath = m_dir / "sub/../fehlt.bin";
-    const SDecryptOutcome outcome =
-        decryptor.DecryptFileWithOutcome(strPath, "x", m_messages, nullptr, 0, [this] { ++m_nOpened; });
+    const SDecryptOutcome outcome = decryptor.Decrypt({.strInputPath = strPath,
+                                                       .strOutputPath = decryptor.BuildOutputPath(strPath),
+                                                       .cipher = PrepareCipher("x"),
+                                                       .messages = m_messages,
+                                                       .onInputOpened = [this] { ++m_nOpened; }});
     EXPECT_EQ(outcome.error, EDecryptError::InputMissing);
     EXPECT_EQ(m_nOpened, 0);
     ASSERT_EQ(m_messages.m_messages.size(), 1U);
@@ -235,7 +241,11 @@ TEST_F(DecryptFileTest, DecryptFile_RefusesInputThatIsNoRegularFile)
         SCOPED_TRACE(strPath);
         CRecordingMessageSink messages;
         const SDecryptOutcome outcome =
-            decryptor.DecryptFileWithOutcome(strPath, "x", messages, nullptr, 0, [this] { ++m_nOpened; });
+            decryptor.Decrypt({.strInputPath = strPath,
+                               .strOutputPath = decryptor.BuildOutputPath(strPath),
+                               .cipher = PrepareCipher("x"),
+                               .messages = messages,
+                               .onInputOpened = [this] { ++m_nOpened; }});
         EXPECT_EQ(outcome.error, EDecryptError::InputNotRegular);
         EXPECT_EQ(m_nOpened, 0);
         ASSERT_EQ(messages.m_messages.size(), 1U);
@@ -339,7 +349,11 @@ TEST_F(DecryptFileTest, DecryptFile_ReadErrorIsFailure)
 {
     const CFileDecryptor decryptor("../.." + m_dir.Path().string() + "/e_", "", "");
     testing::internal::CaptureStdout();
-    const SDecryptOutcome outcome = decryptor.DecryptFileWithOutcome("/proc/self/mem", "pw", m_messages);
+    const SDecryptOutcome outcome =
+        decryptor.Decrypt({.strInputPath = "/proc/self/mem",
+                           .strOutputPath = decryptor.BuildOutputPath("/proc/self/mem"),
+                           .cipher = PrepareCipher("pw"),
+                           .messages = m_messages});
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(outcome.error, EDecryptError::Read);
     EXPECT_EQ(decryptor.DecryptFile("/proc/self/mem", "pw", m_messages), 1);

@@ -197,9 +197,14 @@ TEST_F(DecryptStreamTest, DecryptFile_CancelLeavesNothingBehind)
         SCOPED_TRACE(nJobs);
         CCancelAfterFirstChunk progress;
         testing::internal::CaptureStdout();
+        const CFileDecryptor decryptor("e_", "", "");
         const SDecryptOutcome outcome =
-            CFileDecryptor("e_", "", "")
-                .DecryptFileWithOutcome(m_dir / "gross.bin", kPassword, m_messages, &progress, nJobs);
+            decryptor.Decrypt({.strInputPath = m_dir / "gross.bin",
+                               .strOutputPath = decryptor.BuildOutputPath(m_dir / "gross.bin"),
+                               .cipher = PrepareCipher(kPassword),
+                               .messages = m_messages,
+                               .pProgress = &progress,
+                               .nJobs = nJobs});
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(outcome.error, EDecryptError::Cancelled);
         EXPECT_EQ(ReadFileBytes(m_dir / "e_gross.bin"), "frühere Ausgabe");

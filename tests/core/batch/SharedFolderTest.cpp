@@ -545,7 +545,12 @@ TEST(OutputFileTest, DecryptFile_ShrinkingInputFailsGrowingInputIsReadToItsEnd)
         CInputChanger shrink([&] { ASSERT_EQ(::truncate(strInput.c_str(), kChunkSize + 3), 0); });
         testing::internal::CaptureStdout();
         const SDecryptOutcome outcome =
-            decryptor.DecryptFileWithOutcome(strInput, "pw", messages, &shrink, nJobs);
+            decryptor.Decrypt({.strInputPath = strInput,
+                               .strOutputPath = decryptor.BuildOutputPath(strInput),
+                               .cipher = PrepareCipher("pw"),
+                               .messages = messages,
+                               .pProgress = &shrink,
+                               .nJobs = nJobs});
         EXPECT_EQ(outcome.error, EDecryptError::InputShrank);
         EXPECT_EQ(
             messages.m_messages,

@@ -156,7 +156,11 @@ TEST(Plausibility, DecryptFileAndCheckFileContent_JudgeTheStartOfThePlaintext)
             CFileDecryptor decryptor("e_", "", "");
             decryptor.m_bCheckPlaintext = true;
             const SDecryptOutcome outcome =
-                decryptor.DecryptFileWithOutcome(dir / "in.enc", "geheim", messages, nullptr, nJobs);
+                decryptor.Decrypt({.strInputPath = dir / "in.enc",
+                                   .strOutputPath = decryptor.BuildOutputPath(dir / "in.enc"),
+                                   .cipher = PrepareCipher("geheim"),
+                                   .messages = messages,
+                                   .nJobs = nJobs});
             ASSERT_TRUE(outcome.Succeeded());
             EXPECT_EQ(outcome.plausibility.verdict, c.verdict) << nJobs;
         }
@@ -167,8 +171,12 @@ TEST(Plausibility, DecryptFileAndCheckFileContent_JudgeTheStartOfThePlaintext)
         EXPECT_EQ(dir.List(), std::vector<std::string>{"in.enc"});
     }
     // Not asked, no verdict.
+    const CFileDecryptor decryptor("e_", "", "");
     const SDecryptOutcome unchecked =
-        CFileDecryptor("e_", "", "").DecryptFileWithOutcome(dir / "in.enc", "x", messages);
+        decryptor.Decrypt({.strInputPath = dir / "in.enc",
+                           .strOutputPath = decryptor.BuildOutputPath(dir / "in.enc"),
+                           .cipher = PrepareCipher("x"),
+                           .messages = messages});
     EXPECT_EQ(unchecked.plausibility.verdict, EPlausibility::NotChecked);
     EXPECT_TRUE(messages.m_messages.empty());
 }

@@ -1,4 +1,4 @@
-#include "FileDecryptor.h"
+#include "OutputTemplate.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +30,8 @@ class BuildOutputPathTable : public ::testing::TestWithParam<SNamingCase>
 TEST_P(BuildOutputPathTable, BuildOutputPath_FollowsTemplate)
 {
     const SNamingCase& c = GetParam();
-    const CFileDecryptor decryptor(c.pszPrefix, c.pszSuffix, c.pszExtension);
-    EXPECT_EQ(decryptor.BuildOutputPath(c.pszInput), c.pszExpected);
+    const SOutputTemplate outputTemplate{c.pszPrefix, c.pszSuffix, c.pszExtension};
+    EXPECT_EQ(outputTemplate.BuildOutputPath(c.pszInput), c.pszExpected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -65,17 +65,17 @@ TEST(BuildOutputPath, ResolvesRelativePathAgainstCurrentDirectory)
 {
     const std::string strCwd = std::filesystem::current_path().string();
     const std::string strFolder = strCwd == "/" ? "/" : strCwd + "/";
-    const CFileDecryptor decryptor("e_", "", "");
-    EXPECT_EQ(decryptor.BuildOutputPath("report.xls"), strFolder + "e_report.xls");
-    EXPECT_EQ(decryptor.BuildOutputPath("./sub/../report.xls"), strFolder + "e_report.xls");
+    const SOutputTemplate outputTemplate{"e_", "", ""};
+    EXPECT_EQ(outputTemplate.BuildOutputPath("report.xls"), strFolder + "e_report.xls");
+    EXPECT_EQ(outputTemplate.BuildOutputPath("./sub/../report.xls"), strFolder + "e_report.xls");
 }
 
 TEST(BuildOutputPath, ResolvesParentOfCurrentDirectory)
 {
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path("/usr/share");
-    const CFileDecryptor decryptor("", "_d", "");
-    EXPECT_EQ(decryptor.BuildOutputPath("../lib/a.b"), "/usr/lib/a_d.b");
+    const SOutputTemplate outputTemplate{"", "_d", ""};
+    EXPECT_EQ(outputTemplate.BuildOutputPath("../lib/a.b"), "/usr/lib/a_d.b");
     std::filesystem::current_path(previous);
 }
 
