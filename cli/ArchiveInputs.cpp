@@ -74,7 +74,7 @@ bool CollectInputs(const SCommandLine& commandLine, SInputList& inputs, std::str
 
 int PrintPlan(const SBatchRequest& request)
 {
-    if (request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty()) {
+    if (!request.HasTemplate()) {
         std::cerr << brasko::messages::kTemplateEmpty << '\n';
         return kExitUsage;
     }

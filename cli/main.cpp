@@ -122,8 +122,7 @@ int Run(int argc, const char* const* argv)
 
     // Without a template or without files the batch needs no password, so the terminal is not asked then;
     // a source named on the command line is read all the same, and its errors reported.
-    const bool bTemplateEmpty =
-        commandLine.strPrefix.empty() && commandLine.strSuffix.empty() && commandLine.strExtension.empty();
+    const bool bTemplateEmpty = !request.HasTemplate();
     if (commandLine.bDryRun) {
         const int nStatus = PrintPlan(request);
         return bWalkFailed && nStatus == kExitSuccess ? kExitFailure : nStatus;
