@@ -1,10 +1,10 @@
 #include "DecryptDlg.h"
 
 #include "ApplicationIcon.h"
+#include "BatchInputs.h"
 #include "BatchProgressDlg.h"
 #include "ContentCheck.h"
 #include "DialogLayout.h"
-#include "FolderWalk.h"
 #include "Messages.h"
 #include "OutputTemplate.h"
 #include "TextConversion.h"

@@ -1,5 +1,8 @@
 #include "AtomicOutputFile.h"
 
+#include "ExtendedAttributes.h"
+#include "TemporaryName.h"
+
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -7,10 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <random>
 #include <string_view>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -19,9 +20,7 @@ namespace brasko {
 
 namespace {
 
-constexpr std::size_t kMaxTempStem = 200; // keeps the temporary name below NAME_MAX
 constexpr int kNameAttempts = 100;
-constexpr const char* kAclAttribute = "system.posix_acl_access";
 
 // The folder part (with its "/", or "." for a bare name) and the name of a path.
 std::pair<std::string, std::string> SplitPath(const std::string& strPath)
@@ -90,147 +89,6 @@ mode_t ProcessUmask()
     return nUmask;
 }
 
-std::string RandomSuffix()
-{
-    static constexpr std::string_view kAlphabet =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
-    std::string strSuffix(8, 'x');
-    for (char& c : strSuffix)
-        c = kAlphabet[pick(generator)];
-    return strSuffix;
-}
-
-std::string TemporaryName(const std::string& strName)
-{
-    std::string strTemp(1, '.');
-    strTemp.append(strName, 0, kMaxTempStem);
-    strTemp += '.';
-    strTemp += RandomSuffix();
-    strTemp += ".tmp";
-    return strTemp;
-}
-
-// Reads an attribute list or value whose size may change between asking for it and reading it.
-template <class FRead> int ReadSized(FRead read, std::vector<char>& buffer)
-{
-    for (int nAttempt = 0; nAttempt < 8; ++nAttempt) {
-        const ssize_t nSize = read(nullptr, 0);
-        if (nSize < 0)
-            return errno;
-        buffer.resize(static_cast<std::size_t>(nSize));
-        const ssize_t n = read(buffer.data(), buffer.size());
-        if (n >= 0) {
-            buffer.resize(static_cast<std::size_t>(n));
-            return 0;
-        }
-        if (errno != ERANGE)
-            return errno;
-    }
-    return ERANGE;
-}
-
-// Where the attributes of the replaced file are read: a readable descriptor, or a path to the file.
-struct SAttributeSource
-{
-    int fd = -1;
-    std::string strPath;
-
-    ssize_t List(char* pBuffer, std::size_t nSize) const
-    {
-        return fd >= 0 ? ::flistxattr(fd, pBuffer, nSize) : ::listxattr(strPath.c_str(), pBuffer, nSize);
-    }
-    ssize_t Get(const char* pszName, char* pBuffer, std::size_t nSize) const
-    {
-        return fd >= 0 ? ::fgetxattr(fd, pszName, pBuffer, nSize)
-                       : ::getxattr(strPath.c_str(), pszName, pBuffer, nSize);
-    }
-};
-
-// Attributes that belong to the old content rather than to the file: file capabilities would give the new
-// content the privileges of the old program, and integrity hashes do not match it.
-bool IsCarriedOver(std::string_view name)
-{
-    return name != "security.capability" && name != "security.ima" && name != "security.evm";
-}
-
-// A POSIX ACL as the kernel stores it (little endian): version 2, then entries of tag (2 bytes), permissions
-// (2 bytes) and id (4 bytes). The copy grants nothing beyond the owner until the final mode is applied: the
-// mask (or, in an ACL without one, the owning group) and others get no permissions, the owner read and write.
-// fchmod() later sets exactly these three entries from the final mode, so named entries stay limited by it.
-bool CloseAcl(std::vector<char>& acl)
-{
-    constexpr std::size_t kHeader = 4;
-    constexpr std::size_t kEntry = 8;
-    constexpr unsigned kUserObj = 0x01;
-    constexpr unsigned kGroupObj = 0x04;
-    constexpr unsigned kMask = 0x10;
-    constexpr unsigned kOther = 0x20;
-    const auto byte = [&](std::size_t n) {
-        return static_cast<unsigned>(static_cast<unsigned char>(acl[n]));
-    };
-    if (acl.size() < kHeader || (acl.size() - kHeader) % kEntry != 0 ||
-        (byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24) != 2)
-        return false;
-    bool bHasMask = false;
-    for (std::size_t n = kHeader; n < acl.size(); n += kEntry)
-        bHasMask = bHasMask || (byte(n) | byte(n + 1) << 8) == kMask;
-    for (std::size_t n = kHeader; n < acl.size(); n += kEntry) {
-        const unsigned nTag = byte(n) | byte(n + 1) << 8;
-        unsigned nPerm = byte(n + 2) | byte(n + 3) << 8;
-        if (nTag == kUserObj)
-            nPerm = 06;
-        else if (nTag == kMask || nTag == kOther || (nTag == kGroupObj && !bHasMask))
-            nPerm = 0;
-        acl[n + 2] = static_cast<char>(nPerm & 0xff);
-        acl[n + 3] = static_cast<char>(nPerm >> 8);
-    }
-    return true;
-}
-
-// Gives the new file the replaced file's extended attributes. An attribute that cannot be set fails the
-// whole file, so that the output is never less protected than before.
-int CopyAttributes(const SAttributeSource& source, int fdTarget)
-{
-    std::vector<char> names;
-    if (const int nError = ReadSized([&](char* p, std::size_t n) { return source.List(p, n); }, names);
-        nError != 0)
-        return nError == ENOTSUP ? 0 : nError;
-    bool bAcl = false;
-    for (std::size_t nPos = 0; nPos < names.size();) {
-        const std::string strName(names.data() + nPos);
-        nPos += strName.size() + 1;
-        if (strName.empty() || !IsCarriedOver(strName))
-            continue;
-        std::vector<char> value;
-        if (const int nError =
-                ReadSized([&](char* p, std::size_t n) { return source.Get(strName.c_str(), p, n); }, value);
-            nError != 0) {
-            if (nError == ENODATA)
-                continue; // removed since the list was read
-            return nError;
-        }
-        if (strName == kAclAttribute) {
-            bAcl = true;
-            if (!CloseAcl(value))
-                return EINVAL;
-        }
-        // What the new file has already (a security label its folder gave it) need not be set.
-        std::vector<char> present;
-        if (ReadSized([&](char* p, std::size_t n) { return ::fgetxattr(fdTarget, strName.c_str(), p, n); },
-                      present) == 0 &&
-            present == value)
-            continue;
-        if (::fsetxattr(fdTarget, strName.c_str(), value.data(), value.size(), 0) != 0)
-            return errno;
-    }
-    // An ACL the new file took from its folder's default ACL is not the replaced file's.
-    if (!bAcl && ::fremovexattr(fdTarget, kAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP)
-        return errno;
-    return 0;
-}
-
 } // namespace
 
 CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit,
@@ -270,7 +128,7 @@ int CAtomicOutputFile::Open()
 
     if (!m_existing) {
         // Where the folder has a default ACL, that ACL rather than the umask shapes a new file.
-        const bool bDefaultAcl = ::fgetxattr(m_file.Get(), kAclAttribute, nullptr, 0) > 0;
+        const bool bDefaultAcl = HasAccessAcl(m_file.Get());
         m_nFinalMode = (bDefaultAcl ? 0666U : 0666U & ~ProcessUmask()) & m_nPermissionLimit;
         return 0;
     }
@@ -408,7 +266,7 @@ int CAtomicOutputFile::CreateTemporary()
             return errno;
     }
     for (int nAttempt = 0; nAttempt < kNameAttempts; ++nAttempt) {
-        std::string strTemp = TemporaryName(m_strName);
+        std::string strTemp = MakeTemporaryName(m_strName);
         const int fd = ::openat(m_folder.Get(), strTemp.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
@@ -494,7 +352,7 @@ int CAtomicOutputFile::PutInPlace()
     if (m_bUnnamed) {
         int nError = EEXIST;
         for (int nAttempt = 0; nAttempt < kNameAttempts && nError == EEXIST; ++nAttempt) {
-            std::string strTemp = TemporaryName(m_strName);
+            std::string strTemp = MakeTemporaryName(m_strName);
             nError = LinkUnder(strTemp);
             if (nError == 0)
                 m_strTempName = std::move(strTemp);

@@ -1,7 +1,8 @@
 #include "FolderWalk.h"
 
+#include "TemporaryName.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,10 +13,6 @@
 namespace brasko {
 
 namespace {
-
-// The random part of CAtomicOutputFile's temporary names.
-constexpr std::size_t kRandomLength = 8;
-constexpr std::string_view kTempEnding = ".tmp";
 
 struct SDirCloser
 {
@@ -85,35 +82,20 @@ void WalkFolder(int fdFolder, const std::string& strPath, const std::string& str
 
 } // namespace
 
-bool IsBatchTemporaryName(std::string_view name)
-{
-    // "." + at least one character + "." + the random part + ".tmp"
-    const std::size_t nTail = 1 + kRandomLength + kTempEnding.size();
-    if (name.size() < 2 + nTail || name.front() != '.' || !name.ends_with(kTempEnding))
-        return false;
-    const std::string_view tail = name.substr(name.size() - nTail);
-    return tail.front() == '.' && std::all_of(tail.begin() + 1, tail.begin() + 1 + kRandomLength, [](char c) {
-               return std::isalnum(static_cast<unsigned char>(c)) != 0;
-           });
-}
-
-void AddInput(const std::string& strPath, bool bRecursive, SInputList& list)
+bool AddFolder(const std::string& strPath, SInputList& list)
 {
     struct stat info
     {
     };
-    if (bRecursive && !strPath.empty() && ::stat(strPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        const int fd = ::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-        const std::string strFolder = strPath.back() == '/' ? strPath : strPath + "/";
-        if (fd < 0) {
-            list.unreadableFolders.emplace_back(strFolder, errno);
-            return;
-        }
+    if (strPath.empty() || ::stat(strPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+    const std::string strFolder = strPath.back() == '/' ? strPath : strPath + "/";
+    if (fd < 0)
+        list.unreadableFolders.emplace_back(strFolder, errno);
+    else
         WalkFolder(fd, strFolder, {}, list);
-        return;
-    }
-    list.paths.push_back(strPath);
-    list.subFolders.emplace_back();
+    return true;
 }
 
 } // namespace brasko

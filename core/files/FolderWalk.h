@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,13 +16,10 @@ struct SInputList
     std::vector<std::pair<std::string, int>> unreadableFolders;
 };
 
-// Adds one argument. With bRecursive a folder stands for every regular file below it (links to regular
-// files included): each folder's entries sorted by name, bytewise, and subfolders descended into where
-// they stand in that order. Links to folders, other kinds of files and the batch's own temporary files
-// are left out. Anything else (a file, a missing path, a folder without bRecursive) is added as it is.
-void AddInput(const std::string& strPath, bool bRecursive, SInputList& list);
-
-// Whether a name is that of a temporary file the batch writes its outputs to (".<name>.<8 letters>.tmp").
-bool IsBatchTemporaryName(std::string_view name);
+// When strPath names a folder (or a link to one), adds every regular file below it (links to regular files
+// included): each folder's entries sorted by name, bytewise, and subfolders descended into where they stand
+// in that order. Links to folders, other kinds of files and the batch's own temporary files
+// (IsBatchTemporaryName) are left out. False, with nothing added, for anything that is not a folder.
+bool AddFolder(const std::string& strPath, SInputList& list);
 
 } // namespace brasko

@@ -404,25 +404,6 @@ TEST(OutputFileTest, DecryptFile_CarriesAclOverNarrowed)
     }
 }
 
-// A named temporary file that takes over an ACL is closed to everyone but its owner while it is written.
-TEST(OutputFileTest, AtomicOutputFile_NamedTemporaryFileTakesAclClosed)
-{
-    if (test::RunShell("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
-        GTEST_SKIP() << "setfacl/getfacl missing (package acl, see scripts/install-deps)";
-    const CTempDir dir;
-    MakeFile(dir / "out", "alt", 0664);
-    ASSERT_EQ(test::RunShell("setfacl -m u:12345:rw '" + (dir / "out") + "'"), 0);
-    CAtomicOutputFile output(dir / "out", 0777, ETemporaryFile::Named);
-    ASSERT_EQ(output.Open(), 0);
-    const std::vector<std::string> names = dir.List();
-    ASSERT_EQ(names.size(), 2U);
-    ASSERT_EQ(test::RunShell("getfacl -n --absolute-names --omit-header --no-effective '" + (dir / names[0]) +
-                             "' > '" + (dir / "acl.txt") + "'"),
-              0);
-    EXPECT_EQ(ReadFileBytes(dir / "acl.txt"),
-              "user::rw-\nuser:12345:rw-\ngroup::rw-\nmask::---\nother::---\n\n");
-}
-
 // An attribute the caller may not set on the new file fails the file; the old output stays as it was.
 TEST_F(SharedFolderTest, DecryptFile_FailsWhereAttributesCannotBeCarriedOver)
 {
@@ -461,54 +442,6 @@ TEST(OutputFileTest, DecryptFile_KilledMidwayLeavesNothingBehind)
         EXPECT_TRUE(WIFSIGNALED(nStatus));
         EXPECT_EQ(Snapshot(dir.Path()), before);
     }
-}
-
-// The named temporary file, used where a file system refuses O_TMPFILE: 0600 and locked while it is
-// written whatever the umask, gone without a Commit(). Both kinds end in the same file.
-TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
-{
-    const mode_t previous = ::umask(0);
-    for (const ETemporaryFile temporary : {ETemporaryFile::Named, ETemporaryFile::Unnamed}) {
-        SCOPED_TRACE(temporary == ETemporaryFile::Named ? "named" : "unnamed");
-        const CTempDir dir;
-        {
-            CAtomicOutputFile output(dir / "out", 0777, temporary);
-            ASSERT_EQ(output.Open(), 0);
-            ASSERT_EQ(output.Write("abandoned", 9), 0);
-            const std::vector<std::string> names = dir.List();
-            if (temporary == ETemporaryFile::Unnamed) {
-                EXPECT_TRUE(output.IsUnnamed()) << "the file system here refuses O_TMPFILE";
-                EXPECT_TRUE(names.empty());
-                continue;
-            }
-            ASSERT_EQ(names.size(), 1U);
-            EXPECT_TRUE(names[0].starts_with(".out.") && names[0].ends_with(".tmp")) << names[0];
-            struct stat info
-            {
-            };
-            ASSERT_EQ(::stat((dir / names[0]).c_str(), &info), 0);
-            EXPECT_EQ(info.st_mode & 07777, 0600U);
-            // A lock of another open file description conflicts with the writer's lock.
-            const int fd = ::open((dir / names[0]).c_str(), O_RDONLY | O_CLOEXEC);
-            struct flock lock
-            {
-            };
-            lock.l_type = F_RDLCK;
-            lock.l_whence = SEEK_SET;
-            ASSERT_EQ(::fcntl(fd, F_OFD_GETLK, &lock), 0);
-            ::close(fd);
-            EXPECT_EQ(lock.l_type, F_WRLCK);
-        }
-        EXPECT_TRUE(dir.List().empty());
-        CAtomicOutputFile output(dir / "out", 0640, temporary);
-        ASSERT_EQ(output.Open(), 0);
-        ASSERT_EQ(output.Write("done", 4), 0);
-        ASSERT_EQ(output.Commit(), 0);
-        EXPECT_EQ(dir.List(), std::vector<std::string>{"out"});
-        EXPECT_EQ(ReadFileBytes(dir / "out"), "done");
-        EXPECT_EQ(fs::status(dir / "out").permissions(), fs::perms(0640));
-    }
-    ::umask(previous);
 }
 
 // Does something to the input once, when its first bytes are written.

@@ -1,5 +1,4 @@
-#include "FolderWalk.h"
-
+#include "BatchInputs.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -57,20 +56,6 @@ TEST(FolderWalk, AddInput_WithoutRecursionKeepsArguments)
         AddInput(strPath, false, list);
     EXPECT_EQ(list.paths, (std::vector<std::string>{dir / "ordner", "rel/x.bin"}));
     EXPECT_EQ(list.subFolders, (std::vector<std::string>{"", ""}));
-}
-
-TEST(FolderWalk, IsBatchTemporaryName_MatchesOnlyTheBatchsPattern)
-{
-    for (const auto& [pszName, bTemp] :
-         std::vector<std::pair<const char*, bool>>{{".a.bin.Ab3dE6gH.tmp", true},
-                                                   {".e_bericht.xls.00000000.tmp", true},
-                                                   {"a.bin.Ab3dE6gH.tmp", false},
-                                                   {"..Ab3dE6gH.tmp", false},
-                                                   {".a.bin.Ab3d-6gH.tmp", false},
-                                                   {".a.bin.Ab3dE6gH.tmp.bin", false},
-                                                   {".tmp", false}}) {
-        EXPECT_EQ(IsBatchTemporaryName(pszName), bTemp) << pszName;
-    }
 }
 
 } // namespace
