@@ -2,7 +2,7 @@
 
 #include "CommandLine.h"
 #include "BatchRequest.h"
-#include "FolderWalk.h"
+#include "BatchInputs.h"
 
 #include <string>
 
