@@ -1,8 +1,11 @@
 #pragma once
 
+#include "VerdictTexts.h"
+
 #include <string>
 
-// Every text the program shows the user, in one place, so dialog and command line say the same.
+// Every text the program shows the user, in one place, so dialog and command line say the same. The
+// plausibility verdict's texts come with it from VerdictTexts.h.
 namespace brasko::messages {
 
 inline constexpr const char* kApplicationName = "Brasko Decryption Tool";

@@ -1,6 +1,8 @@
 #include "Plausibility.h"
 
 #include "FileTypeLibrary.h"
+#include "Signatures.h"
+#include "VerdictTexts.h"
 
 #include <algorithm>
 #include <array>
@@ -15,10 +17,6 @@ namespace brasko {
 namespace {
 
 constexpr std::size_t kBlock = 8; // the cipher's block: a wrong key scrambles each one on its own
-
-constexpr const char* kLooksRandom = "sieht zufällig aus (falsches Kennwort?)";
-constexpr const char* kTooShort = "zu kurz für eine Prüfung (weniger als 64 Byte)";
-constexpr const char* kBinary = "Binärdaten";
 
 // The distinct 8-byte blocks of the sample in the order they first appear, then its short tail. ECB maps
 // equal plaintext blocks to equal ciphertext blocks and a wrong key maps those to equal garbage: a file full
@@ -78,169 +76,6 @@ bool LooksUniform(std::span<const unsigned char> bytes)
     }
     return ChiSquare(values, bytes.size()) <= kRandomChiSquareLimit &&
            ChiSquare(steps, bytes.size() - 1) <= kRandomChiSquareLimit;
-}
-
-// A signature at a fixed place, optionally with a second part. Strong ones are long enough (3 bytes and
-// more at fixed places) that random bytes match them less than once in ten million samples; only those may
-// vouch for content that looks random. Weak ones merely name content that is plausible anyway.
-struct SSignature
-{
-    std::size_t nOffset;
-    std::string_view magic;
-    std::size_t nOffset2;
-    std::string_view magic2;
-    const char* pszDescription;
-    bool bStrong;
-};
-
-using namespace std::string_view_literals;
-
-constexpr std::array kSignatures = {
-    SSignature{0, "%PDF-"sv, 0, {}, "PDF-Dokument", true},
-    SSignature{0, "\x89PNG\r\n\x1A\n"sv, 0, {}, "PNG-Bild", true},
-    SSignature{0, "\xFF\xD8\xFF"sv, 0, {}, "JPEG-Bild", true},
-    SSignature{0, "GIF87a"sv, 0, {}, "GIF-Bild", true},
-    SSignature{0, "GIF89a"sv, 0, {}, "GIF-Bild", true},
-    SSignature{0, "II*\0"sv, 0, {}, "TIFF-Bild", true},
-    SSignature{0, "MM\0*"sv, 0, {}, "TIFF-Bild", true},
-    SSignature{0, "RIFF"sv, 8, "WEBP"sv, "WebP-Bild", true},
-    SSignature{0, "RIFF"sv, 8, "WAVE"sv, "WAV-Audio", true},
-    SSignature{0, "RIFF"sv, 8, "AVI "sv, "AVI-Video", true},
-    SSignature{0, "ID3\x02\0"sv, 0, {}, "MP3-Audio", true},
-    SSignature{0, "ID3\x03\0"sv, 0, {}, "MP3-Audio", true},
-    SSignature{0, "ID3\x04\0"sv, 0, {}, "MP3-Audio", true},
-    SSignature{0, "OggS\0"sv, 0, {}, "Ogg-Audio/Video", true},
-    SSignature{0, "fLaC"sv, 0, {}, "FLAC-Audio", true},
-    SSignature{4, "ftyp"sv, 0, {}, "MP4/QuickTime-Medien", true},
-    SSignature{0, "\x1A\x45\xDF\xA3"sv, 0, {}, "Matroska/WebM-Video", true},
-    SSignature{0, "PK\x03\x04"sv, 30, "[Content_Types].xml"sv, "Office-Dokument (OOXML)", true},
-    SSignature{0, "PK\x03\x04"sv, 30, "mimetypeapplication/vnd.oasis.opendocument"sv, "OpenDocument-Datei",
-               true},
-    SSignature{0, "PK\x03\x04"sv, 0, {}, "ZIP-Archiv", true},
-    SSignature{0, "PK\x05\x06"sv, 0, {}, "ZIP-Archiv", true},
-    SSignature{0, "\x1F\x8B\x08"sv, 0, {}, "gzip-komprimierte Daten", true},
-    SSignature{0, "BZh"sv, 4, "1AY&SY"sv, "bzip2-komprimierte Daten", true},
-    SSignature{0,
-               "\xFD"
-               "7zXZ\0"sv,
-               0,
-               {},
-               "xz-komprimierte Daten",
-               true},
-    SSignature{0, "\x28\xB5\x2F\xFD"sv, 0, {}, "Zstandard-komprimierte Daten", true},
-    SSignature{0, "\x04\x22\x4D\x18"sv, 0, {}, "LZ4-komprimierte Daten", true},
-    SSignature{0, "LZIP"sv, 0, {}, "lzip-komprimierte Daten", true},
-    SSignature{0, "7z\xBC\xAF\x27\x1C"sv, 0, {}, "7-Zip-Archiv", true},
-    SSignature{0, "Rar!\x1A\x07"sv, 0, {}, "RAR-Archiv", true},
-    SSignature{257, "ustar"sv, 0, {}, "tar-Archiv", true},
-    SSignature{0, "!<arch>\ndebian-binary"sv, 0, {}, "Debian-Paket", true},
-    SSignature{0, "!<arch>\n"sv, 0, {}, "ar-Archiv", true},
-    SSignature{0, "\xED\xAB\xEE\xDB"sv, 0, {}, "RPM-Paket", true},
-    SSignature{0, "MSCF\0\0\0\0"sv, 0, {}, "CAB-Archiv", true},
-    SSignature{0, "wOFF"sv, 0, {}, "Web-Schrift (WOFF)", true},
-    SSignature{0, "wOF2"sv, 0, {}, "Web-Schrift (WOFF2)", true},
-    SSignature{0,
-               "\x7F"
-               "ELF"sv,
-               0,
-               {},
-               "ELF-Programm oder -Bibliothek",
-               true},
-    SSignature{0, "SQLite format 3\0"sv, 0, {}, "SQLite-Datenbank", true},
-    SSignature{
-        0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv, 0, {}, "Office-Dokument (OLE2, etwa .doc oder .xls)", true},
-    SSignature{0, "{\\rtf"sv, 0, {}, "RTF-Dokument", true},
-    SSignature{0, "%!PS"sv, 0, {}, "PostScript-Dokument", true},
-    SSignature{0, "TZif"sv, 0, {}, "Zeitzonendaten", true},
-    SSignature{0, "\xCA\xFE\xBA\xBE"sv, 0, {}, "Java-Klasse", true},
-    SSignature{0, "\xDE\x12\x04\x95"sv, 0, {}, "gettext-Übersetzungen", true},
-    SSignature{0, "\x95\x04\x12\xDE"sv, 0, {}, "gettext-Übersetzungen", true},
-    SSignature{0, "\x3C\xB8\x64\x18\xCA\xEF\x9C\x95"sv, 0, {}, "Qt-Übersetzungen", true},
-    SSignature{0, "MZ"sv, 0, {}, "Windows-Programm", false},
-    SSignature{0, "BM"sv, 0, {}, "BMP-Bild", false},
-    SSignature{0, "\0\x01\0\0"sv, 0, {}, "TrueType-Schrift", false},
-    SSignature{0, "OTTO"sv, 0, {}, "OpenType-Schrift", false},
-};
-
-bool HasAt(std::span<const unsigned char> bytes, std::size_t nOffset, std::string_view magic)
-{
-    return bytes.size() >= nOffset + magic.size() &&
-           std::memcmp(bytes.data() + nOffset, magic.data(), magic.size()) == 0;
-}
-
-const SSignature* FindSignature(std::span<const unsigned char> bytes)
-{
-    for (const SSignature& signature : kSignatures) {
-        if (HasAt(bytes, signature.nOffset, signature.magic) &&
-            (signature.magic2.empty() || HasAt(bytes, signature.nOffset2, signature.magic2)))
-            return &signature;
-    }
-    return nullptr;
-}
-
-// Formats whose content is random-looking by nature and whose libmagic signature is strong (four bytes and
-// more at fixed places, or a name inside an archive), with what the user is told. Whatever else libmagic
-// reports for random-looking bytes is not trusted: it matches short, weak signatures in about one random
-// buffer of 50 ("application/x-dosexec", "audio/mpeg", "application/zlib"). Its English descriptions are
-// never shown; the MIME type only selects one of these German ones.
-struct SMimeType
-{
-    std::string_view type; // exact, or a prefix when it ends in "."
-    const char* pszDescription;
-};
-
-constexpr std::array kTrustedMimeTypes = {
-    SMimeType{"application/zip"sv, "ZIP-Archiv"},
-    SMimeType{"application/java-archive"sv, "Java-Archiv (JAR)"},
-    SMimeType{"application/vnd.android.package-archive"sv, "Android-Paket (APK)"},
-    SMimeType{"application/epub+zip"sv, "E-Book (EPUB)"},
-    SMimeType{"application/vnd.openxmlformats-officedocument."sv, "Office-Dokument (OOXML)"},
-    SMimeType{"application/vnd.oasis.opendocument."sv, "OpenDocument-Datei"},
-    SMimeType{"application/x-bzip2"sv, "bzip2-komprimierte Daten"},
-    SMimeType{"application/x-xz"sv, "xz-komprimierte Daten"},
-    SMimeType{"application/zstd"sv, "Zstandard-komprimierte Daten"},
-    SMimeType{"application/x-lzip"sv, "lzip-komprimierte Daten"},
-    SMimeType{"application/x-lz4"sv, "LZ4-komprimierte Daten"},
-    SMimeType{"application/x-7z-compressed"sv, "7-Zip-Archiv"},
-    SMimeType{"application/x-rar"sv, "RAR-Archiv"},
-    SMimeType{"application/vnd.rar"sv, "RAR-Archiv"},
-    SMimeType{"application/x-tar"sv, "tar-Archiv"},
-    SMimeType{"application/x-xar"sv, "XAR-Archiv"},
-    SMimeType{"application/vnd.debian.binary-package"sv, "Debian-Paket"},
-    SMimeType{"application/x-debian-package"sv, "Debian-Paket"},
-    SMimeType{"application/x-rpm"sv, "RPM-Paket"},
-    SMimeType{"application/vnd.ms-cab-compressed"sv, "CAB-Archiv"},
-    SMimeType{"application/x-iso9660-image"sv, "CD/DVD-Abbild (ISO 9660)"},
-    SMimeType{"application/pdf"sv, "PDF-Dokument"},
-    SMimeType{"image/png"sv, "PNG-Bild"},
-    SMimeType{"image/gif"sv, "GIF-Bild"},
-    SMimeType{"image/webp"sv, "WebP-Bild"},
-    SMimeType{"image/tiff"sv, "TIFF-Bild"},
-    SMimeType{"image/heic"sv, "HEIF-Bild"},
-    SMimeType{"image/heif"sv, "HEIF-Bild"},
-    SMimeType{"image/avif"sv, "AVIF-Bild"},
-    SMimeType{"image/jxl"sv, "JPEG-XL-Bild"},
-    SMimeType{"image/jp2"sv, "JPEG-2000-Bild"},
-    SMimeType{"audio/ogg"sv, "Ogg-Audio/Video"},
-    SMimeType{"video/ogg"sv, "Ogg-Audio/Video"},
-    SMimeType{"audio/flac"sv, "FLAC-Audio"},
-    SMimeType{"audio/x-flac"sv, "FLAC-Audio"},
-    SMimeType{"video/mp4"sv, "MP4/QuickTime-Medien"},
-    SMimeType{"audio/mp4"sv, "MP4/QuickTime-Medien"},
-    SMimeType{"video/quicktime"sv, "MP4/QuickTime-Medien"},
-    SMimeType{"video/webm"sv, "Matroska/WebM-Video"},
-    SMimeType{"video/x-matroska"sv, "Matroska/WebM-Video"},
-    SMimeType{"font/woff"sv, "Web-Schrift (WOFF)"},
-    SMimeType{"font/woff2"sv, "Web-Schrift (WOFF2)"},
-};
-
-const char* TrustedMimeDescription(std::string_view type)
-{
-    for (const SMimeType& trusted : kTrustedMimeTypes) {
-        if (trusted.type.ends_with('.') ? type.starts_with(trusted.type) : type == trusted.type)
-            return trusted.pszDescription;
-    }
-    return nullptr;
 }
 
 // OpenPGP keys and messages are random-looking by nature and have no fixed signature, but a chain of packet
@@ -361,14 +196,14 @@ const char* MarkupKind(std::span<const unsigned char> bytes)
     text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
     const std::string_view head = text.substr(0, 1024);
     if (StartsWithNoCase(text, "<?xml"))
-        return head.find("<svg") != std::string_view::npos ? "SVG-Grafik" : "XML-Dokument";
+        return head.find("<svg") != std::string_view::npos ? messages::kSvgGraphic : messages::kXmlDocument;
     if (text.starts_with("<svg"))
-        return "SVG-Grafik";
+        return messages::kSvgGraphic;
     if (StartsWithNoCase(text, "<!doctype html") || StartsWithNoCase(text, "<html"))
-        return "HTML-Dokument";
+        return messages::kHtmlDocument;
     if (text.size() > 1 && (text[0] == '{' || text[0] == '[') &&
         std::string_view(" \t\r\n\"{[]}0123456789-").find(text[1]) != std::string_view::npos)
-        return "JSON-Daten";
+        return messages::kJsonData;
     return nullptr;
 }
 
@@ -378,15 +213,15 @@ std::string DescribePlausible(std::span<const unsigned char> sample)
     if (const SSignature* pSignature = FindSignature(sample))
         return pSignature->pszDescription;
     if (HasAt(sample, 0, "\xFF\xFE") || HasAt(sample, 0, "\xFE\xFF"))
-        return "Text (UTF-16)";
+        return messages::kTextUtf16;
     if (std::all_of(sample.begin(), sample.end(), IsTextByte)) {
         if (const char* pszMarkup = MarkupKind(sample))
             return pszMarkup;
         if (std::all_of(sample.begin(), sample.end(), [](unsigned char c) { return c < 0x80; }))
-            return "Text (ASCII)";
-        return IsUtf8(sample) ? "Text (UTF-8)" : "Text (ISO-8859-1/Windows-1252)";
+            return messages::kTextAscii;
+        return IsUtf8(sample) ? messages::kTextUtf8 : messages::kTextLatin1;
     }
-    return kBinary;
+    return messages::kBinary;
 }
 
 } // namespace
@@ -395,7 +230,7 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
 {
     sample = sample.first(std::min(sample.size(), kPlausibilitySampleSize));
     if (sample.size() < kPlausibilityMinimumSize)
-        return {EPlausibility::TooShort, kTooShort};
+        return {EPlausibility::TooShort, messages::kTooShort};
 
     bool bUniform = false;
     {
@@ -409,10 +244,10 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
     if (const SSignature* pSignature = FindSignature(sample); pSignature != nullptr && pSignature->bStrong)
         return {EPlausibility::Plausible, pSignature->pszDescription};
     if (IsOpenPgpChain(sample))
-        return {EPlausibility::Plausible, "OpenPGP-Schlüssel oder -Nachricht"};
+        return {EPlausibility::Plausible, messages::kOpenPgp};
     if (const char* pszDescription = TrustedMimeDescription(MagicMimeType(sample)))
         return {EPlausibility::Plausible, pszDescription};
-    return {EPlausibility::LooksRandom, kLooksRandom};
+    return {EPlausibility::LooksRandom, messages::kLooksRandom};
 }
 
 void CPlaintextSample::Append(const unsigned char* pData, std::size_t nSize)
