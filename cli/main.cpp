@@ -10,7 +10,7 @@
 #include "DecryptionBatch.h"
 #include "ProcessHardening.h"
 #include "SecureBuffer.h"
-#include "TripleDes.h"
+#include "CipherReport.h"
 #include "Utf8.h"
 
 #include <cerrno>
@@ -76,20 +76,18 @@ int Run(int argc, const char* const* argv)
 
     // The cipher variant is settled before anything else, so that a refused BRASKO_DES_KERNEL touches
     // nothing and the fallback note comes first.
-    const SDesKernelChoice& kernel = DesKernelChoice();
-    if (kernel.bRefused) {
+    const SCipherReport cipher = ReportCipher();
+    if (cipher.bRefused) {
         std::string strAvailable;
-        for (const EDesKernel available : kAllDesKernels) {
-            if (DesKernelSupported(available))
-                strAvailable += (strAvailable.empty() ? "" : ", ") + std::string(DesKernelName(available));
-        }
+        for (const std::string& strName : cipher.available)
+            strAvailable += (strAvailable.empty() ? "" : ", ") + strName;
         std::cerr << messages::kProgramName << ": "
-                  << messages::DesKernelRefused(kernel.strRequested, strAvailable) << '\n';
+                  << messages::DesKernelRefused(cipher.strRequested, strAvailable) << '\n';
         return kExitUsage;
     }
-    if (kernel.bSelfTestFailed)
-        std::cerr << messages::kProgramName << ": "
-                  << messages::DesKernelSelfTestFailed(DesKernelName(kernel.failedKernel)) << '\n';
+    if (cipher.bSelfTestFailed)
+        std::cerr << messages::kProgramName << ": " << messages::DesKernelSelfTestFailed(cipher.strFailed)
+                  << '\n';
 
     if (!commandLine.strOutputDir.empty()) {
         struct stat info
