@@ -1,5 +1,6 @@
 #include "DecryptStream.h"
 
+#include "AtomicOutputFile.h"
 #include "FileDecryptor.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,9 +10,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace brasko {
@@ -212,6 +216,51 @@ TEST_F(DecryptStreamTest, DecryptFile_CancelLeavesNothingBehind)
     }
     EXPECT_TRUE(m_messages.m_messages.empty());
 }
+
+class DesKernelTest : public ::testing::TestWithParam<EDesKernel>
+{
+protected:
+    void SetUp() override
+    {
+        if (!DesKernelSupported(GetParam()))
+            GTEST_SKIP() << "this CPU lacks " << DesKernelName(GetParam());
+    }
+};
+
+// The whole stream with the kernel: chunk boundaries and the short final chunk, on one thread and on all,
+// against the openssl command line.
+TEST_P(DesKernelTest, DecryptStream_MatchesOracleAcrossChunkBoundaries)
+{
+    CTempDir dir;
+    const std::string strKey = "kurz" + std::string(20, ' ');
+    CTripleDesKey key;
+    std::memcpy(key.Bytes().data(), strKey.data(), kKeyLength);
+    const std::string strData = RandomBytes(3 * kChunkSize + 13, 5);
+    for (const std::size_t nSize : {kChunkSize + 13, 3 * kChunkSize - 3, std::size_t{5}}) {
+        const std::string strCipher = strData.substr(0, nSize);
+        WriteFileBytes(dir / "in.bin", strCipher);
+        const std::string strExpected = ExpectedPlaintext(strKey, strCipher);
+        for (const unsigned nJobs : {1U, 0U}) {
+            SCOPED_TRACE(std::to_string(nSize) + " bytes, jobs " + std::to_string(nJobs));
+            CTripleDesDecryptor cipher;
+            ASSERT_TRUE(cipher.Init(key, GetParam()));
+            const int fd = ::open((dir / "in.bin").c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            CAtomicOutputFile output(dir / "out.bin");
+            ASSERT_EQ(output.Open(), 0);
+            EXPECT_TRUE(DecryptStream(fd, output, cipher, nSize, nullptr, nJobs).Succeeded());
+            ::close(fd);
+            ASSERT_EQ(output.Commit(), 0);
+            EXPECT_TRUE(ReadFileBytes(dir / "out.bin") == strExpected);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, DesKernelTest,
+                         ::testing::Values(EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512),
+                         [](const ::testing::TestParamInfo<EDesKernel>& info) {
+                             return std::string(DesKernelName(info.param));
+                         });
 
 } // namespace
 } // namespace brasko

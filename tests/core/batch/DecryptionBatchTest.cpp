@@ -330,7 +330,7 @@ TEST_F(BatchTest, RunDecryptionBatch_ParallelMatchesOneThread)
         GTEST_SKIP() << "one hardware thread: the batch runs on the calling thread";
     std::vector<std::string> paths;
     for (int i = 0; i < 40; ++i) {
-        const std::string strName = "f" + std::to_string(100 + i) + ".bin";
+        const std::string strName = std::string("f").append(std::to_string(100 + i)).append(".bin");
         switch (i % 8) {
         case 3:
             paths.push_back(m_dir / strName); // missing

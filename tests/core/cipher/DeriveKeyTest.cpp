@@ -1,5 +1,4 @@
 #include "TripleDes.h"
-#include "Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -58,13 +57,6 @@ INSTANTIATE_TEST_SUITE_P(
         SKeyCase{"\xED\xA0\x80.", "???.                    "},
         // Control characters are ASCII and stay as they are.
         SKeyCase{std::string("a\0b", 3), std::string("a\0b", 3) + std::string(21, ' ')}));
-
-TEST(Utf8, FirstCharacters_CountsCodePoints)
-{
-    EXPECT_EQ(utf8::FirstCharacters("Müller", 2), "Mü");
-    EXPECT_EQ(utf8::FirstCharacters("ab", 5), "ab");
-    EXPECT_EQ(utf8::CountCharacters("Maß€𝄞\x80"), 6U);
-}
 
 TEST(TripleDesKey, IsWipedWhenDestroyed)
 {

@@ -1,5 +1,3 @@
-#include "AtomicOutputFile.h"
-#include "DecryptStream.h"
 #include "TripleDes.h"
 #include "tests/support/TestSupport.h"
 
@@ -9,19 +7,13 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 namespace brasko {
 namespace {
 
-using test::CTempDir;
-using test::ExpectedPlaintext;
 using test::RandomBytes;
-using test::ReadFileBytes;
-using test::WriteFileBytes;
 
 // The S-box circuits, evaluated on 64-bit words whose bit n is input n: one call gives whole truth tables.
 #define BRASKO_DES_INLINE inline
@@ -231,35 +223,6 @@ TEST_P(DesKernelTest, Decrypt_EqualsEvpForEveryKindOfKeyAndLength)
             ASSERT_TRUE(copy.Decrypt(reinterpret_cast<const unsigned char*>(strCipher.data()),
                                      reinterpret_cast<unsigned char*>(strOther.data()), nLength));
             EXPECT_TRUE(strOther == strExpected);
-        }
-    }
-}
-
-// The whole stream with the kernel: chunk boundaries and the short final chunk, on one thread and on all,
-// against the openssl command line.
-TEST_P(DesKernelTest, DecryptStream_MatchesOracleAcrossChunkBoundaries)
-{
-    CTempDir dir;
-    const std::string strKey = "kurz" + std::string(20, ' ');
-    CTripleDesKey key;
-    std::memcpy(key.Bytes().data(), strKey.data(), kKeyLength);
-    const std::string strData = RandomBytes(3 * kChunkSize + 13, 5);
-    for (const std::size_t nSize : {kChunkSize + 13, 3 * kChunkSize - 3, std::size_t{5}}) {
-        const std::string strCipher = strData.substr(0, nSize);
-        WriteFileBytes(dir / "in.bin", strCipher);
-        const std::string strExpected = ExpectedPlaintext(strKey, strCipher);
-        for (const unsigned nJobs : {1U, 0U}) {
-            SCOPED_TRACE(std::to_string(nSize) + " bytes, jobs " + std::to_string(nJobs));
-            CTripleDesDecryptor cipher;
-            ASSERT_TRUE(cipher.Init(key, GetParam()));
-            const int fd = ::open((dir / "in.bin").c_str(), O_RDONLY | O_CLOEXEC);
-            ASSERT_GE(fd, 0);
-            CAtomicOutputFile output(dir / "out.bin");
-            ASSERT_EQ(output.Open(), 0);
-            EXPECT_TRUE(DecryptStream(fd, output, cipher, nSize, nullptr, nJobs).Succeeded());
-            ::close(fd);
-            ASSERT_EQ(output.Commit(), 0);
-            EXPECT_TRUE(ReadFileBytes(dir / "out.bin") == strExpected);
         }
     }
 }
