@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <iostream>
 #include <random>
 #include <string>
 
@@ -248,6 +249,13 @@ bool OnlyPortable(EDesKernel kernel)
     return kernel == EDesKernel::Evp || kernel == EDesKernel::U64;
 }
 
+const char* CpuName(bool (*supported)(EDesKernel))
+{
+    if (supported == AllKernels)
+        return "a CPU with every kernel";
+    return supported == NoAvx512 ? "a CPU without AVX-512" : "a CPU with the portable kernels only";
+}
+
 // What BRASKO_DES_KERNEL and the CPU decide, and the fallback to EVP when the known-answer check fails.
 TEST(DesKernelChoice, FollowsRequestCpuAndSelfTest)
 {
@@ -276,14 +284,17 @@ TEST(DesKernelChoice, FollowsRequestCpuAndSelfTest)
              SCase{"u64", AllKernels, true, EDesKernel::Evp, false, true},
              SCase{"evp", AllKernels, true, EDesKernel::Evp, false, false},
          }) {
-        // A case that claims a kernel this CPU lacks would run it in the self-test: left out.
+        const std::string strRow = std::string(c.pRequested == nullptr ? "(unset)" : c.pRequested) +
+                                   " with " + CpuName(c.supported) + (c.bSpoil ? ", spoilt self-test" : "");
+        // A case that claims a kernel this CPU lacks would run it in the self-test: left out, and said so.
         bool bRunnable = true;
         for (const EDesKernel kernel : kAllDesKernels)
             bRunnable = bRunnable && (!c.supported(kernel) || DesKernelSupported(kernel));
-        if (!bRunnable)
+        if (!bRunnable) {
+            std::cout << "left out, this CPU cannot run every kernel the row claims: " << strRow << std::endl;
             continue;
-        SCOPED_TRACE(std::string(c.pRequested == nullptr ? "(unset)" : c.pRequested) +
-                     (c.bSpoil ? ", spoilt self-test" : ""));
+        }
+        SCOPED_TRACE(strRow);
         const SDesKernelChoice choice = ChooseDesKernel(c.pRequested, c.supported, c.bSpoil);
         EXPECT_EQ(choice.kernel, c.expected);
         EXPECT_EQ(choice.bRefused, c.bRefused);
