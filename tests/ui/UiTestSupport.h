@@ -78,4 +78,7 @@ template <class T> void WhenModal(std::function<void(T&)> action, int nTimeoutMs
         [action = std::move(action)](QWidget& widget) { action(static_cast<T&>(widget)); }, nTimeoutMs);
 }
 
+// The main dialog's title, with the version of this build.
+QString MainDialogTitle();
+
 } // namespace brasko::test
