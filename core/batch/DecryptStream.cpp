@@ -132,108 +132,136 @@ struct SChunk
 // in flight is that of the buffers, so memory stays fixed whatever the file's size. Every failure is
 // decided by the writer, in input order, so that the outcome is the one the calling thread alone would
 // have met; after it the reader stops and the chunks still in flight are dropped.
-SDecryptOutcome DecryptInPipeline(int fdInput, CSecureBuffer first, SChunkRead firstRead,
-                                  const CTripleDesDecryptor& cipher, CChunkWriter& writer, unsigned nThreads,
-                                  IProgressSink* pProgress)
+class CChunkPipeline
 {
-    const std::size_t nChunks = kChunksInFlightPerJob * nThreads + kExtraChunksInFlight;
-    std::vector<SChunk> chunks;
-    std::vector<SChunk*> freeChunks;
-    try {
-        chunks.resize(nChunks);
-        freeChunks.reserve(nChunks);
-    } catch (const std::bad_alloc&) {
-        return OutOfMemoryOutcome();
+public:
+    CChunkPipeline(int fdInput, CChunkWriter& writer, IProgressSink* pProgress)
+        : m_fdInput(fdInput), m_writer(writer), m_pProgress(pProgress)
+    {}
+
+    // Makes nChunks chunks, each with a copy of the cipher; the chunk read already goes first.
+    SDecryptOutcome Prepare(std::size_t nChunks, const CTripleDesDecryptor& cipher, CSecureBuffer first,
+                            SChunkRead firstRead)
+    {
+        try {
+            m_chunks.resize(nChunks);
+            m_freeChunks.reserve(nChunks);
+        } catch (const std::bad_alloc&) {
+            return OutOfMemoryOutcome();
+        }
+        for (SChunk& chunk : m_chunks) {
+            if (!chunk.cipher.InitFrom(cipher))
+                return Failure(EDecryptError::CipherSetup, 0);
+            if (&chunk != &m_chunks.front())
+                m_freeChunks.push_back(&chunk);
+        }
+        m_chunks.front().buffer = std::move(first);
+        m_chunks.front().read = firstRead;
+        m_pFirst = &m_chunks.front();
+        return {};
     }
-    for (SChunk& chunk : chunks) {
-        if (!chunk.cipher.InitFrom(cipher))
-            return Failure(EDecryptError::CipherSetup, 0);
-        if (&chunk != &chunks.front())
-            freeChunks.push_back(&chunk);
+
+    SDecryptOutcome Run(unsigned nThreads)
+    {
+        const auto readStage = [this](tbb::flow_control& control) { return Read(control); };
+        const auto decryptStage = [this](SChunk* pChunk) { return Decrypt(pChunk); };
+        const auto writeStage = [this](SChunk* pChunk) { Write(pChunk); };
+        try {
+            tbb::task_arena arena(static_cast<int>(nThreads));
+            arena.execute([&] {
+                RunOrderedPipeline<SChunk>(m_chunks.size(), &m_bInputDone, readStage, decryptStage,
+                                           &m_outcome, writeStage);
+            });
+        } catch (const std::bad_alloc&) {
+            // The threads or their memory could not be had; the output cannot be completed.
+            return OutOfMemoryOutcome();
+        } catch (const std::system_error& error) {
+            return Failure(EDecryptError::Write, error.code().value());
+        }
+        if (m_bCancelled && m_outcome.Succeeded())
+            return Failure(EDecryptError::Cancelled, ECANCELED);
+        return m_outcome;
     }
-    // The chunk read already goes first.
-    chunks.front().buffer = std::move(first);
-    chunks.front().read = firstRead;
-    SChunk* pFirst = &chunks.front();
-    std::mutex freeChunksMutex;
-    // The pipeline lets a chunk be read only while fewer than nChunks are in flight, and the writer puts a
+
+private:
+    // The pipeline lets a chunk be read only while fewer than all are in flight, and the writer puts a
     // chunk back before it leaves the pipeline, so the reader always finds one.
-    const auto take = [&] {
-        const std::lock_guard lock(freeChunksMutex);
-        assert(!freeChunks.empty());
-        SChunk* pChunk = freeChunks.back();
-        freeChunks.pop_back();
+    SChunk* Take()
+    {
+        const std::lock_guard lock(m_freeChunksMutex);
+        assert(!m_freeChunks.empty());
+        SChunk* pChunk = m_freeChunks.back();
+        m_freeChunks.pop_back();
         return pChunk;
-    };
-    const auto release = [&](SChunk* pChunk) {
-        const std::lock_guard lock(freeChunksMutex);
-        freeChunks.push_back(pChunk);
-    };
+    }
 
-    std::atomic<bool> bFailed{false};
-    bool bInputDone = false;
-    bool bCancelled = false;
-    SDecryptOutcome outcome;
+    void Release(SChunk* pChunk)
+    {
+        const std::lock_guard lock(m_freeChunksMutex);
+        m_freeChunks.push_back(pChunk);
+    }
 
-    const auto readStage = [&](tbb::flow_control& control) -> SChunk* {
-        if (bInputDone || bFailed.load(std::memory_order_relaxed)) {
+    SChunk* Read(tbb::flow_control& control)
+    {
+        if (m_bInputDone || m_bFailed.load(std::memory_order_relaxed)) {
             control.stop();
             return nullptr;
         }
-        SChunk* pChunk = std::exchange(pFirst, nullptr);
-        if (pChunk == nullptr && CancelRequested(pProgress)) {
-            bCancelled = true;
+        SChunk* pChunk = std::exchange(m_pFirst, nullptr);
+        if (pChunk == nullptr && CancelRequested(m_pProgress)) {
+            m_bCancelled = true;
             control.stop();
             return nullptr;
         }
         if (pChunk == nullptr) {
-            pChunk = take();
-            pChunk->read = ReadChunk(fdInput, pChunk->buffer);
+            pChunk = Take();
+            pChunk->read = ReadChunk(m_fdInput, pChunk->buffer);
         }
         // A failed or short read ends the input, as on the calling thread.
-        bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
+        m_bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
         if (pChunk->read.nReadError == 0 && pChunk->read.nBytes == 0) {
-            release(pChunk);
+            Release(pChunk);
             control.stop();
             return nullptr;
         }
         return pChunk;
-    };
-    const auto decryptStage = [&](SChunk* pChunk) {
+    }
+
+    SChunk* Decrypt(SChunk* pChunk)
+    {
         pChunk->bDecrypted =
-            pChunk->read.nReadError == 0 && !bFailed.load(std::memory_order_relaxed) &&
+            pChunk->read.nReadError == 0 && !m_bFailed.load(std::memory_order_relaxed) &&
             CChunkDecryptor::DecryptBlocks(pChunk->cipher, pChunk->buffer.Data(), pChunk->read.nBytes);
         return pChunk;
-    };
-    const auto writeStage = [&](SChunk* pChunk) {
-        if (outcome.Succeeded()) {
-            if (pChunk->read.nReadError != 0)
-                outcome = Failure(EDecryptError::Read, pChunk->read.nReadError);
-            else if (!pChunk->bDecrypted)
-                outcome = Failure(EDecryptError::CipherSetup, 0);
-            else
-                outcome = writer.Write(pChunk->buffer.Data(), pChunk->read.nBytes, pChunk->cipher);
-            if (!outcome.Succeeded())
-                bFailed.store(true, std::memory_order_relaxed);
-        }
-        release(pChunk);
-    };
-
-    try {
-        tbb::task_arena arena(static_cast<int>(nThreads));
-        arena.execute([&] {
-            RunOrderedPipeline<SChunk>(nChunks, &bInputDone, readStage, decryptStage, &outcome, writeStage);
-        });
-    } catch (const std::bad_alloc&) {
-        // The threads or their memory could not be had; the output cannot be completed.
-        return OutOfMemoryOutcome();
-    } catch (const std::system_error& error) {
-        return Failure(EDecryptError::Write, error.code().value());
     }
-    if (bCancelled && outcome.Succeeded())
-        return Failure(EDecryptError::Cancelled, ECANCELED);
-    return outcome;
-}
+
+    void Write(SChunk* pChunk)
+    {
+        if (m_outcome.Succeeded()) {
+            if (pChunk->read.nReadError != 0)
+                m_outcome = Failure(EDecryptError::Read, pChunk->read.nReadError);
+            else if (!pChunk->bDecrypted)
+                m_outcome = Failure(EDecryptError::CipherSetup, 0);
+            else
+                m_outcome = m_writer.Write(pChunk->buffer.Data(), pChunk->read.nBytes, pChunk->cipher);
+            if (!m_outcome.Succeeded())
+                m_bFailed.store(true, std::memory_order_relaxed);
+        }
+        Release(pChunk);
+    }
+
+    int m_fdInput;
+    CChunkWriter& m_writer;
+    IProgressSink* m_pProgress;
+    std::vector<SChunk> m_chunks;
+    std::vector<SChunk*> m_freeChunks;
+    std::mutex m_freeChunksMutex;
+    std::atomic<bool> m_bFailed{false};
+    SChunk* m_pFirst = nullptr; // the reader's state
+    bool m_bInputDone = false;
+    bool m_bCancelled = false;
+    SDecryptOutcome m_outcome; // the writer's state
+};
 
 } // namespace
 
@@ -253,9 +281,14 @@ SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDes
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.
     if (nJobs != 1 && firstRead.nBytes == kChunkSize) {
-        if (const unsigned nThreads = EffectiveJobs(nJobs); nThreads > 1)
-            return DecryptInPipeline(fdInput, std::move(buffer), firstRead, cipher, writer, nThreads,
-                                     pProgress);
+        if (const unsigned nThreads = EffectiveJobs(nJobs); nThreads > 1) {
+            CChunkPipeline pipeline(fdInput, writer, pProgress);
+            const std::size_t nChunks = kChunksInFlightPerJob * nThreads + kExtraChunksInFlight;
+            if (SDecryptOutcome prepared = pipeline.Prepare(nChunks, cipher, std::move(buffer), firstRead);
+                !prepared.Succeeded())
+                return prepared;
+            return pipeline.Run(nThreads);
+        }
     }
     return DecryptOnCallingThread(fdInput, buffer, firstRead, cipher, writer, pProgress);
 }

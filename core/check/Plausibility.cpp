@@ -78,6 +78,80 @@ bool LooksUniform(std::span<const unsigned char> bytes)
            ChiSquare(steps, bytes.size() - 1) <= kRandomChiSquareLimit;
 }
 
+// An OpenPGP packet header: the packet's tag, the bytes of its length field and the length of its body.
+struct SPacketHeader
+{
+    unsigned nTag = 0;
+    std::size_t nLengthBytes = 0;
+    std::size_t nLength = 0;
+};
+
+enum class EPacketHeader
+{
+    Read,
+    Invalid,    // no packet header at all
+    Unreadable, // cut off by the end of the sample, or a length the chain cannot be followed past
+};
+
+// The new-format header (bit 6 set) at nPos.
+EPacketHeader ReadNewPacketHeader(std::span<const unsigned char> bytes, std::size_t nPos,
+                                  SPacketHeader& header)
+{
+    header.nTag = bytes[nPos] & 0x3F;
+    if (nPos + 1 >= bytes.size())
+        return EPacketHeader::Unreadable;
+    const unsigned char c = bytes[nPos + 1];
+    if (c < 192) {
+        header.nLengthBytes = 1;
+        header.nLength = c;
+    } else if (c < 224) {
+        if (nPos + 2 >= bytes.size())
+            return EPacketHeader::Unreadable;
+        header.nLengthBytes = 2;
+        header.nLength = ((c - 192U) << 8) + bytes[nPos + 2] + 192;
+    } else if (c == 255) {
+        if (nPos + 5 >= bytes.size())
+            return EPacketHeader::Unreadable;
+        header.nLengthBytes = 5;
+        header.nLength = (std::size_t{bytes[nPos + 2]} << 24) | (std::size_t{bytes[nPos + 3]} << 16) |
+                         (std::size_t{bytes[nPos + 4]} << 8) | bytes[nPos + 5];
+    } else {
+        return EPacketHeader::Unreadable; // a partial length: the rest is one stream of data
+    }
+    return EPacketHeader::Read;
+}
+
+EPacketHeader ReadPacketHeader(std::span<const unsigned char> bytes, std::size_t nPos, SPacketHeader& header)
+{
+    const unsigned char cHeader = bytes[nPos];
+    if ((cHeader & 0x80) == 0)
+        return EPacketHeader::Invalid;
+    if ((cHeader & 0x40) != 0)
+        return ReadNewPacketHeader(bytes, nPos, header);
+    header.nTag = (cHeader >> 2) & 0x0F;
+    const unsigned nType = cHeader & 0x03;
+    if (nType == 3)
+        return EPacketHeader::Unreadable; // indeterminate length
+    header.nLengthBytes = std::size_t{1} << nType;
+    if (nPos + header.nLengthBytes >= bytes.size())
+        return EPacketHeader::Unreadable;
+    for (std::size_t i = 1; i <= header.nLengthBytes; ++i)
+        header.nLength = (header.nLength << 8) | bytes[nPos + i];
+    return EPacketHeader::Read;
+}
+
+// Whether the first packet, its body at nBody, is a public-key or session-key packet with a valid version:
+// public key, secret key, encrypted session keys.
+bool IsKeyPacketStart(std::span<const unsigned char> bytes, std::size_t nBody, unsigned nTag)
+{
+    if (nBody >= bytes.size())
+        return false;
+    const unsigned char cVersion = bytes[nBody];
+    const bool bKey = (nTag == 5 || nTag == 6) && cVersion >= 3 && cVersion <= 5;
+    const bool bSessionKey = (nTag == 1 && cVersion == 3) || (nTag == 3 && (cVersion == 4 || cVersion == 5));
+    return bKey || bSessionKey;
+}
+
 // OpenPGP keys and messages are random-looking by nature and have no fixed signature, but a chain of packet
 // headers: the first a key or session-key packet with a valid version, and two more packets of known kinds
 // whose lengths fit. Random bytes form such a chain less than once in 10^5 samples.
@@ -86,62 +160,21 @@ bool IsOpenPgpChain(std::span<const unsigned char> bytes)
     std::size_t nPos = 0;
     int nHeaders = 0;
     while (nPos < bytes.size()) {
-        const unsigned char cHeader = bytes[nPos];
-        if ((cHeader & 0x80) == 0)
+        SPacketHeader header;
+        const EPacketHeader read = ReadPacketHeader(bytes, nPos, header);
+        if (read == EPacketHeader::Invalid)
             return false;
-        unsigned nTag = 0;
-        std::size_t nLengthBytes = 0;
-        std::size_t nLength = 0;
-        if ((cHeader & 0x40) != 0) {
-            nTag = cHeader & 0x3F;
-            if (nPos + 1 >= bytes.size())
-                break;
-            const unsigned char c = bytes[nPos + 1];
-            if (c < 192) {
-                nLengthBytes = 1;
-                nLength = c;
-            } else if (c < 224) {
-                if (nPos + 2 >= bytes.size())
-                    break;
-                nLengthBytes = 2;
-                nLength = ((c - 192U) << 8) + bytes[nPos + 2] + 192;
-            } else if (c == 255) {
-                if (nPos + 5 >= bytes.size())
-                    break;
-                nLengthBytes = 5;
-                nLength = (std::size_t{bytes[nPos + 2]} << 24) | (std::size_t{bytes[nPos + 3]} << 16) |
-                          (std::size_t{bytes[nPos + 4]} << 8) | bytes[nPos + 5];
-            } else {
-                break; // a partial length: the rest is one stream of data
-            }
-        } else {
-            nTag = (cHeader >> 2) & 0x0F;
-            const unsigned nType = cHeader & 0x03;
-            if (nType == 3)
-                break; // indeterminate length
-            nLengthBytes = std::size_t{1} << nType;
-            if (nPos + nLengthBytes >= bytes.size())
-                break;
-            for (std::size_t i = 1; i <= nLengthBytes; ++i)
-                nLength = (nLength << 8) | bytes[nPos + i];
-        }
-        const bool bKnownTag = (nTag >= 1 && nTag <= 14) || (nTag >= 17 && nTag <= 21);
-        if (!bKnownTag || nLength == 0)
+        if (read == EPacketHeader::Unreadable)
+            break;
+        const bool bKnownTag =
+            (header.nTag >= 1 && header.nTag <= 14) || (header.nTag >= 17 && header.nTag <= 21);
+        if (!bKnownTag || header.nLength == 0)
             return false;
-        const std::size_t nBody = nPos + 1 + nLengthBytes;
-        if (nHeaders == 0) {
-            // Public-key or session-key packets: public key, secret key, encrypted session keys.
-            if (nBody >= bytes.size())
-                return false;
-            const unsigned char cVersion = bytes[nBody];
-            const bool bKey = (nTag == 5 || nTag == 6) && cVersion >= 3 && cVersion <= 5;
-            const bool bSessionKey =
-                (nTag == 1 && cVersion == 3) || (nTag == 3 && (cVersion == 4 || cVersion == 5));
-            if (!bKey && !bSessionKey)
-                return false;
-        }
+        const std::size_t nBody = nPos + 1 + header.nLengthBytes;
+        if (nHeaders == 0 && !IsKeyPacketStart(bytes, nBody, header.nTag))
+            return false;
         ++nHeaders;
-        nPos = nBody + nLength;
+        nPos = nBody + header.nLength;
     }
     return nHeaders >= 3;
 }

@@ -132,28 +132,8 @@ int CAtomicOutputFile::Open()
         m_nFinalMode = (bDefaultAcl ? 0666U : 0666U & ~ProcessUmask()) & m_nPermissionLimit;
         return 0;
     }
-    // The attributes are read through /proc from the descriptor that holds the replaced file; without /proc,
-    // from a readable descriptor of the same file.
-    SAttributeSource source{-1, DescriptorPath(m_existing.Get())};
-    CFileHandle readable;
-    if (::access(source.strPath.c_str(), F_OK) != 0) {
-        readable = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(),
-                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat info
-        {
-        };
-        struct stat existing
-        {
-        };
-        if (!readable || ::fstat(readable.Get(), &info) != 0 || ::fstat(m_existing.Get(), &existing) != 0 ||
-            !SameFile(info, existing)) {
-            const int nError = readable ? EAGAIN : errno;
-            Discard();
-            return nError;
-        }
-        source.fd = readable.Get();
-    }
-    if (const int nError = CopyAttributes(source, m_file.Get()); nError != 0) {
+    if (const int nError = CarryAttributesOver(m_existing.Get(), m_folder.Get(), m_strName, m_file.Get());
+        nError != 0) {
         Discard();
         return nError;
     }
@@ -181,31 +161,44 @@ int CAtomicOutputFile::ResolveTarget()
     };
     if (::fstat(entry.Get(), &info) != 0)
         return errno;
-
     if (S_ISLNK(info.st_mode)) {
-        // Followed only where the kernel's fs.protected_symlinks would follow it for an open.
-        if (IsSharedFolder(folderInfo) && !IsTrustedOwner(folderInfo, info.st_uid)) {
-            m_refusal = EOutputRefusal::ForeignLink;
-            return EACCES;
-        }
-        // The kernel follows the link, with whatever protection it applies itself.
-        entry = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_CLOEXEC));
-        if (!entry) {
-            if (errno != ENOENT)
-                return errno;
-            m_refusal = EOutputRefusal::DanglingLink;
-            return ENOENT;
-        }
-        if (::fstat(entry.Get(), &info) != 0)
-            return errno;
-        if (S_ISREG(info.st_mode)) {
-            if (const int nError = EnterLinkTarget(entry.Get(), info); nError != 0)
-                return nError;
-            if (::fstat(m_folder.Get(), &folderInfo) != 0)
-                return errno;
-        }
+        if (const int nError = FollowLink(entry, info, folderInfo); nError != 0)
+            return nError;
     }
+    return TakeExisting(std::move(entry), info, folderInfo);
+}
 
+// The target is a link: entry and info become the file it names, and where that is a regular file,
+// m_folder, m_strName and folderInfo its folder and name.
+int CAtomicOutputFile::FollowLink(CFileHandle& entry, struct stat& info, struct stat& folderInfo)
+{
+    // Followed only where the kernel's fs.protected_symlinks would follow it for an open.
+    if (IsSharedFolder(folderInfo) && !IsTrustedOwner(folderInfo, info.st_uid)) {
+        m_refusal = EOutputRefusal::ForeignLink;
+        return EACCES;
+    }
+    // The kernel follows the link, with whatever protection it applies itself.
+    entry = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_CLOEXEC));
+    if (!entry) {
+        if (errno != ENOENT)
+            return errno;
+        m_refusal = EOutputRefusal::DanglingLink;
+        return ENOENT;
+    }
+    if (::fstat(entry.Get(), &info) != 0)
+        return errno;
+    if (S_ISREG(info.st_mode)) {
+        if (const int nError = EnterLinkTarget(entry.Get(), info); nError != 0)
+            return nError;
+        if (::fstat(m_folder.Get(), &folderInfo) != 0)
+            return errno;
+    }
+    return 0;
+}
+
+// The file that is there already, to be replaced if it may be.
+int CAtomicOutputFile::TakeExisting(CFileHandle entry, const struct stat& info, const struct stat& folderInfo)
+{
     // A rename must never replace a folder, a device or a pipe.
     if (S_ISDIR(info.st_mode))
         return EISDIR;
@@ -326,29 +319,8 @@ int CAtomicOutputFile::LinkUnder(const std::string& strName)
 
 int CAtomicOutputFile::PutInPlace()
 {
-    const int fdFolder = m_folder.Get();
-    if (m_bUnnamed && !m_existing) {
-        // A new file takes its name only while the name is free: whatever appeared there since Open() was
-        // never checked.
-        struct stat info
-        {
-        };
-        if (::fstat(m_file.Get(), &info) != 0)
-            return errno;
-        if (const int nError = LinkUnder(m_strName); nError != 0)
-            return nError;
-        if (!m_file.Close()) {
-            const int nError = errno;
-            struct stat linked
-            {
-            };
-            if (::fstatat(fdFolder, m_strName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
-                SameFile(info, linked))
-                ::unlinkat(fdFolder, m_strName.c_str(), 0);
-            return nError;
-        }
-        return 0;
-    }
+    if (m_bUnnamed && !m_existing)
+        return LinkNewFile();
     if (m_bUnnamed) {
         int nError = EEXIST;
         for (int nAttempt = 0; nAttempt < kNameAttempts && nError == EEXIST; ++nAttempt) {
@@ -363,29 +335,59 @@ int CAtomicOutputFile::PutInPlace()
     // Errors that a file system reports only at close (NFS) come before the file takes the target's place.
     if (!m_file.Close())
         return errno;
-    if (m_existing) {
-        if (::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) != 0)
-            return errno;
-    } else if (::renameat2(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), RENAME_NOREPLACE) !=
-               0) {
-        if (errno != EINVAL)
-            return errno;
-        // A file system without RENAME_NOREPLACE: a hard link does not replace either; one without hard
-        // links gets a plain rename while the name is still free.
-        if (::linkat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), 0) == 0) {
-            ::unlinkat(fdFolder, m_strTempName.c_str(), 0);
-        } else {
-            struct stat info
-            {
-            };
-            if (errno == EEXIST || ::fstatat(fdFolder, m_strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
-                return EEXIST;
-            if (::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) != 0)
-                return errno;
-        }
-    }
+    if (const int nError = RenameOverTarget(); nError != 0)
+        return nError;
     m_strTempName.clear();
     return 0;
+}
+
+// An unnamed new file takes its name only while the name is free: whatever appeared there since Open() was
+// never checked.
+int CAtomicOutputFile::LinkNewFile()
+{
+    const int fdFolder = m_folder.Get();
+    struct stat info
+    {
+    };
+    if (::fstat(m_file.Get(), &info) != 0)
+        return errno;
+    if (const int nError = LinkUnder(m_strName); nError != 0)
+        return nError;
+    if (!m_file.Close()) {
+        const int nError = errno;
+        struct stat linked
+        {
+        };
+        if (::fstatat(fdFolder, m_strName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(info, linked))
+            ::unlinkat(fdFolder, m_strName.c_str(), 0);
+        return nError;
+    }
+    return 0;
+}
+
+// Renames the named temporary file to the target: over the file it replaces, or where the name is free.
+int CAtomicOutputFile::RenameOverTarget()
+{
+    const int fdFolder = m_folder.Get();
+    if (m_existing)
+        return ::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) == 0 ? 0 : errno;
+    if (::renameat2(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    // A file system without RENAME_NOREPLACE: a hard link does not replace either; one without hard
+    // links gets a plain rename while the name is still free.
+    if (::linkat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str(), 0) == 0) {
+        ::unlinkat(fdFolder, m_strTempName.c_str(), 0);
+        return 0;
+    }
+    struct stat info
+    {
+    };
+    if (errno == EEXIST || ::fstatat(fdFolder, m_strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(fdFolder, m_strTempName.c_str(), fdFolder, m_strName.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace brasko

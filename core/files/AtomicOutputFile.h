@@ -66,10 +66,14 @@ public:
 
 private:
     int ResolveTarget();
+    int FollowLink(CFileHandle& entry, struct stat& info, struct stat& folderInfo);
     int EnterLinkTarget(int fdTarget, const struct stat& target);
+    int TakeExisting(CFileHandle entry, const struct stat& info, const struct stat& folderInfo);
     int CreateTemporary();
     int LinkUnder(const std::string& strName);
     int PutInPlace();
+    int LinkNewFile();
+    int RenameOverTarget();
     void Discard();
 
     std::string m_strTargetPath;

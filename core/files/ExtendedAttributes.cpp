@@ -1,8 +1,13 @@
 #include "ExtendedAttributes.h"
 
+#include "FileHandle.h"
+
 #include <cerrno>
+#include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace brasko {
 
@@ -36,18 +41,24 @@ bool IsCarriedOver(std::string_view name)
     return name != "security.capability" && name != "security.ima" && name != "security.evm";
 }
 
+// Where the attributes of the replaced file are read: a readable descriptor, or a path to the file.
+struct SAttributeSource
+{
+    int fd = -1;
+    std::string strPath;
+
+    ssize_t List(char* pBuffer, std::size_t nSize) const
+    {
+        return fd >= 0 ? ::flistxattr(fd, pBuffer, nSize) : ::listxattr(strPath.c_str(), pBuffer, nSize);
+    }
+    ssize_t Get(const char* pszName, char* pBuffer, std::size_t nSize) const
+    {
+        return fd >= 0 ? ::fgetxattr(fd, pszName, pBuffer, nSize)
+                       : ::getxattr(strPath.c_str(), pszName, pBuffer, nSize);
+    }
+};
+
 } // namespace
-
-ssize_t SAttributeSource::List(char* pBuffer, std::size_t nSize) const
-{
-    return fd >= 0 ? ::flistxattr(fd, pBuffer, nSize) : ::listxattr(strPath.c_str(), pBuffer, nSize);
-}
-
-ssize_t SAttributeSource::Get(const char* pszName, char* pBuffer, std::size_t nSize) const
-{
-    return fd >= 0 ? ::fgetxattr(fd, pszName, pBuffer, nSize)
-                   : ::getxattr(strPath.c_str(), pszName, pBuffer, nSize);
-}
 
 // fchmod() later sets the owner, mask (or group) and other entries from the final mode, so named entries stay
 // limited by it.
@@ -81,6 +92,14 @@ bool CloseAcl(std::vector<char>& acl)
     return true;
 }
 
+bool HasAccessAcl(int fd)
+{
+    return ::fgetxattr(fd, kAclAttribute, nullptr, 0) > 0;
+}
+
+namespace {
+
+// Gives the new file the replaced file's extended attributes, as CarryAttributesOver.
 int CopyAttributes(const SAttributeSource& source, int fdTarget)
 {
     std::vector<char> names;
@@ -121,9 +140,27 @@ int CopyAttributes(const SAttributeSource& source, int fdTarget)
     return 0;
 }
 
-bool HasAccessAcl(int fd)
+} // namespace
+
+int CarryAttributesOver(int fdExisting, int fdFolder, const std::string& strName, int fdTarget)
 {
-    return ::fgetxattr(fd, kAclAttribute, nullptr, 0) > 0;
+    SAttributeSource source{-1, "/proc/self/fd/" + std::to_string(fdExisting)};
+    CFileHandle readable;
+    if (::access(source.strPath.c_str(), F_OK) != 0) {
+        readable = CFileHandle(
+            ::openat(fdFolder, strName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat info
+        {
+        };
+        struct stat existing
+        {
+        };
+        if (!readable || ::fstat(readable.Get(), &info) != 0 || ::fstat(fdExisting, &existing) != 0 ||
+            info.st_dev != existing.st_dev || info.st_ino != existing.st_ino)
+            return readable ? EAGAIN : errno;
+        source.fd = readable.Get();
+    }
+    return CopyAttributes(source, fdTarget);
 }
 
 } // namespace brasko

@@ -2,26 +2,16 @@
 
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace brasko {
 
-// Where the attributes of a replaced file are read: a readable descriptor, or a path to the file.
-struct SAttributeSource
-{
-    int fd = -1;
-    std::string strPath;
-
-    ssize_t List(char* pBuffer, std::size_t nSize) const;
-    ssize_t Get(const char* pszName, char* pBuffer, std::size_t nSize) const;
-};
-
-// Gives the new file fdTarget the replaced file's extended attributes, its access ACL closed (CloseAcl).
-// Attributes that belong to the old content rather than to the file are left behind. An attribute that
-// cannot be set fails the whole file, so that the output is never less protected than before. 0 or an errno
-// value.
-int CopyAttributes(const SAttributeSource& source, int fdTarget);
+// Gives the new file fdTarget the extended attributes of the file it replaces, held by fdExisting (an O_PATH
+// descriptor) and named strName in the folder fdFolder. They are read through /proc from fdExisting; without
+// /proc, from a readable descriptor of the same file. The access ACL is closed (CloseAcl). Attributes that
+// belong to the old content rather than to the file are left behind. An attribute that cannot be set fails
+// the whole file, so that the output is never less protected than before. 0 or an errno value.
+int CarryAttributesOver(int fdExisting, int fdFolder, const std::string& strName, int fdTarget);
 
 // Whether a new file took an access ACL from its folder's default ACL.
 bool HasAccessAcl(int fd);

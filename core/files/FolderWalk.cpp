@@ -20,6 +20,50 @@ struct SDirCloser
 };
 using DirPtr = std::unique_ptr<DIR, SDirCloser>;
 
+using Entries = std::vector<std::pair<std::string, unsigned char>>;
+
+// The folder's entries with their types as the folder tells them, sorted by name bytewise. A read that
+// fails midway marks the folder unreadable; what was read until then is kept.
+Entries ReadEntries(DIR* pDir, const std::string& strPath, SInputList& list)
+{
+    Entries entries;
+    errno = 0;
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        const std::string_view name = pEntry->d_name;
+        if (name != "." && name != "..")
+            entries.emplace_back(name, pEntry->d_type);
+        errno = 0;
+    }
+    if (errno != 0)
+        list.unreadableFolders.emplace_back(strPath, errno);
+    // std::string compares bytes as unsigned char, so this is the bytewise order whatever the locale.
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// DT_REG for a regular file or a link to one, DT_DIR for a folder (not a link to one), else DT_UNKNOWN.
+unsigned char EntryType(int fdFolder, const std::string& strName, unsigned char type)
+{
+    struct stat info
+    {
+    };
+    if (type == DT_UNKNOWN) {
+        if (::fstatat(fdFolder, strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return DT_UNKNOWN;
+        type = S_ISREG(info.st_mode)   ? DT_REG
+               : S_ISDIR(info.st_mode) ? DT_DIR
+               : S_ISLNK(info.st_mode) ? DT_LNK
+                                       : DT_UNKNOWN;
+    }
+    // A link is taken only when it names a regular file; links to folders are not followed.
+    if (type == DT_LNK)
+        return ::fstatat(fdFolder, strName.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode) ? DT_REG
+                                                                                            : DT_UNKNOWN;
+    if (type != DT_REG && type != DT_DIR)
+        return DT_UNKNOWN;
+    return type;
+}
+
 // Walks the open folder fdFolder (taken over), known to the user as strPath (ending in '/'); strSub is its
 // place below the folder argument.
 void WalkFolder(int fdFolder, const std::string& strPath, const std::string& strSub, SInputList& list)
@@ -30,37 +74,10 @@ void WalkFolder(int fdFolder, const std::string& strPath, const std::string& str
         ::close(fdFolder);
         return;
     }
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    errno = 0;
-    while (const dirent* pEntry = ::readdir(pDir.get())) {
-        const std::string_view name = pEntry->d_name;
-        if (name != "." && name != "..")
-            entries.emplace_back(name, pEntry->d_type);
-        errno = 0;
-    }
-    if (errno != 0)
-        list.unreadableFolders.emplace_back(strPath, errno);
-    // std::string compares bytes as unsigned char, so this is the bytewise order whatever the locale.
-    std::sort(entries.begin(), entries.end());
-
+    const Entries entries = ReadEntries(pDir.get(), strPath, list);
     const int fd = ::dirfd(pDir.get());
     for (const auto& [strName, nType] : entries) {
-        unsigned char type = nType;
-        struct stat info
-        {
-        };
-        if (type == DT_UNKNOWN) {
-            if (::fstatat(fd, strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISREG(info.st_mode)   ? DT_REG
-                   : S_ISDIR(info.st_mode) ? DT_DIR
-                   : S_ISLNK(info.st_mode) ? DT_LNK
-                                           : DT_UNKNOWN;
-        }
-        // A link is taken only when it names a regular file; links to folders are not followed.
-        if (type == DT_LNK)
-            type =
-                ::fstatat(fd, strName.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        const unsigned char type = EntryType(fd, strName, nType);
         if (type == DT_REG) {
             if (IsBatchTemporaryName(strName))
                 continue;
