@@ -68,10 +68,6 @@ public:
                  CPlaintextSample* pSample)
         : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress), m_pSample(pSample)
     {}
-    CChunkWriter(const CChunkWriter&) = delete;
-    CChunkWriter& operator=(const CChunkWriter&) = delete;
-    CChunkWriter(CChunkWriter&&) = delete;
-    CChunkWriter& operator=(CChunkWriter&&) = delete;
 
     SDecryptOutcome Write(unsigned char* pData, std::size_t nBytes, CTripleDesDecryptor& cipher)
     {
