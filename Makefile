@@ -52,7 +52,8 @@ test-asan: deps
 # keeps its own, and the prompt's re-raised Ctrl-C, which its deferred signal delivery does not end).
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASKO_TSAN=ON
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target core_tests cli_tests ui_tests
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target base_tests cipher_tests files_tests check_tests naming_tests \
+		batch_tests cli_tests ui_tests
 	# The longest history, so that a race report keeps the stack its suppression is matched against.
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=7 \
 		suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) \
@@ -107,4 +108,4 @@ clean:
 # Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
 .PHONY: circuits
 circuits:
-	scripts/gen-des-circuits.py core/DesCircuits.inc
+	scripts/gen-des-circuits.py core/cipher/DesCircuits.inc

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OutputTemplate.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +17,7 @@ enum class EPasswordSource
 
 struct SCommandLine
 {
-    std::string strPrefix = "e_";
+    std::string strPrefix = kDefaultPrefix;
     std::string strSuffix;
     std::string strExtension;
     EPasswordSource passwordSource = EPasswordSource::Terminal;

@@ -4,9 +4,9 @@
 #include "Interrupt.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/FileHandle.h"
-#include "core/Messages.h"
-#include "core/Utf8.h"
+#include "FileHandle.h"
+#include "Messages.h"
+#include "Utf8.h"
 
 #include <cerrno>
 #include <cstdint>

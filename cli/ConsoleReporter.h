@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/DecryptionBatch.h"
-#include "core/MessageSink.h"
-#include "core/ProgressSink.h"
+#include "DecryptionBatch.h"
+#include "MessageSink.h"
+#include "ProgressSink.h"
 
 #include <chrono>
 #include <cstdint>

@@ -4,10 +4,7 @@
 #include "SystemError.h"
 #include "TerminalPrompt.h"
 #include "TerminalText.h"
-#include "core/FileHandle.h"
-#include "core/ProcessHardening.h"
-
-#include <openssl/crypto.h>
+#include "FileHandle.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,35 +14,23 @@
 
 namespace brasko::cli {
 
-CSecretText::CSecretText()
-{
-    m_str.reserve(kMaxLineBytes);
-    m_bLocked = LockMemory(m_str.data(), m_str.capacity());
-}
-
-CSecretText::~CSecretText()
-{
-    OPENSSL_cleanse(m_str.data(), m_str.capacity());
-    if (m_bLocked)
-        UnlockMemory(m_str.data(), m_str.capacity());
-}
+CSecretText::CSecretText() : m_buffer(kMaxLineBytes) {}
 
 int CSecretText::ReadFirstLine(int fd, bool& bLineEnd)
 {
     // Small reads, so that little is read beyond the line; what is, is wiped at once.
     constexpr std::size_t kChunk = 256;
     bLineEnd = false;
-    while (m_str.size() < kMaxLineBytes) {
-        const std::size_t nOld = m_str.size();
-        // Within the reserved capacity: the string never moves, so the bytes stay in the locked storage.
-        m_str.resize(nOld + std::min(kChunk, kMaxLineBytes - nOld));
-        const ssize_t nRead = ::read(fd, m_str.data() + nOld, m_str.size() - nOld);
+    while (m_buffer.Size() < kMaxLineBytes) {
+        const std::size_t nOld = m_buffer.Size();
+        m_buffer.Resize(nOld + std::min(kChunk, kMaxLineBytes - nOld));
+        unsigned char* pBegin = m_buffer.Data() + nOld;
+        const ssize_t nRead = ::read(fd, pBegin, m_buffer.Size() - nOld);
         const int nError = nRead < 0 ? errno : 0;
-        const char* pBegin = m_str.data() + nOld;
-        const char* pEnd = pBegin + (nRead > 0 ? nRead : 0);
-        const char* pLineEnd = std::find(pBegin, pEnd, '\n');
+        unsigned char* pEnd = pBegin + (nRead > 0 ? nRead : 0);
+        const unsigned char* pLineEnd = std::find(pBegin, pEnd, '\n');
         bLineEnd = pLineEnd != pEnd;
-        Truncate(static_cast<std::size_t>(pLineEnd - m_str.data()));
+        Truncate(static_cast<std::size_t>(pLineEnd - m_buffer.Data()));
         if (nError == EINTR)
             continue;
         if (nError != 0)
@@ -53,24 +38,22 @@ int CSecretText::ReadFirstLine(int fd, bool& bLineEnd)
         if (nRead == 0 || bLineEnd)
             break;
     }
-    if (bLineEnd && m_str.ends_with('\r'))
-        Truncate(m_str.size() - 1);
+    if (bLineEnd && Get().ends_with('\r'))
+        Truncate(m_buffer.Size() - 1);
     return 0;
 }
 
 void CSecretText::Truncate(std::size_t nSize)
 {
-    if (nSize >= m_str.size())
-        return;
-    OPENSSL_cleanse(m_str.data() + nSize, m_str.size() - nSize);
-    m_str.resize(nSize);
+    if (nSize < m_buffer.Size())
+        m_buffer.Resize(nSize);
 }
 
 void CSecretText::RemovePrefix(std::size_t nSize)
 {
-    nSize = std::min(nSize, m_str.size());
-    std::copy(m_str.begin() + static_cast<std::ptrdiff_t>(nSize), m_str.end(), m_str.begin());
-    Truncate(m_str.size() - nSize);
+    nSize = std::min(nSize, m_buffer.Size());
+    std::copy(m_buffer.Data() + nSize, m_buffer.Data() + m_buffer.Size(), m_buffer.Data());
+    Truncate(m_buffer.Size() - nSize);
 }
 
 namespace {

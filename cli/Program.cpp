@@ -1,19 +1,19 @@
 #include "Program.h"
 
 #include "ArchiveInputs.h"
+#include "CipherReport.h"
 #include "CliMessages.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
+#include "ContentCheck.h"
+#include "DecryptionBatch.h"
 #include "Interrupt.h"
+#include "OutputTemplate.h"
 #include "PasswordReader.h"
+#include "SecureBuffer.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/ContentCheck.h"
-#include "core/DecryptionBatch.h"
-#include "core/TripleDes.h"
-#include "core/Utf8.h"
-
-#include <openssl/crypto.h>
+#include "Utf8.h"
 
 #include <cstddef>
 #include <iostream>
@@ -36,18 +36,16 @@ void ReportError(const std::string& strText)
 // and the fallback note comes first. False when the variant asked for is refused.
 bool SettleDesKernel()
 {
-    const SDesKernelChoice& kernel = DesKernelChoice();
-    if (kernel.bRefused) {
+    const SCipherReport cipher = ReportCipher();
+    if (cipher.bRefused) {
         std::string strAvailable;
-        for (const EDesKernel available : kAllDesKernels) {
-            if (DesKernelSupported(available))
-                strAvailable += (strAvailable.empty() ? "" : ", ") + std::string(DesKernelName(available));
-        }
-        ReportError(messages::DesKernelRefused(kernel.strRequested, strAvailable));
+        for (const std::string& strName : cipher.available)
+            strAvailable += (strAvailable.empty() ? "" : ", ") + strName;
+        ReportError(messages::DesKernelRefused(cipher.strRequested, strAvailable));
         return false;
     }
-    if (kernel.bSelfTestFailed)
-        ReportError(messages::DesKernelSelfTestFailed(DesKernelName(kernel.failedKernel)));
+    if (cipher.bSelfTestFailed)
+        ReportError(messages::DesKernelSelfTestFailed(cipher.strFailed));
     return true;
 }
 
@@ -119,7 +117,7 @@ HeldBackFolders TakeOutFolders(SBatchRequest& request)
 bool GetPassword(const SCommandLine& commandLine, const SBatchRequest& request, CSecretText& password)
 {
     const bool bTemplateEmpty =
-        commandLine.strPrefix.empty() && commandLine.strSuffix.empty() && commandLine.strExtension.empty();
+        !HasTemplate(commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension);
     const bool bNeedsPassword = (commandLine.bCheckOnly || !bTemplateEmpty) && !request.paths.empty();
     if (commandLine.passwordSource == EPasswordSource::Terminal && !bNeedsPassword)
         return true;
@@ -133,8 +131,7 @@ bool GetPassword(const SCommandLine& commandLine, const SBatchRequest& request, 
 
 // --check: the start of every file decrypted in memory and judged, one line per file on stdout; nothing is
 // written. A file that cannot be read gets the messages a decryption would give it.
-int RunCheck(const std::vector<std::string>& files, const std::string& strPassword,
-             CConsoleReporter& reporter)
+int RunCheck(const std::vector<std::string>& files, std::string_view password, CConsoleReporter& reporter)
 {
     CatchInterrupts();
     bool bUnreadable = false;
@@ -143,7 +140,7 @@ int RunCheck(const std::vector<std::string>& files, const std::string& strPasswo
         reporter.OnFileStarted(i, files.size(), files[i]);
         if (reporter.IsCancelRequested())
             return 128 + InterruptSignal();
-        const SDecryptOutcome outcome = CheckFileContent(files[i], strPassword, reporter);
+        const SDecryptOutcome outcome = CheckFileContent(files[i], password, reporter);
         if (!outcome.Succeeded()) {
             reporter.OnFileFinished(i, files[i], outcome);
             bUnreadable = true;
@@ -187,8 +184,7 @@ std::optional<std::string> PasswordTrialLooksRandom(const SBatchRequest& request
 int TryAndDecrypt(const SCommandLine& commandLine, const SBatchRequest& request, std::size_t nHeldBack,
                   CConsoleReporter& reporter)
 {
-    const bool bTemplateEmpty =
-        request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty();
+    const bool bTemplateEmpty = !request.HasTemplate();
     // An empty template is the batch's to report.
     if (request.bCheckPlaintext && !bTemplateEmpty) {
         if (const std::optional<std::string> strRandom = PasswordTrialLooksRandom(request)) {
@@ -215,7 +211,7 @@ int RunBatch(const SCommandLine& commandLine, const CSecretText& password, SBatc
     request.strPassword = password.Get();
     request.bCheckPlaintext = !commandLine.bNoCheck;
     const int nStatus = TryAndDecrypt(commandLine, request, folders.size(), reporter);
-    OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
+    SecureWipe(request.strPassword.data(), request.strPassword.size());
     return nStatus;
 }
 

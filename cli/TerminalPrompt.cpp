@@ -2,7 +2,7 @@
 
 #include "CliMessages.h"
 #include "SystemError.h"
-#include "core/FileHandle.h"
+#include "FileHandle.h"
 
 #include <array>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "CliMessages.h"
 #include "CommandLine.h"
+#include "ProcessHardening.h"
 #include "Program.h"
 #include "TerminalText.h"
-#include "core/ProcessHardening.h"
 
 #include <cerrno>
 #include <csignal>

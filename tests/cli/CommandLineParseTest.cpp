@@ -1,6 +1,6 @@
 #include "cli/CliMessages.h"
 #include "cli/CommandLine.h"
-#include "core/Utf8.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "Version.h"
 #include "cli/CliMessages.h"
-#include "core/Messages.h"
-#include "core/TripleDes.h"
+#include "Messages.h"
+#include "TripleDes.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 

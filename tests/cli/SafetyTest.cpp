@@ -2,7 +2,7 @@
 // a password source that gives nothing refused, file-size limits and signals handled, secrets kept out of
 // core dumps and swap.
 #include "cli/CliMessages.h"
-#include "core/Messages.h"
+#include "Messages.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 
