@@ -13,12 +13,14 @@ FUZZ_TEST_RUNS ?= 20000
 FUZZERS    := fuzz-output-path fuzz-password-key fuzz-quoted-names fuzz-command-line
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
+# Compiler warnings fail the build where ON; `make test` builds so.
+WERROR     ?= OFF
 CMAKE_GEN  := -G Ninja
 # The caller's flags (from the environment or the make command line) reach the compiler and the linker.
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
 
-.PHONY: all deps configure build test test-asan test-tsan test-fuzz test-fresh-root fuzz fuzz-build run bench install \
+.PHONY: all deps configure build lint test test-asan test-tsan test-fuzz test-fresh-root fuzz fuzz-build run bench install \
 	package clean format
 
 all: build
@@ -27,19 +29,24 @@ deps:
 	scripts/install-deps
 
 configure:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: deps
-	$(MAKE) build
+	$(MAKE) build WERROR=ON
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/lint $(BUILD)
 	$(MAKE) package
 	dist/check-package.sh $(DEB_BUILD)
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) test-fuzz
+
+# clang-format and clang-tidy over the project's sources (.clang-format, .clang-tidy); any finding fails.
+lint: build
+	scripts/lint $(BUILD)
 
 # Core and command-line tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
