@@ -1,7 +1,7 @@
 #include "TerminalPrompt.h"
 
 #include "CliMessages.h"
-#include "SystemError.h"
+#include "FailureText.h"
 #include "FileHandle.h"
 
 #include <array>

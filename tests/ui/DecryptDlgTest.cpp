@@ -416,6 +416,35 @@ TEST_F(DecryptDlgTest, DecryptDlg_BatchDecryptsListReportsMissingAndKeepsContent
     EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
 }
 
+// A file that fails for a reason the user can act on gets the command line's sentence with the stop sign, in
+// list order and before the summary; a missing file keeps its one message, and a refused output (its own
+// message says why) gets no second one.
+TEST_F(DecryptDlgTest, DecryptDlg_FailedFileSaysWhy)
+{
+    const QString strFolderAtOutput = MakeInput("a.bin");
+    fs::create_directory(m_dir / "e_a.bin");
+    const QString strMissing = QString::fromStdString(m_dir / "b.bin");
+    const QString strDanglingOutput = MakeInput("c.bin");
+    fs::create_symlink(m_dir / "nirgends", m_dir / "e_c.bin");
+    const QString strFine = MakeInput("d.bin");
+    Browse({strFine, strDanglingOutput, strMissing, strFolderAtOutput});
+    QTest::keyClicks(&Edit("m_editPassword"), QString::fromStdString(kPassword));
+
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+
+    const std::string strOutput = m_dir / "e_a.bin";
+    EXPECT_EQ(m_messages.m_messages,
+              (Messages{{"Die Ausgabedatei '" + strOutput + "' kann nicht angelegt werden: Ist ein Ordner",
+                         EMessageIcon::Stop},
+                        {messages::FileNotFound(strMissing.toStdString()), EMessageIcon::Default},
+                        {messages::OutputIsDanglingLink(strDanglingOutput.toStdString(), m_dir / "e_c.bin"),
+                         EMessageIcon::Stop},
+                        {messages::kBatchFailed, EMessageIcon::Stop}}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_d.bin"), m_plain["d.bin"]);
+}
+
 TEST_F(DecryptDlgTest, DecryptDlg_EmptyTemplateOnlyWarns)
 {
     const QString strInput = MakeInput("a.bin");
