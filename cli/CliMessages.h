@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Messages.h"
+
 #include <string>
 
 // The texts only the command line shows. The messages it shares with the dialog are in core/Messages.h.
@@ -125,8 +127,6 @@ inline constexpr const char* kPrompt = "Kennwort: ";
 inline constexpr const char* kPromptAborted = "Die Eingabe des Kennworts wurde abgebrochen.";
 inline constexpr const char* kPasswordTruncated =
     "Hinweis: Das Kennwort ist länger als 24 Zeichen; es werden nur die ersten 24 Zeichen verwendet.";
-inline constexpr const char* kCipherUnavailable =
-    "Triple-DES steht in dieser OpenSSL-Installation nicht zur Verfügung.";
 
 inline std::string UnknownOptions(const std::string& strOptions, bool bSeveral)
 {
@@ -193,46 +193,16 @@ inline std::string PasswordFileEmpty(const std::string& strPath)
            "' ist leer. Für das leere Kennwort schreiben Sie eine leere Zeile hinein.";
 }
 
-// Reasons added after a file's failure, each a line of its own.
-inline std::string InputNotOpened(const std::string& strPath, const std::string& strReason)
-{
-    return "Die Datei '" + strPath + "' kann nicht geöffnet werden: " + strReason;
-}
-
-inline std::string InputNotRegular(const std::string& strPath)
-{
-    return "Die Datei '" + strPath + "' ist keine gewöhnliche Datei.";
-}
-
-inline std::string InputNotRead(const std::string& strPath, const std::string& strReason)
-{
-    return "Die Datei '" + strPath + "' kann nicht gelesen werden: " + strReason;
-}
-
-inline std::string OutputIsInput(const std::string& strPath)
-{
-    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei die Datei selbst wäre.";
-}
-
-inline std::string OutputNotCreated(const std::string& strOutputPath, const std::string& strReason)
-{
-    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht angelegt werden: " + strReason;
-}
-
-inline std::string OutputPathUnknown(const std::string& strPath, const std::string& strReason)
-{
-    return "Für die Datei '" + strPath + "' lässt sich kein Ausgabepfad bilden: " + strReason;
-}
-
-inline std::string OutOfMemory(const std::string& strPath)
-{
-    return "Für die Datei '" + strPath + "' reicht der Arbeitsspeicher nicht.";
-}
-
-inline std::string OutputNotWritten(const std::string& strOutputPath, const std::string& strReason)
-{
-    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht geschrieben werden: " + strReason;
-}
+// The reasons for a file's failure come from the batch's texts, shared with the dialog.
+using brasko::messages::InputNotOpened;
+using brasko::messages::InputNotRead;
+using brasko::messages::InputNotRegular;
+using brasko::messages::kCipherUnavailable;
+using brasko::messages::OutOfMemory;
+using brasko::messages::OutputIsInput;
+using brasko::messages::OutputNotCreated;
+using brasko::messages::OutputNotWritten;
+using brasko::messages::OutputPathUnknown;
 
 // BRASKO_DES_KERNEL names a Triple-DES variant that is unknown or that this CPU cannot run.
 inline std::string DesKernelRefused(const std::string& strRequested, const std::string& strAvailable)

@@ -7,11 +7,11 @@
 #include "ConsoleReporter.h"
 #include "ContentCheck.h"
 #include "DecryptionBatch.h"
+#include "FailureText.h"
 #include "Interrupt.h"
 #include "OutputTemplate.h"
 #include "PasswordReader.h"
 #include "SecureBuffer.h"
-#include "SystemError.h"
 #include "TerminalText.h"
 #include "Utf8.h"
 
