@@ -53,7 +53,7 @@ std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::ve
     }
     std::vector<std::string> outputs(inputs.size());
     if (inputs.size() == 1 && request.fdOutput >= 0) {
-        outputs[0] = "-"; // standard output: never a path of the batch
+        outputs[0].push_back('-'); // standard output: never a path of the batch
         return outputs;
     }
     if (inputs.size() == 1 && !request.strOutputFile.empty()) {
