@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 
+#include <cstddef>
 #include <string>
 
 // The texts only the command line shows. The messages it shares with the dialog are in core/Messages.h.
@@ -69,7 +70,8 @@ inline constexpr const char* kHelpOptionsHeading = "Optionen:";
 inline constexpr const char* kHelpFilesName = "DATEI ...";
 // An option's text continues after each line feed in the help's second column.
 inline constexpr const char* kHelpFiles = "Die verschlüsselten Dateien; sie werden in dieser\n"
-                                          "Reihenfolge entschlüsselt";
+                                          "Reihenfolge entschlüsselt. - liest die\n"
+                                          "Standardeingabe (nur mit -c oder -o)";
 inline constexpr const char* kHelpHelp = "Diese Hilfe zeigen und beenden";
 inline constexpr const char* kHelpVersion = "Die Versionsnummer zeigen und beenden";
 inline constexpr const char* kHelpPrefix = "Vorsatz vor dem Dateinamen (Standard: e_;\n"
@@ -101,6 +103,9 @@ inline constexpr const char* kHelpQuiet = "Keine Ablaufzeilen auf der Standardau
                                           "Fortschrittsanzeige und keine Erfolgsmeldung;\n"
                                           "Fehler und Warnungen bleiben";
 
+inline constexpr const char* kHelpStdout = "Den Klartext der einen DATEI auf die\n"
+                                           "Standardausgabe schreiben (nicht auf ein Terminal)";
+inline constexpr const char* kHelpOutput = "Der Klartext der einen DATEI wird zu dieser Datei";
 inline constexpr const char* kHelpCheck = "Nur prüfen: die ersten 64 KiB jeder Datei im\n"
                                           "Speicher entschlüsseln und den Inhalt nennen";
 inline constexpr const char* kHelpNoCheck = "Keine Probe vor dem Schreiben und keine Warnung,\n"
@@ -119,6 +124,12 @@ inline constexpr const char* kPasswordNotOnCommandLine =
 inline constexpr const char* kNoTerminal =
     "Kein Kennwort: Es gibt kein Terminal für die Abfrage. Geben Sie das Kennwort mit --password-stdin oder "
     "--password-file an.";
+inline constexpr const char* kStdinNeedsOutput =
+    "Die Eingabe - (Standardeingabe) braucht -c oder -o: ohne Dateinamen gibt es keinen Namen für die "
+    "Ausgabedatei.";
+inline constexpr const char* kStdoutIsTerminal =
+    "Der Klartext wird nicht auf ein Terminal geschrieben; leiten Sie die Standardausgabe um oder nennen "
+    "Sie mit -o eine Ausgabedatei.";
 inline constexpr const char* kCheckOptionsExclusive =
     "--check und --no-check können nicht zusammen angegeben werden.";
 inline constexpr const char* kPasswordStdinEmpty =
@@ -131,6 +142,22 @@ inline constexpr const char* kPasswordTruncated =
 inline std::string UnknownOptions(const std::string& strOptions, bool bSeveral)
 {
     return (bSeveral ? "Unbekannte Optionen: " : "Unbekannte Option: ") + strOptions;
+}
+
+inline std::string OptionsExclusive(const std::string& strFirst, const std::string& strSecond)
+{
+    return strFirst + " und " + strSecond + " können nicht zusammen angegeben werden.";
+}
+
+inline std::string StdinInputTwice(const std::string& strOption)
+{
+    return "Die Eingabe - und " + strOption +
+           " können nicht zusammen angegeben werden: beide lesen die Standardeingabe.";
+}
+
+inline std::string OneInputOnly(const std::string& strOption, std::size_t nInputs)
+{
+    return strOption + " verlangt genau eine Eingabedatei; angegeben sind " + std::to_string(nInputs) + ".";
 }
 
 inline std::string MissingValue(const std::string& strOption)
