@@ -610,6 +610,36 @@ def from_network(net):
     return t, results
 
 
+def destination_first(t):
+    """The gates with an operand whose last use they are moved to the front, the immediate permuted to
+    match. vpternlog overwrites its first operand, so the compiler copies that operand first whenever it
+    is still needed afterwards; a copy costs about as much as a gate."""
+    last_use = {}
+    for k, (_, args, _) in enumerate(t.gates):
+        for a in args:
+            last_use[a] = k
+    out = TernaryCircuit()
+    for k, (imm, args, op) in enumerate(t.gates):
+        dying = [i for i, a in enumerate(args) if last_use[a] == k]
+        if op is not None or not dying or dying[0] == 0:
+            out.add(imm, args, op)
+            continue
+        n = len(args)
+        order = [dying[0]] + [i for i in range(n) if i != dying[0]]
+        narrow = 0
+        for cell in range(1 << n):
+            bits = [(cell >> (n - 1 - i)) & 1 for i in range(n)]
+            original = [0] * n
+            for position, i in enumerate(order):
+                original[i] = bits[position]
+            index = 0
+            for bit in original:
+                index = index << 1 | bit
+            narrow |= ((imm >> (index << (3 - n))) & 1) << cell
+        out.add(widen(narrow, n), [args[i] for i in order], op)
+    return out
+
+
 def ternary_circuit(outs, select, seed):
     """The tree of selects over the inputs SELECT_ORDERS[select], folded and then resubstituted (gates visited
     in the order the seed gives) until no gate can be saved."""
@@ -881,6 +911,7 @@ def main():
         check_binary(c, nodes, outs)
         binary.append((c, nodes))
         t, r = from_network(ternary_circuit(outs, *TERNARY_RECIPES[box]))
+        t = destination_first(t)
         check_ternary(t, r, outs)
         verify_ternary_fully(t, r, outs)
         ternary.append((t, r))
