@@ -610,6 +610,60 @@ def from_network(net):
     return t, results
 
 
+def schedule(operands, base):
+    """An order of gates (gate k, node base + k, reads the nodes operands[k]) that keeps few values alive:
+    of the gates whose operands are ready, the one that uses the most of them for the last time goes first
+    (then the earliest). Fewer live values mean fewer spills, and a value used for the last time can be
+    overwritten in place."""
+    remaining = {}
+    for args in operands:
+        for a in set(args):
+            remaining[a] = remaining.get(a, 0) + 1
+    done = set(range(base))
+    pending = list(range(len(operands)))
+    order = []
+    while pending:
+        best = None
+        for k in pending:
+            args = set(operands[k])
+            if not args <= done:
+                continue
+            kills = sum(remaining[a] == 1 for a in args)
+            if best is None or kills > best[0]:
+                best = (kills, k)
+        k = best[1]
+        pending.remove(k)
+        order.append(k)
+        done.add(base + k)
+        for a in set(operands[k]):
+            remaining[a] -= 1
+    return order
+
+
+def scheduled_ternary(t, results):
+    """The TernaryCircuit with its gates in the order schedule gives."""
+    order = schedule([args for _, args, _ in t.gates], 10)
+    ids = {i: i for i in range(10)}
+    out = TernaryCircuit()
+    for k in order:
+        imm, args, op = t.gates[k]
+        ids[10 + k] = out.add(imm, [ids[a] for a in args], op)
+    return out, [ids[r] for r in results]
+
+
+def scheduled_binary(c, nodes):
+    """The two-input Circuit with its gates in the order schedule gives."""
+    order = schedule([args for _, args in c.gates], 6)
+    ids = {i: i for i in range(6)}
+    out = Circuit()
+    for k in order:
+        op, args = c.gates[k]
+        out.gates.append((op, tuple(ids[a] for a in args)))
+        out.table.append(c.table[6 + k])
+        ids[6 + k] = 5 + len(out.gates)
+    return out, [ids[n] for n in nodes]
+
+
 def destination_first(t):
     """The gates with an operand whose last use they are moved to the front, the immediate permuted to
     match. vpternlog overwrites its first operand, so the compiler copies that operand first whenever it
@@ -800,8 +854,10 @@ def emit_binary(lines, box, c, nodes):
         node = 6 + k
         names[node] = "t%d" % node
         lines.append("    const typename O::V t%d = O::%s(%s);" % (node, fn[op], ", ".join(names[a] for a in args)))
-    for k, node in enumerate(nodes):
-        lines.append("    l%d = O::Xor(l%d, %s);" % (k, k, names[node]))
+        # Each output goes into the left half as soon as it is known.
+        for out, result in enumerate(nodes):
+            if result == node:
+                lines.append("    l%d = O::Xor(l%d, %s);" % (out, out, names[node]))
     lines.append("}")
     lines.append("")
 
@@ -907,10 +963,10 @@ def main():
     counts = []
     for box in range(8):
         outs = sbox_outputs(box)
-        c, nodes = two_input_circuit(outs, *BINARY_RECIPES[box])
+        c, nodes = scheduled_binary(*two_input_circuit(outs, *BINARY_RECIPES[box]))
         check_binary(c, nodes, outs)
         binary.append((c, nodes))
-        t, r = from_network(ternary_circuit(outs, *TERNARY_RECIPES[box]))
+        t, r = scheduled_ternary(*from_network(ternary_circuit(outs, *TERNARY_RECIPES[box])))
         t = destination_first(t)
         check_ternary(t, r, outs)
         verify_ternary_fully(t, r, outs)
