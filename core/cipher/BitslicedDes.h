@@ -101,9 +101,9 @@ void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsig
                        [&slices](unsigned r, V v) { slices[r] = v; });
         for (unsigned nOp = 0; nOp < keys.nDesOperations; ++nOp) {
             if (nOp % 2 == 0)
-                DesOperation<S, O, false>(slices, keys.masks + 16 * nOp);
+                DesOperation<S, O, false>(slices, keys.masks + std::size_t{16} * nOp);
             else
-                DesOperation<S, O, true>(slices, keys.masks + 16 * nOp);
+                DesOperation<S, O, true>(slices, keys.masks + std::size_t{16} * nOp);
         }
         Transpose64<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
                        [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
