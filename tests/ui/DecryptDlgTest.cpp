@@ -572,12 +572,15 @@ TEST_F(DecryptDlgTest, DecryptDlg_ProgressComesUpWhileWorking)
 TEST_F(DecryptDlgTest, DecryptDlg_ProgressWaitsWhileAMessageIsShown)
 {
     Browse({QString::fromStdString(m_dir / "a-missing.bin"), MakeInput("b.bin")});
-    m_dlg.SetProgressDelay(200);
+    // The worker must reach the first message before the delay ends, also on a loaded machine under
+    // ThreadSanitizer; the message then stays open well beyond the delay.
+    constexpr int kDelayMs = 1000;
+    m_dlg.SetProgressDelay(kDelayMs);
     bool bShownDuringMessage = true;
     m_messages.m_onMessage = [&](const std::string& strText) {
         if (strText == messages::kBatchSucceeded || strText == messages::kBatchFailed)
             return;
-        QTest::qWait(600);
+        QTest::qWait(kDelayMs * 3 / 2);
         bShownDuringMessage = m_dlg.ProgressDisplay()->isVisible();
     };
     testing::internal::CaptureStdout();
