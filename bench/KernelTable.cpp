@@ -71,7 +71,7 @@ int main(int argc, char** argv)
             }
             std::sort(seconds.begin(), seconds.end());
             const double dSeconds = seconds[seconds.size() / 2];
-            const double dBytes = static_cast<double>(buffer.size());
+            const auto dBytes = static_cast<double>(buffer.size());
             std::printf("  %-7s %-28s %10.0f %12.2f\n", DesKernelName(kernel), keyCase.pWhat,
                         dBytes / dSeconds / 1e6, dSeconds * dMhz * 1e6 / dBytes);
         }

@@ -305,7 +305,7 @@ std::string CheckCombination(SParsed& parsed)
         return messages::kStdinTwice;
     if (parsed.bFilesFrom && commandLine.strFilesFrom.empty())
         return messages::MissingValue("--files-from");
-    if (const std::string strError = CheckSingleOutput(parsed); !strError.empty())
+    if (std::string strError = CheckSingleOutput(parsed); !strError.empty())
         return strError;
     if (parsed.bPasswordStdin)
         commandLine.passwordSource = EPasswordSource::Stdin;

@@ -16,6 +16,7 @@ struct SFileId
 {
     dev_t dev = 0;
     ino_t ino = 0;
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads the defaulted comparison
     auto operator<=>(const SFileId&) const = default;
 };
 
@@ -69,7 +70,8 @@ std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::ve
             outputs[i] = inputs[i].substr(0, nNameStart) + strName;
         } else {
             const std::string& strSub = i < request.subFolders.size() ? request.subFolders[i] : std::string();
-            outputs[i] = strOutputDir + strSub + strName;
+            outputs[i] = strOutputDir;
+            outputs[i].append(strSub).append(strName);
         }
     }
     return outputs;
@@ -83,6 +85,7 @@ struct SPlaceKey
     std::optional<SFileId> folderId;
     std::string strFolder; // only where folderId is missing
     std::string strName;
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads the defaulted comparison
     auto operator<=>(const SPlaceKey&) const = default;
 };
 

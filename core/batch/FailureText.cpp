@@ -89,7 +89,6 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
     const std::string strReason = SystemErrorText(outcome.nSystemError);
     switch (outcome.error) {
     case EDecryptError::None:
-        return {};
     case EDecryptError::InputMissing:
         // "kann nicht gefunden werden" has told the user all there is about a missing file.
         return {};

@@ -28,15 +28,15 @@ CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotR
     if (!file)
         return file;
     if (::fstat(file.Get(), &info) != 0)
-        return CFileHandle();
+        return {};
     if (!S_ISREG(info.st_mode)) {
         bNotRegular = true;
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return CFileHandle();
+        return {};
     }
     const int nFlags = ::fcntl(file.Get(), F_GETFL);
     if (nFlags < 0 || ::fcntl(file.Get(), F_SETFL, nFlags & ~O_NONBLOCK) != 0)
-        return CFileHandle();
+        return {};
     return file;
 }
 

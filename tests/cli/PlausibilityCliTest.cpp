@@ -44,7 +44,7 @@ protected:
         test::WriteFileBytes(m_dir / "falsch", "Geheim\n");
     }
 
-    SCliResult Run(std::vector<std::string> args) const
+    SCliResult Run(const std::vector<std::string>& args) const
     {
         SCliOptions options;
         options.strWorkDir = m_dir.Path().string();

@@ -42,7 +42,7 @@ protected:
     // An input encrypted by openssl under the key of "geheim"; returns its plaintext.
     std::string MakeInput(const std::string& strName, std::size_t nSize = 40)
     {
-        const std::string strPlain = test::RandomBytes(nSize, static_cast<unsigned>(strName.size() + nSize));
+        std::string strPlain = test::RandomBytes(nSize, static_cast<unsigned>(strName.size() + nSize));
         test::WriteFileBytes(m_dir / strName, test::OpenSslEncrypt(kKey, strPlain));
         return strPlain;
     }

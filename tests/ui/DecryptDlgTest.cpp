@@ -225,7 +225,7 @@ TEST_F(DecryptDlgTest, DecryptDlg_EnterPressesFocusedButtonElseRunsBatch)
     std::size_t nRuns = 0;
     for (const char* pszName : {"m_btnDecrypt", "m_editPassword", "m_listFiles", "m_editPrefix",
                                 "m_editSuffix", "m_editExtension"}) {
-        QWidget& widget = Child<QWidget>(m_dlg, pszName);
+        auto& widget = Child<QWidget>(m_dlg, pszName);
         widget.setFocus();
         RunBatch([&] { QTest::keyClick(&widget, pszName[2] == 'l' ? Qt::Key_Enter : Qt::Key_Return); });
         ++nRuns;

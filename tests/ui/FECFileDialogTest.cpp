@@ -59,7 +59,7 @@ TEST(FECFileDialog, CFECFileDialog_TypedNamesOfMissingFilesComeBackAsFullPaths)
     for (const auto& c : cases) {
         CFECFileDialog dialog(nullptr, c.strFolder);
         dialog.show();
-        QLineEdit& edit = Child<QLineEdit>(dialog, "fileNameEdit");
+        auto& edit = Child<QLineEdit>(dialog, "fileNameEdit");
         QTest::keyClicks(&edit, c.strTyped);
         EXPECT_TRUE(DialogButton(dialog, QDialogButtonBox::Open).isEnabled()) << c.strTyped.toStdString();
         QTest::keyClick(&edit, Qt::Key_Return);
@@ -84,7 +84,7 @@ TEST(FECFileDialog, CFECFileDialog_SelectsSeveralFilesAndOpensTypedFolders)
                   QAbstractItemView::ExtendedSelection);
 
     // A folder's name opens the folder instead of ending the dialog.
-    QLineEdit& edit = Child<QLineEdit>(dialog, "fileNameEdit");
+    auto& edit = Child<QLineEdit>(dialog, "fileNameEdit");
     edit.setText(QStringLiteral("sub"));
     QTest::keyClick(&edit, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -128,7 +128,7 @@ TEST(FECFileDialog, CFECFileChooser_ReturnsPathsOrNothingWhenCancelled)
     test::WhenModal<CFECFileDialog>([&](CFECFileDialog& dialog) {
         EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
         dialog.setDirectory(strDir);
-        QLineEdit& edit = Child<QLineEdit>(dialog, "fileNameEdit");
+        auto& edit = Child<QLineEdit>(dialog, "fileNameEdit");
         QTest::keyClicks(&edit, QStringLiteral("\"p\" \"q\""));
         QTest::keyClick(&edit, Qt::Key_Return);
     });

@@ -12,7 +12,7 @@
 
 namespace brasko::test {
 
-void WhenModal(const QMetaObject* pType, std::function<void(QWidget&)> action, int nTimeoutMs)
+void WhenModal(const QMetaObject* pType, const std::function<void(QWidget&)>& action, int nTimeoutMs)
 {
     auto* pTimer = new QTimer(qApp);
     auto elapsed = std::make_shared<QElapsedTimer>();

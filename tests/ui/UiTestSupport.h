@@ -69,7 +69,7 @@ template <class T> T& Child(const QObject& parent, const char* pszName)
 // Runs action on the topmost modal widget once it is a T, from the event loop of whatever modal run is
 // under way. Gives up after nTimeoutMs: then it fails the test and closes the modal widgets, so that a test
 // can never hang in a modal run.
-void WhenModal(const QMetaObject* pType, std::function<void(QWidget&)> action, int nTimeoutMs = 10000);
+void WhenModal(const QMetaObject* pType, const std::function<void(QWidget&)>& action, int nTimeoutMs = 10000);
 
 template <class T> void WhenModal(std::function<void(T&)> action, int nTimeoutMs = 10000)
 {

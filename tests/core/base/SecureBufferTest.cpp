@@ -31,9 +31,11 @@ TEST(SecureBuffer, KeepsItsCapacityAndWipesWhatItDrops)
 
         CSecureBuffer moved(std::move(buffer));
         EXPECT_EQ(moved.Size(), 10U);
-        EXPECT_EQ(buffer.Data(),
-                  nullptr); // NOLINT(bugprone-use-after-move): the moved-from state is the point
+        // The moved-from state is the point here.
+        // NOLINTBEGIN(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
+        EXPECT_EQ(buffer.Data(), nullptr);
         EXPECT_EQ(buffer.Capacity(), 0U);
+        // NOLINTEND(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
     }
 }
 
