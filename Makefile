@@ -6,6 +6,7 @@ ASAN_BUILD ?= build-asan
 DEB_BUILD  ?= build-deb
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
+WEB_BUILD  ?= build-web
 FUZZ_SECONDS ?= 600
 FUZZ_TEST_SECONDS ?= 10
 FUZZ_TEST_RUNS ?= 20000
@@ -17,7 +18,7 @@ CMAKE_GEN  := -G Ninja
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
 
-.PHONY: all deps configure build test test-asan test-tsan test-fuzz fuzz fuzz-build run bench install package clean format
+.PHONY: all deps configure build test test-asan test-tsan test-fuzz test-web fuzz fuzz-build run bench install package clean format web
 
 all: build
 
@@ -38,6 +39,7 @@ test: deps
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) test-fuzz
+	$(MAKE) test-web
 
 # Core and command-line tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
@@ -69,6 +71,16 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
+# The web page: build-web/brasko-decrypt.html, one self-contained file (Debian's emscripten).
+web: deps
+	cmake -S web -B $(WEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/web/cmake/DebianEmscripten.cmake
+	cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The WebAssembly core in node against openssl, and the page in headless Chromium.
+test-web: web
+	cd $(WEB_BUILD) && ctest --output-on-failure
+
 run: build
 	$(BUILD)/bin/brasko-decrypt
 
@@ -93,7 +105,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEB_BUILD) $(WEB_BUILD)
 
 # Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
 .PHONY: circuits
