@@ -247,19 +247,22 @@
             for (let i = 0; i < nCount; ++i) {
                 const worker = new Worker(url);
                 worker.onmessage = (event) => this.OnReply(worker, event.data);
-                this.m_workers.push({worker, nBusy: 0, queue: []});
+                this.m_workers.push({worker, nBusy: 0});
             }
             URL.revokeObjectURL(url);
         }
+        // Replies may come in any order (a worker awaits its reads), so each is matched by its id.
         OnReply(worker, reply) {
             const slot = this.m_workers.find((w) => w.worker === worker);
-            const resolve = slot.queue.shift();
+            const resolve = this.m_pending.get(reply.id);
+            this.m_pending.delete(reply.id);
             slot.nBusy -= 1;
             resolve(reply);
         }
         Send(slot, message, transfer = []) {
             return new Promise((resolve) => {
-                slot.queue.push(resolve);
+                message.id = this.m_nNextId++;
+                this.m_pending.set(message.id, resolve);
                 slot.nBusy += 1;
                 slot.worker.postMessage(message, transfer);
             });
@@ -277,7 +280,6 @@
                 if (w.nBusy < slot.nBusy)
                     slot = w;
             }
-            message.id = this.m_nNextId++;
             return this.Send(slot, message);
         }
         Size() {

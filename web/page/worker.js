@@ -12,17 +12,17 @@ async function Handle(message) {
     case "init":
         engine = await BraskoEngine.CEngine.Create(message.module);
         nKernel = message.kernel;
-        return {type: "ready"};
+        return {type: "ready", id: message.id};
     case "open":
         if (nCipher !== 0)
             engine.CloseCipher(nCipher);
         nCipher = engine.OpenCipher(new Uint8Array(message.password), nKernel);
-        return {type: "opened"};
+        return {type: "opened", id: message.id};
     case "close":
         if (nCipher !== 0)
             engine.CloseCipher(nCipher);
         nCipher = 0;
-        return {type: "closed"};
+        return {type: "closed", id: message.id};
     case "chunk": {
         let bytes;
         try {
@@ -37,7 +37,7 @@ async function Handle(message) {
         return {type: "chunk", id: message.id, bytes, crc: nCrc, transfer: [bytes.buffer]};
     }
     default:
-        return {type: "error"};
+        return {type: "error", id: message.id};
     }
 }
 
