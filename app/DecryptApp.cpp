@@ -1,9 +1,9 @@
 #include "DecryptApp.h"
 
+#include "ApplicationIcon.h"
 #include "HelpDlg.h"
-#include "core/Messages.h"
-#include "ui/ApplicationIcon.h"
-#include "ui/TextConversion.h"
+#include "Messages.h"
+#include "TextConversion.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

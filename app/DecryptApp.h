@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ui/DecryptDlg.h"
-#include "ui/FECFileDialog.h"
-#include "ui/MessageBoxSink.h"
+#include "DecryptDlg.h"
+#include "FECFileDialog.h"
+#include "MessageBoxSink.h"
 
 #include <QObject>
 #include <QTranslator>

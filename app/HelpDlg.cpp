@@ -1,6 +1,6 @@
 #include "HelpDlg.h"
 
-#include "ui/DialogLayout.h"
+#include "DialogLayout.h"
 #include "ui_HelpDlg.h"
 
 namespace brasko {

@@ -1,6 +1,6 @@
-#include "app/DecryptApp.h"
-#include "core/ProcessHardening.h"
-#include "ui/TextConversion.h"
+#include "DecryptApp.h"
+#include "ProcessHardening.h"
+#include "TextConversion.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 // Decrypts one file with the core, for the benchmark: bench-decrypt FILE PASSWORD PREFIX [JOBS]
 // JOBS as for DecryptFile: 0 (the default) one thread per hardware thread, 1 the calling thread only.
-#include "core/FileDecryptor.h"
+#include "FileDecryptor.h"
 
 #include <cstdlib>
 #include <iostream>

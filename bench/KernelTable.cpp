@@ -2,7 +2,7 @@
 // the same buffer in place. bench-kernels [MIB] [ROUNDS]
 // Times are the thread's CPU time (not wall time, which other processes on the machine would spoil);
 // cycles are that CPU time times the clock rate the kernel reports for the CPU (cpu MHz in /proc/cpuinfo).
-#include "core/TripleDes.h"
+#include "TripleDes.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,11 +3,11 @@
 // OpenSSL's EVP under the password "benchmark" and checked as --check does, with that password (a warning
 // there is a false warning) and with TRIALS_PER_FILE of WRONG_PASSWORDS random wrong passwords (each wrong
 // password used about equally often). Prints the figures, every false warning and every miss.
-#include "core/Plausibility.h"
+#include "Plausibility.h"
 
-#include "core/ContentCheck.h"
-#include "core/FileTypeLibrary.h"
-#include "core/TripleDes.h"
+#include "ContentCheck.h"
+#include "FileTypeLibrary.h"
+#include "TripleDes.h"
 
 #include <openssl/evp.h>
 

@@ -3,9 +3,9 @@
 #include "CliMessages.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/BatchPlan.h"
-#include "core/FileHandle.h"
-#include "core/Messages.h"
+#include "BatchPlan.h"
+#include "FileHandle.h"
+#include "Messages.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -74,7 +74,7 @@ bool CollectInputs(const SCommandLine& commandLine, SInputList& inputs, std::str
 
 int PrintPlan(const SBatchRequest& request)
 {
-    if (request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty()) {
+    if (!request.HasTemplate()) {
         std::cerr << brasko::messages::kTemplateEmpty << '\n';
         return kExitUsage;
     }

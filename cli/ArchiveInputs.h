@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CommandLine.h"
-#include "core/BatchRequest.h"
-#include "core/FolderWalk.h"
+#include "BatchRequest.h"
+#include "BatchInputs.h"
 
 #include <string>
 

@@ -7,80 +7,105 @@ namespace brasko::cli::messages {
 
 inline constexpr const char* kProgramName = "brasko-decrypt-cli";
 
+// The help's texts are wrapped by hand to fit 80 columns.
 inline constexpr const char* kDescription =
-    "Entschlüsselt Dateien, die mit Triple-DES (EDE, drei Schlüssel, ECB) verschlüsselt wurden. Jede\n"
-    "Datei wird neben ihrer Eingabe abgelegt, unter dem Namen Vorsatz + Name + Nachsatz + Endung +\n"
-    "Zusatzendung (aus bericht.xls wird mit den Standardwerten e_bericht.xls).\n";
+    "Entschlüsselt Dateien, die mit Triple-DES (EDE, drei Schlüssel, ECB)\n"
+    "verschlüsselt wurden. Jede Datei wird neben ihrer Eingabe abgelegt, unter dem\n"
+    "Namen Vorsatz + Name + Nachsatz + Endung + Zusatzendung (aus bericht.xls wird\n"
+    "mit den Standardwerten e_bericht.xls).\n";
 
 inline constexpr const char* kFooter =
     "Kennwort:\n"
-    "  Ohne --password-stdin und --password-file fragt das Programm am Terminal nach dem Kennwort,\n"
-    "  ohne es anzuzeigen. Auf der Befehlszeile wird es nie angegeben. Es zählen höchstens 24 Zeichen.\n"
+    "  Ohne --password-stdin und --password-file fragt das Programm am Terminal\n"
+    "  nach dem Kennwort, ohne es anzuzeigen. Auf der Befehlszeile wird es nie\n"
+    "  angegeben. Es zählen höchstens 24 Zeichen.\n"
+    "\n"
+    "Zwei Regeln des alten Programms:\n"
+    "  Jedes Zeichen jenseits von 7-Bit-ASCII wird zu \"?\": \"Schlüssel\" = \"Schlåssel\".\n"
+    "  Ein Rest unter 8 Byte: auf den vorigen Klartextblock gelegt und entschlüsselt.\n"
     "\n"
     "Archive:\n"
-    "  Mit mehreren Threads werden mehrere Dateien zugleich entschlüsselt; Meldungen, Ablaufzeilen und\n"
-    "  Ausgabedateien kommen trotzdem in der gegebenen Reihenfolge. -r nimmt die Einträge jedes Ordners\n"
-    "  byteweise nach Namen sortiert und folgt keinen Verknüpfungen auf Ordner. Mit --output-dir landet\n"
-    "  eine direkt genannte Datei im Ausgabeordner, eine aus einem Ordner an ihrem Platz relativ zu\n"
-    "  diesem. Mit -n setzt ein zweiter Lauf einen abgebrochenen fort: Ausgabedateien sind immer\n"
-    "  vollständig, eine vorhandene ist also fertig.\n"
+    "  Mit mehreren Threads werden mehrere Dateien zugleich entschlüsselt;\n"
+    "  Meldungen, Ablaufzeilen und Ausgabedateien kommen trotzdem in der gegebenen\n"
+    "  Reihenfolge. -r nimmt die Einträge jedes Ordners byteweise nach Namen\n"
+    "  sortiert und folgt keinen Verknüpfungen auf Ordner. Mit --output-dir landet\n"
+    "  eine direkt genannte Datei im Ausgabeordner, eine aus einem Ordner an ihrem\n"
+    "  Platz relativ zu diesem. Mit -n setzt ein zweiter Lauf einen abgebrochenen\n"
+    "  fort: Ausgabedateien sind immer vollständig, eine vorhandene ist also\n"
+    "  fertig.\n"
     "\n"
     "Beispiele:\n"
     "  brasko-decrypt-cli bericht.xls\n"
     "  brasko-decrypt-cli --prefix \"\" --suffix _klar --extension .txt daten/*.enc\n"
     "  brasko-decrypt-cli --password-file ~/.kennwort -q a.bin b.bin\n"
-    "  brasko-decrypt-cli -r --output-dir klar daten       (klar/2019/e_a.xls aus daten/2019/a.xls)\n"
-    "  find daten -type f -print0 | brasko-decrypt-cli --password-file ~/.kennwort -n -0 \\\n"
-    "      --files-from - --output-dir klar                (-n: ein zweiter Lauf setzt fort)\n"
+    "  brasko-decrypt-cli -r --output-dir klar daten\n"
+    "                                      (klar/2019/e_a.xls aus daten/2019/a.xls)\n"
+    "  find daten -type f -print0 | brasko-decrypt-cli --password-file ~/.kennwort \\\n"
+    "      -n -0 --files-from - --output-dir klar  (-n: ein zweiter Lauf setzt fort)\n"
     "\n"
     "Falsches Kennwort:\n"
-    "  Sieht eine entschlüsselte Datei zufällig aus, folgt eine Warnung (abschalten mit --no-check).\n"
-    "  --check entschlüsselt nur die ersten 64 KiB jeder Datei im Speicher, schreibt nichts und nennt je\n"
-    "  Datei, wonach der Inhalt aussieht.\n"
+    "  Bevor etwas geschrieben wird, entschlüsselt das Programm den Anfang der\n"
+    "  ersten lesbaren Datei zur Probe; sieht er zufällig aus, endet es mit einer\n"
+    "  Warnung, ohne etwas zu schreiben. Sieht eine spätere entschlüsselte Datei\n"
+    "  zufällig aus, folgt eine Warnung. --no-check schaltet Probe und Warnungen\n"
+    "  ab. --check entschlüsselt nur die ersten 64 KiB jeder Datei im Speicher,\n"
+    "  schreibt nichts und nennt je Datei, wonach der Inhalt aussieht.\n"
     "\n"
-    "Rückgabewert: 0, wenn alle Dateien entschlüsselt wurden (mit -n: auch schon früher); 1, wenn\n"
-    "mindestens eine Datei nicht entschlüsselt wurde oder ein Ordner nicht lesbar war (mit --dry-run:\n"
-    "wenn der Plan eine Datei ablehnt); 2 bei einem falschen Aufruf, einem nicht lesbaren Kennwort, einer\n"
-    "nicht lesbaren Dateiliste, einem fehlenden Ausgabeordner oder einer leeren Vorlage. Mit --check: 0,\n"
-    "wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine zufällig aussieht (falsches Kennwort?);\n"
-    "1, wenn eine Datei nicht gelesen werden kann.";
+    "Rückgabewert: 0, wenn alle Dateien entschlüsselt wurden (mit -n: auch schon\n"
+    "früher); 1, wenn mindestens eine Datei nicht entschlüsselt wurde oder ein\n"
+    "Ordner nicht lesbar war (mit --dry-run: wenn der Plan eine Datei ablehnt);\n"
+    "2 bei einem falschen Aufruf, einem nicht lesbaren Kennwort, einer nicht\n"
+    "lesbaren Dateiliste, einem fehlenden Ausgabeordner oder einer leeren Vorlage;\n"
+    "3, wenn die Probe zufällig aussieht und deshalb nichts geschrieben wurde.\n"
+    "Mit --check: 0, wenn jede Datei glaubhaft aussieht; 3, wenn mindestens eine\n"
+    "zufällig aussieht (falsches Kennwort?); 1, wenn eine Datei nicht gelesen\n"
+    "werden kann.";
 
-inline constexpr const char* kHelpFiles =
-    "Die verschlüsselten Dateien; sie werden in dieser Reihenfolge entschlüsselt";
+inline constexpr const char* kUsage = "Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]";
+inline constexpr const char* kHelpArgumentsHeading = "Argumente:";
+inline constexpr const char* kHelpOptionsHeading = "Optionen:";
+inline constexpr const char* kHelpFilesName = "DATEI ...";
+// An option's text continues after each line feed in the help's second column.
+inline constexpr const char* kHelpFiles = "Die verschlüsselten Dateien; sie werden in dieser\n"
+                                          "Reihenfolge entschlüsselt";
 inline constexpr const char* kHelpHelp = "Diese Hilfe zeigen und beenden";
 inline constexpr const char* kHelpVersion = "Die Versionsnummer zeigen und beenden";
-inline constexpr const char* kHelpPrefix =
-    "Vorsatz vor dem Dateinamen (Standard: e_; --prefix \"\" für keinen)";
-inline constexpr const char* kHelpSuffix = "Nachsatz zwischen Dateiname und Endung (Standard: keiner)";
-inline constexpr const char* kHelpExtension =
-    "Zusatzendung ganz am Ende, ohne eigenen Punkt (Standard: keine)";
-inline constexpr const char* kHelpPasswordStdin =
-    "Das Kennwort aus der ersten Zeile der Standardeingabe lesen";
+inline constexpr const char* kHelpPrefix = "Vorsatz vor dem Dateinamen (Standard: e_;\n"
+                                           "keiner mit --prefix \"\")";
+inline constexpr const char* kHelpSuffix = "Nachsatz zwischen Dateiname und Endung\n"
+                                           "(Standard: keiner)";
+inline constexpr const char* kHelpExtension = "Zusatzendung ganz am Ende, ohne eigenen Punkt\n"
+                                              "(Standard: keine)";
+inline constexpr const char* kHelpPasswordStdin = "Das Kennwort aus der ersten Zeile der\n"
+                                                  "Standardeingabe lesen";
 inline constexpr const char* kHelpPasswordFile = "Das Kennwort aus der ersten Zeile dieser Datei lesen";
-inline constexpr const char* kHelpJobs =
-    "Threads: 0 = alle Kerne (Standard), 1 = nur einer; auch mehrere Dateien zugleich";
-inline constexpr const char* kHelpFilesFrom =
-    "Weitere Dateinamen aus LISTE lesen, einer je Zeile (- = Standardeingabe)";
-inline constexpr const char* kHelpNull = "Die Namen in LISTE sind durch NUL getrennt (wie find -print0)";
-inline constexpr const char* kHelpRecursive = "Ein Ordner steht für alle gewöhnlichen Dateien darunter";
-inline constexpr const char* kHelpOutputDir =
-    "Ausgabedateien in diesen bestehenden Ordner, mit -r samt Unterordnern";
-inline constexpr const char* kHelpSkipExisting =
-    "Dateien mit schon vorhandener Ausgabedatei überspringen (Lauf fortsetzen)";
-inline constexpr const char* kHelpDryRun =
-    "Nur \"<Eingabe> -> <Ausgabe>\" zeigen; nichts lesen, nichts anlegen";
-inline constexpr const char* kHelpVerbose =
-    "Nach jeder Datei \"<Eingabe> -> <Ausgabe>\" auf der Standardausgabe";
-inline constexpr const char* kHelpQuiet =
-    "Keine Ablaufzeilen auf der Standardausgabe und keine Fortschrittsanzeige";
+inline constexpr const char* kHelpJobs = "Threads: 0 = alle Kerne (Standard), 1 = nur einer;\n"
+                                         "auch mehrere Dateien zugleich";
+inline constexpr const char* kHelpFilesFrom = "Weitere Dateinamen aus LISTE lesen, einer je\n"
+                                              "Zeile (- = Standardeingabe)";
+inline constexpr const char* kHelpNull = "Die Namen in LISTE sind durch NUL getrennt\n"
+                                         "(wie find -print0)";
+inline constexpr const char* kHelpRecursive = "Ein Ordner steht für alle gewöhnlichen\n"
+                                              "Dateien darunter";
+inline constexpr const char* kHelpOutputDir = "Ausgabedateien in diesen bestehenden Ordner,\n"
+                                              "mit -r samt Unterordnern";
+inline constexpr const char* kHelpSkipExisting = "Dateien mit schon vorhandener Ausgabedatei\n"
+                                                 "überspringen (Lauf fortsetzen)";
+inline constexpr const char* kHelpDryRun = "Nur \"<Eingabe> -> <Ausgabe>\" zeigen; nichts\n"
+                                           "lesen, nichts anlegen";
+inline constexpr const char* kHelpVerbose = "Nach jeder Datei \"<Eingabe> -> <Ausgabe>\" auf\n"
+                                            "der Standardausgabe";
+inline constexpr const char* kHelpQuiet = "Keine Ablaufzeilen auf der Standardausgabe, keine\n"
+                                          "Fortschrittsanzeige und keine Erfolgsmeldung;\n"
+                                          "Fehler und Warnungen bleiben";
 
-inline constexpr const char* kHelpCheck =
-    "Nur prüfen: die ersten 64 KiB jeder Datei im Speicher entschlüsseln und den Inhalt nennen";
-inline constexpr const char* kHelpNoCheck = "Keine Warnung, wenn ein Inhalt zufällig aussieht";
+inline constexpr const char* kHelpCheck = "Nur prüfen: die ersten 64 KiB jeder Datei im\n"
+                                          "Speicher entschlüsseln und den Inhalt nennen";
+inline constexpr const char* kHelpNoCheck = "Keine Probe vor dem Schreiben und keine Warnung,\n"
+                                            "wenn ein Inhalt zufällig aussieht";
 
 inline constexpr const char* kUsageHint =
     "Aufruf: brasko-decrypt-cli [OPTIONEN] [DATEI...]; Hilfe mit --help.";
-inline constexpr const char* kInvalidCall = "Ungültiger Aufruf.";
 inline constexpr const char* kPasswordSourcesExclusive =
     "--password-stdin und --password-file können nicht zusammen angegeben werden.";
 inline constexpr const char* kStdinTwice =
@@ -228,6 +253,20 @@ inline std::string DesKernelSelfTestFailed(const std::string& strKernel)
 inline std::string ContentLooksRandom(const std::string& strOutputPath)
 {
     return "Warnung: Der Inhalt von '" + strOutputPath + "' sieht zufällig aus - ist das Kennwort richtig?";
+}
+
+// The first input that can be opened decrypts to random-looking bytes: the run ends before it writes.
+inline std::string PasswordTrialFailed(const std::string& strPath)
+{
+    return "Warnung: Mit diesem Kennwort ergibt die Datei '" + strPath +
+           "' keinen erkennbaren Inhalt. Es wurde nichts geschrieben; mit --no-check wird trotzdem "
+           "entschlüsselt.";
+}
+
+// A folder given without --recursive.
+inline std::string FolderWithoutRecursive(const std::string& strPath)
+{
+    return "'" + strPath + "' ist ein Ordner; mit -r werden die Dateien darin entschlüsselt.";
 }
 
 // One line of --check on standard output.

@@ -4,134 +4,136 @@
 #include "TerminalText.h"
 #include "Version.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <iostream>
-#include <iterator>
 #include <string_view>
 
 namespace brasko::cli {
 
 namespace {
 
-// Options that take a value. "--prefix=" is split into "--prefix" and "", because the parser would
-// otherwise take the next argument as the value instead of the empty text the user wrote.
-constexpr std::array<std::string_view, 7> kValueOptions = {
-    "--prefix", "--suffix", "--extension", "--password-file", "--jobs", "--files-from", "--output-dir"};
-
-// The parser reads an argument in square brackets as a list ("[a.enc,b.enc]" as two files, "[]" as none),
-// even after "--". No argument of a C program can hold a zero byte, so one put in front hides the
-// brackets from the parser; every option's values drop it again (Unmarked) before they are stored.
-constexpr char kLiteralMark = '\0';
-
-std::string MarkedLiteral(std::string_view arg)
+// What the arguments said, before the options are checked against each other.
+struct SParsed
 {
-    if (arg.starts_with('[') && arg.ends_with(']'))
-        return kLiteralMark + std::string(arg);
-    return std::string(arg);
+    SCommandLine commandLine;
+    std::string strJobs = "0";
+    bool bHelp = false;
+    bool bVersion = false;
+    bool bPasswordStdin = false;
+    bool bPasswordFile = false;
+    bool bFilesFrom = false;
+    std::vector<std::string> unknown; // the names of unknown options, without a value given with "="
+};
+
+struct SOption
+{
+    char cShort; // '\0' for none
+    std::string_view strLong;
+    std::string_view strValueName; // empty for an option without a value
+    const char* pszHelp;
+    void (*pApply)(SParsed& parsed, std::string_view value);
+};
+
+// In the order --help lists them.
+constexpr std::array kOptions = {
+    SOption{'h', "help", "", messages::kHelpHelp,
+            [](SParsed& parsed, std::string_view) { parsed.bHelp = true; }},
+    SOption{'V', "version", "", messages::kHelpVersion,
+            [](SParsed& parsed, std::string_view) { parsed.bVersion = true; }},
+    SOption{'\0', "prefix", "TEXT", messages::kHelpPrefix,
+            [](SParsed& parsed, std::string_view value) { parsed.commandLine.strPrefix = value; }},
+    SOption{'\0', "suffix", "TEXT", messages::kHelpSuffix,
+            [](SParsed& parsed, std::string_view value) { parsed.commandLine.strSuffix = value; }},
+    SOption{'\0', "extension", "TEXT", messages::kHelpExtension,
+            [](SParsed& parsed, std::string_view value) { parsed.commandLine.strExtension = value; }},
+    SOption{'\0', "password-stdin", "", messages::kHelpPasswordStdin,
+            [](SParsed& parsed, std::string_view) { parsed.bPasswordStdin = true; }},
+    SOption{'\0', "password-file", "PFAD", messages::kHelpPasswordFile,
+            [](SParsed& parsed, std::string_view value) {
+                parsed.bPasswordFile = true;
+                parsed.commandLine.strPasswordFile = value;
+            }},
+    SOption{'j', "jobs", "N", messages::kHelpJobs,
+            [](SParsed& parsed, std::string_view value) { parsed.strJobs = value; }},
+    SOption{'q', "quiet", "", messages::kHelpQuiet,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bQuiet = true; }},
+    SOption{'\0', "check", "", messages::kHelpCheck,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bCheckOnly = true; }},
+    SOption{'\0', "no-check", "", messages::kHelpNoCheck,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bNoCheck = true; }},
+    SOption{'\0', "files-from", "LISTE", messages::kHelpFilesFrom,
+            [](SParsed& parsed, std::string_view value) {
+                parsed.bFilesFrom = true;
+                parsed.commandLine.strFilesFrom = value;
+            }},
+    SOption{'0', "null", "", messages::kHelpNull,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bNullSeparated = true; }},
+    SOption{'r', "recursive", "", messages::kHelpRecursive,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bRecursive = true; }},
+    SOption{'\0', "output-dir", "ORDNER", messages::kHelpOutputDir,
+            [](SParsed& parsed, std::string_view value) { parsed.commandLine.strOutputDir = value; }},
+    SOption{'n', "skip-existing", "", messages::kHelpSkipExisting,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bSkipExisting = true; }},
+    SOption{'\0', "dry-run", "", messages::kHelpDryRun,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bDryRun = true; }},
+    SOption{'v', "verbose", "", messages::kHelpVerbose,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bVerbose = true; }},
+};
+
+const SOption* FindLong(std::string_view name)
+{
+    const auto it = std::find_if(kOptions.begin(), kOptions.end(),
+                                 [name](const SOption& option) { return option.strLong == name; });
+    return it == kOptions.end() ? nullptr : &*it;
 }
 
-std::string Unmarked(std::string strValue)
+const SOption* FindShort(char cName)
 {
-    if (strValue.starts_with(kLiteralMark))
-        strValue.erase(0, 1);
-    return strValue;
+    const auto it = std::find_if(kOptions.begin(), kOptions.end(),
+                                 [cName](const SOption& option) { return option.cShort == cName; });
+    return cName == '\0' || it == kOptions.end() ? nullptr : &*it;
 }
 
-std::vector<std::string> SplitEmptyAssignments(int argc, const char* const* argv)
+std::string LongName(std::string_view name)
 {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--") {
-            std::transform(argv + i, argv + argc, std::back_inserter(args), MarkedLiteral);
-            break;
-        }
-        if (i > 0 && arg.ends_with('=') &&
-            std::find(kValueOptions.begin(), kValueOptions.end(), arg.substr(0, arg.size() - 1)) !=
-                kValueOptions.end()) {
-            args.emplace_back(arg.substr(0, arg.size() - 1));
-            args.emplace_back();
-        } else {
-            args.push_back(MarkedLiteral(arg));
-        }
+    return std::string("--").append(name);
+}
+
+// Where the help's second column starts.
+constexpr std::size_t kHelpColumn = 26;
+
+// "  names   text", each further line of the text in the second column; the names stand on a line of their
+// own when they are too long for the first.
+void AppendHelpLine(std::string& strHelp, const std::string& strNames, std::string_view text)
+{
+    const std::string strLead = "  " + strNames;
+    strHelp += strLead;
+    if (strLead.size() >= kHelpColumn)
+        strHelp += '\n' + std::string(kHelpColumn, ' ');
+    else
+        strHelp += std::string(kHelpColumn - strLead.size(), ' ');
+    for (std::size_t nBreak = text.find('\n'); nBreak != std::string_view::npos; nBreak = text.find('\n')) {
+        strHelp.append(text.substr(0, nBreak)).append("\n").append(kHelpColumn, ' ');
+        text.remove_prefix(nBreak + 1);
     }
-    return args;
+    strHelp.append(text) += '\n';
 }
 
-void ReportUsageError(const std::string& strText)
+std::string HelpText()
 {
-    std::cerr << messages::kProgramName << ": " << strText << '\n' << messages::kUsageHint << '\n';
-}
-
-// The option an error of the parser is about: its text starts with the option's long name, with or
-// without the dashes. Empty when it names none.
-std::string OptionNameIn(const std::string& strError, const CLI::App& app)
-{
-    for (const CLI::Option* pOption : app.get_options()) {
-        for (const std::string& strLong : pOption->get_lnames()) {
-            for (const std::string& strName : {"--" + strLong, strLong}) {
-                if (strError.starts_with(strName) && strError.size() > strName.size() &&
-                    (strError[strName.size()] == ':' || strError[strName.size()] == ' '))
-                    return "--" + strLong;
-            }
-        }
+    std::string strHelp = std::string(messages::kDescription) + "\n" + messages::kUsage + "\n\n" +
+                          messages::kHelpArgumentsHeading + "\n";
+    AppendHelpLine(strHelp, messages::kHelpFilesName, messages::kHelpFiles);
+    strHelp += std::string("\n") + messages::kHelpOptionsHeading + "\n";
+    for (const SOption& option : kOptions) {
+        std::string strNames = option.cShort == '\0' ? "" : std::string{'-', option.cShort, ','};
+        strNames.append("--").append(option.strLong);
+        if (!option.strValueName.empty())
+            strNames.append(" ").append(option.strValueName);
+        AppendHelpLine(strHelp, strNames, option.pszHelp);
     }
-    return {};
-}
-
-// The parser's own texts are English; say the same in German.
-std::string GermanParseError(const CLI::ParseError& error, const CLI::App& app)
-{
-    const std::string strWhat = error.what();
-    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
-        std::string strNames;
-        bool bAsksForPassword = false;
-        const std::vector<std::string> extras = app.remaining();
-        for (const std::string& strExtra : extras) {
-            // Only the name: a value given with "=" could be a password.
-            const std::string strName = strExtra.substr(0, strExtra.find('='));
-            bAsksForPassword = bAsksForPassword || strName.starts_with("--pass");
-            strNames += (strNames.empty() ? "" : ", ") + QuoteForTerminal(strName);
-        }
-        std::string strText = messages::UnknownOptions(strNames, extras.size() > 1);
-        if (bAsksForPassword)
-            strText += '\n' + std::string(messages::kPasswordNotOnCommandLine);
-        return strText;
-    }
-    const std::string strOption = OptionNameIn(strWhat, app);
-    if (strOption.empty())
-        return messages::kInvalidCall;
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && strWhat.ends_with(" missing"))
-        return messages::MissingValue(strOption);
-    return messages::OptionMisused(strOption);
-}
-
-// The parser splits a cluster of short flags and hands on what follows them as "-" plus the rest; when that
-// rest starts with a character no option name can ("-q--2", "-q!x"), it becomes a file nobody named. Every
-// file must be one of the arguments as given, in their order: the argument that yielded the first other
-// one, or empty when all are.
-std::optional<std::string> ArgumentNotTakenLiterally(const std::vector<std::string>& files, int argc,
-                                                     const char* const* argv)
-{
-    int i = 1;
-    for (const std::string& strFile : files) {
-        while (i < argc && strFile != argv[i])
-            ++i;
-        if (i == argc) {
-            const std::string_view rest = std::string_view(strFile).substr(strFile.empty() ? 0 : 1);
-            for (int j = 1; j < argc; ++j) {
-                if (const std::string_view arg = argv[j]; arg.starts_with('-') && arg.ends_with(rest))
-                    return std::string(arg);
-            }
-            return strFile;
-        }
-        ++i;
-    }
-    return std::nullopt;
+    return strHelp + "\n" + messages::kFooter + "\n";
 }
 
 std::optional<unsigned> ParseJobs(const std::string& strValue)
@@ -144,111 +146,173 @@ std::optional<unsigned> ParseJobs(const std::string& strValue)
     return nJobs;
 }
 
+// Walks the arguments in order. A mistake that leaves the rest unclear (a missing value, a value for an
+// option that takes none) ends the walk with its text; unknown options are collected, so that all of them
+// are named at once.
+class CArgumentWalk
+{
+public:
+    CArgumentWalk(int argc, const char* const* argv, SParsed& parsed)
+        : m_nArgc(argc), m_pArgv(argv), m_parsed(parsed)
+    {}
+
+    // Empty, or the text of the mistake that ended the walk.
+    std::string Walk()
+    {
+        bool bOnlyFiles = false;
+        for (m_nNext = 1; m_nNext < m_nArgc;) {
+            const std::string_view arg = m_pArgv[m_nNext++];
+            std::string strError;
+            if (bOnlyFiles || arg == "-" || !arg.starts_with('-'))
+                m_parsed.commandLine.files.emplace_back(arg);
+            else if (arg == "--")
+                bOnlyFiles = true;
+            else if (arg.starts_with("--"))
+                strError = LongOption(arg.substr(2));
+            else
+                strError = ShortOptions(arg);
+            if (!strError.empty())
+                return strError;
+        }
+        return {};
+    }
+
+private:
+    // "--name", "--name=value" or "--name value".
+    std::string LongOption(std::string_view body)
+    {
+        const std::size_t nEquals = body.find('=');
+        const std::string strName = LongName(body.substr(0, nEquals));
+        const SOption* pOption = FindLong(body.substr(0, nEquals));
+        if (pOption == nullptr) {
+            m_parsed.unknown.push_back(strName);
+            return {};
+        }
+        if (pOption->strValueName.empty()) {
+            // "--quiet=" is taken as "--quiet"; a value is not.
+            if (nEquals != std::string_view::npos && nEquals + 1 < body.size())
+                return messages::OptionMisused(strName);
+            pOption->pApply(m_parsed, {});
+            return {};
+        }
+        if (nEquals != std::string_view::npos) {
+            pOption->pApply(m_parsed, body.substr(nEquals + 1));
+            return {};
+        }
+        return TakeNextAsValue(*pOption);
+    }
+
+    // "-q", a cluster such as "-qr", and a value joined to its option ("-j4", "-qj4") or following it. A
+    // character that is no option makes the whole argument unknown; it is named as written, without what
+    // follows a "=" after that character ("-p=geheim" as "-p").
+    std::string ShortOptions(std::string_view arg)
+    {
+        for (std::size_t i = 1; i < arg.size(); ++i) {
+            const SOption* pOption = FindShort(arg[i]);
+            if (pOption == nullptr) {
+                m_parsed.unknown.emplace_back(arg.substr(0, arg.find('=', i + 1)));
+                return {};
+            }
+            if (pOption->strValueName.empty()) {
+                pOption->pApply(m_parsed, {});
+            } else if (i + 1 < arg.size()) {
+                pOption->pApply(m_parsed, arg.substr(i + 1));
+                return {};
+            } else {
+                return TakeNextAsValue(*pOption);
+            }
+        }
+        return {};
+    }
+
+    // The next argument is the value, even when it looks like an option or is "--".
+    std::string TakeNextAsValue(const SOption& option)
+    {
+        if (m_nNext == m_nArgc)
+            return messages::MissingValue(LongName(option.strLong));
+        option.pApply(m_parsed, m_pArgv[m_nNext++]);
+        return {};
+    }
+
+    int m_nArgc;
+    const char* const* m_pArgv;
+    SParsed& m_parsed;
+    int m_nNext = 1;
+};
+
+std::string UnknownOptionsText(const std::vector<std::string>& unknown)
+{
+    std::string strNames;
+    bool bAsksForPassword = false;
+    for (const std::string& strName : unknown) {
+        bAsksForPassword = bAsksForPassword || strName.starts_with("--pass");
+        strNames += (strNames.empty() ? "" : ", ") + QuoteForTerminal(strName);
+    }
+    std::string strText = messages::UnknownOptions(strNames, unknown.size() > 1);
+    if (bAsksForPassword)
+        strText += '\n' + std::string(messages::kPasswordNotOnCommandLine);
+    return strText;
+}
+
+// The options checked against each other, in this order; empty when they fit. Fills in what depends on
+// more than one option.
+std::string CheckCombination(SParsed& parsed)
+{
+    SCommandLine& commandLine = parsed.commandLine;
+    if (!parsed.unknown.empty())
+        return UnknownOptionsText(parsed.unknown);
+    if (parsed.bPasswordStdin && parsed.bPasswordFile)
+        return messages::kPasswordSourcesExclusive;
+    if (commandLine.bCheckOnly && commandLine.bNoCheck)
+        return messages::kCheckOptionsExclusive;
+    // Both would read standard input.
+    if (parsed.bPasswordStdin && parsed.bFilesFrom && commandLine.strFilesFrom == "-")
+        return messages::kStdinTwice;
+    if (parsed.bFilesFrom && commandLine.strFilesFrom.empty())
+        return messages::MissingValue("--files-from");
+    if (parsed.bPasswordStdin)
+        commandLine.passwordSource = EPasswordSource::Stdin;
+    else if (parsed.bPasswordFile)
+        commandLine.passwordSource = EPasswordSource::File;
+
+    const std::optional<unsigned> nJobs = ParseJobs(parsed.strJobs);
+    if (!nJobs)
+        return messages::InvalidJobs(EscapeForTerminal(parsed.strJobs), kMaxJobs);
+    commandLine.nJobs = *nJobs;
+    return {};
+}
+
+SParseResult Ended(int nExitStatus, std::string strOutput, std::string strError)
+{
+    SParseResult result;
+    result.exitStatus = nExitStatus;
+    result.strOutput = std::move(strOutput);
+    result.strError = std::move(strError);
+    return result;
+}
+
+SParseResult UsageError(const std::string& strText)
+{
+    return Ended(kExitUsage, {},
+                 std::string(messages::kProgramName) + ": " + strText + '\n' + messages::kUsageHint + '\n');
+}
+
 } // namespace
 
 SParseResult ParseCommandLine(int argc, const char* const* argv)
 {
+    SParsed parsed;
+    if (const std::string strError = CArgumentWalk(argc, argv, parsed).Walk(); !strError.empty())
+        return UsageError(strError);
+    // The version and the help are shown whatever else the arguments hold.
+    if (parsed.bVersion)
+        return Ended(kExitSuccess, std::string(messages::kProgramName) + " " + kVersionString + "\n", {});
+    if (parsed.bHelp)
+        return Ended(kExitSuccess, HelpText(), {});
+    if (const std::string strError = CheckCombination(parsed); !strError.empty())
+        return UsageError(strError);
     SParseResult result;
-    SCommandLine& commandLine = result.commandLine;
-    bool bPasswordStdin = false;
-    std::string strJobs = "0";
-
-    CLI::App app(messages::kDescription, messages::kProgramName);
-    app.footer(messages::kFooter);
-    const auto formatter = app.get_formatter();
-    formatter->label("Usage", "Aufruf");
-    formatter->label("OPTIONS", "OPTIONEN");
-    formatter->label("Positionals", "Argumente");
-    formatter->column_width(26);
-    // A repeated option counts with its last value, as with most command lines.
-    app.option_defaults()->group("Optionen")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.set_help_flag("-h,--help", messages::kHelpHelp);
-    app.set_version_flag("--version", std::string(messages::kProgramName) + " " + kVersionString,
-                         messages::kHelpVersion);
-    app.add_option("--prefix", commandLine.strPrefix, messages::kHelpPrefix)->type_name("TEXT");
-    app.add_option("--suffix", commandLine.strSuffix, messages::kHelpSuffix)->type_name("TEXT");
-    app.add_option("--extension", commandLine.strExtension, messages::kHelpExtension)->type_name("TEXT");
-    app.add_flag("--password-stdin", bPasswordStdin, messages::kHelpPasswordStdin)->disable_flag_override();
-    CLI::Option* pFileOption =
-        app.add_option("--password-file", commandLine.strPasswordFile, messages::kHelpPasswordFile)
-            ->type_name("PFAD");
-    app.add_option("-j,--jobs", strJobs, messages::kHelpJobs)->type_name("N");
-    app.add_flag("-q,--quiet", commandLine.bQuiet, messages::kHelpQuiet)->disable_flag_override();
-    app.add_flag("--check", commandLine.bCheckOnly, messages::kHelpCheck)->disable_flag_override();
-    app.add_flag("--no-check", commandLine.bNoCheck, messages::kHelpNoCheck)->disable_flag_override();
-    CLI::Option* pFilesFromOption =
-        app.add_option("--files-from", commandLine.strFilesFrom, messages::kHelpFilesFrom)
-            ->type_name("LISTE");
-    app.add_flag("-0,--null", commandLine.bNullSeparated, messages::kHelpNull)->disable_flag_override();
-    app.add_flag("-r,--recursive", commandLine.bRecursive, messages::kHelpRecursive)->disable_flag_override();
-    app.add_option("--output-dir", commandLine.strOutputDir, messages::kHelpOutputDir)->type_name("ORDNER");
-    app.add_flag("-n,--skip-existing", commandLine.bSkipExisting, messages::kHelpSkipExisting)
-        ->disable_flag_override();
-    app.add_flag("--dry-run", commandLine.bDryRun, messages::kHelpDryRun)->disable_flag_override();
-    app.add_flag("-v,--verbose", commandLine.bVerbose, messages::kHelpVerbose)->disable_flag_override();
-    app.add_option("DATEI", commandLine.files, messages::kHelpFiles)->type_name("");
-
-    for (CLI::Option* pOption : app.get_options())
-        pOption->transform(Unmarked);
-    std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
-    // The parser takes the arguments without the program's name, last first.
-    std::reverse(args.begin(), args.end());
-    if (!args.empty())
-        args.pop_back();
-    try {
-        app.parse(std::move(args));
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        result.exitStatus = kExitSuccess;
-        return result;
-    } catch (const CLI::CallForVersion& version) {
-        std::cout << version.what() << '\n';
-        result.exitStatus = kExitSuccess;
-        return result;
-    } catch (const CLI::ParseError& error) {
-        ReportUsageError(GermanParseError(error, app));
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-
-    if (const std::optional<std::string> strArgument =
-            ArgumentNotTakenLiterally(commandLine.files, argc, argv)) {
-        ReportUsageError(messages::UnknownOptions(QuoteForTerminal(*strArgument), false));
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-    if (bPasswordStdin && pFileOption->count() > 0) {
-        ReportUsageError(messages::kPasswordSourcesExclusive);
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-    if (commandLine.bCheckOnly && commandLine.bNoCheck) {
-        ReportUsageError(messages::kCheckOptionsExclusive);
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-    // Both would read standard input.
-    if (bPasswordStdin && pFilesFromOption->count() > 0 && commandLine.strFilesFrom == "-") {
-        ReportUsageError(messages::kStdinTwice);
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-    if (pFilesFromOption->count() > 0 && commandLine.strFilesFrom.empty()) {
-        ReportUsageError(messages::MissingValue("--files-from"));
-        result.exitStatus = kExitUsage;
-        return result;
-    }
-    if (bPasswordStdin)
-        commandLine.passwordSource = EPasswordSource::Stdin;
-    else if (pFileOption->count() > 0)
-        commandLine.passwordSource = EPasswordSource::File;
-
-    if (const std::optional<unsigned> nJobs = ParseJobs(strJobs)) {
-        commandLine.nJobs = *nJobs;
-    } else {
-        ReportUsageError(messages::InvalidJobs(EscapeForTerminal(strJobs), kMaxJobs));
-        result.exitStatus = kExitUsage;
-    }
+    result.commandLine = std::move(parsed.commandLine);
     return result;
 }
 

@@ -4,11 +4,12 @@
 #include "Interrupt.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "core/FileHandle.h"
-#include "core/Messages.h"
-#include "core/Utf8.h"
+#include "FileHandle.h"
+#include "Messages.h"
+#include "Utf8.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <sys/ioctl.h>
@@ -93,15 +94,31 @@ CConsoleReporter::CConsoleReporter(bool bShowProgress, bool bTrace, bool bTraceO
     : m_bShowProgress(bShowProgress), m_bTrace(bTrace), m_bTraceOnTerminal(bTrace && bTraceOnTerminal)
 {}
 
+void CConsoleReporter::AddHeldBackFailure(std::size_t nBatchIndex, std::string strLine)
+{
+    m_heldBack.emplace_back(nBatchIndex, std::move(strLine));
+}
+
 void CConsoleReporter::ShowMessage(const std::string& strText, EMessageIcon icon)
 {
     (void)icon; // a line on stderr has no icon; the text says whether it is an error
+    // The batch's summary, its last message.
+    if (strText == brasko::messages::kBatchSucceeded || strText == brasko::messages::kBatchFailed) {
+        WriteHeldBack(SIZE_MAX);
+        const bool bFailed = strText == brasko::messages::kBatchFailed || !m_heldBack.empty();
+        if (bFailed)
+            WriteLine(brasko::messages::kBatchFailed);
+        else if (!m_bQuiet)
+            WriteLine(strText);
+        return;
+    }
     m_bMessageForFile = true;
     WriteLine(strText);
 }
 
 void CConsoleReporter::OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath)
 {
+    WriteHeldBack(nIndex);
     m_nIndex = nIndex;
     m_nCount = nCount;
     m_strName = QuoteForTerminal(strPath.substr(strPath.rfind('/') + 1));
@@ -158,6 +175,13 @@ void CConsoleReporter::WriteLine(const std::string& strLine)
     ClearProgress();
     // Every line names its paths between quotation marks; the core's messages are single lines.
     WriteToStderr(EscapeForTerminal(strLine) + "\n");
+}
+
+void CConsoleReporter::WriteHeldBack(std::size_t nBatchIndex)
+{
+    for (; m_nHeldBackWritten < m_heldBack.size() && m_heldBack[m_nHeldBackWritten].first <= nBatchIndex;
+         ++m_nHeldBackWritten)
+        WriteLine(m_heldBack[m_nHeldBackWritten].second);
 }
 
 void CConsoleReporter::DrawProgress()

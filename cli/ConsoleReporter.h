@@ -1,12 +1,14 @@
 #pragma once
 
-#include "core/DecryptionBatch.h"
-#include "core/MessageSink.h"
-#include "core/ProgressSink.h"
+#include "DecryptionBatch.h"
+#include "MessageSink.h"
+#include "ProgressSink.h"
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace brasko::cli {
 
@@ -31,6 +33,13 @@ public:
 
     // After each decrypted file, "<input> -> <output>" on stdout.
     void SetVerbose(bool bVerbose) { m_bVerbose = bVerbose; }
+    // The success summary is not shown; errors and warnings are.
+    void SetQuiet(bool bQuiet) { m_bQuiet = bQuiet; }
+
+    // An entry kept out of the batch because it cannot be decrypted (a folder given without -r). Its line is
+    // written where the entry stood: before the batch's entry nBatchIndex (the number of batch entries that
+    // came before it), or before the summary, which then reports a failure. Added in batch order.
+    void AddHeldBackFailure(std::size_t nBatchIndex, std::string strLine);
 
     // Writes one line to stderr, below the progress line, its control characters escaped (EscapeForTerminal).
     void WriteLine(const std::string& strLine);
@@ -40,11 +49,14 @@ private:
 
     void DrawProgress();
     void ClearProgress();
+    // The held-back failures that stood before the batch's entry nBatchIndex and are not written yet.
+    void WriteHeldBack(std::size_t nBatchIndex);
 
     bool m_bShowProgress;
     bool m_bTrace;
     bool m_bTraceOnTerminal;
     bool m_bVerbose = false;
+    bool m_bQuiet = false;
     bool m_bProgressVisible = false;
     bool m_bMessageForFile = false; // the current file has had a message of the core already
     Clock::time_point m_start = Clock::now();
@@ -54,6 +66,8 @@ private:
     std::string m_strName;
     std::uint64_t m_nDone = 0;
     std::uint64_t m_nTotal = 0;
+    std::vector<std::pair<std::size_t, std::string>> m_heldBack; // batch index before which, the line
+    std::size_t m_nHeldBackWritten = 0;
 };
 
 // The line that says why a file failed; empty when the core's own message has said it already.

@@ -2,53 +2,35 @@
 
 #include "CliMessages.h"
 #include "SystemError.h"
+#include "TerminalPrompt.h"
 #include "TerminalText.h"
-#include "core/FileHandle.h"
-#include "core/ProcessHardening.h"
-
-#include <openssl/crypto.h>
+#include "FileHandle.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <string_view>
-#include <termios.h>
 #include <unistd.h>
 
 namespace brasko::cli {
 
-CSecretText::CSecretText()
-{
-    m_str.reserve(kMaxLineBytes);
-    m_bLocked = LockMemory(m_str.data(), m_str.capacity());
-}
-
-CSecretText::~CSecretText()
-{
-    OPENSSL_cleanse(m_str.data(), m_str.capacity());
-    if (m_bLocked)
-        UnlockMemory(m_str.data(), m_str.capacity());
-}
+CSecretText::CSecretText() : m_buffer(kMaxLineBytes) {}
 
 int CSecretText::ReadFirstLine(int fd, bool& bLineEnd)
 {
     // Small reads, so that little is read beyond the line; what is, is wiped at once.
     constexpr std::size_t kChunk = 256;
     bLineEnd = false;
-    while (m_str.size() < kMaxLineBytes) {
-        const std::size_t nOld = m_str.size();
-        // Within the reserved capacity: the string never moves, so the bytes stay in the locked storage.
-        m_str.resize(nOld + std::min(kChunk, kMaxLineBytes - nOld));
-        const ssize_t nRead = ::read(fd, m_str.data() + nOld, m_str.size() - nOld);
+    while (m_buffer.Size() < kMaxLineBytes) {
+        const std::size_t nOld = m_buffer.Size();
+        m_buffer.Resize(nOld + std::min(kChunk, kMaxLineBytes - nOld));
+        unsigned char* pBegin = m_buffer.Data() + nOld;
+        const ssize_t nRead = ::read(fd, pBegin, m_buffer.Size() - nOld);
         const int nError = nRead < 0 ? errno : 0;
-        const char* pBegin = m_str.data() + nOld;
-        const char* pEnd = pBegin + (nRead > 0 ? nRead : 0);
-        const char* pLineEnd = std::find(pBegin, pEnd, '\n');
+        unsigned char* pEnd = pBegin + (nRead > 0 ? nRead : 0);
+        const unsigned char* pLineEnd = std::find(pBegin, pEnd, '\n');
         bLineEnd = pLineEnd != pEnd;
-        Truncate(static_cast<std::size_t>(pLineEnd - m_str.data()));
+        Truncate(static_cast<std::size_t>(pLineEnd - m_buffer.Data()));
         if (nError == EINTR)
             continue;
         if (nError != 0)
@@ -56,136 +38,25 @@ int CSecretText::ReadFirstLine(int fd, bool& bLineEnd)
         if (nRead == 0 || bLineEnd)
             break;
     }
-    if (bLineEnd && m_str.ends_with('\r'))
-        Truncate(m_str.size() - 1);
+    if (bLineEnd && Get().ends_with('\r'))
+        Truncate(m_buffer.Size() - 1);
     return 0;
 }
 
 void CSecretText::Truncate(std::size_t nSize)
 {
-    if (nSize >= m_str.size())
-        return;
-    OPENSSL_cleanse(m_str.data() + nSize, m_str.size() - nSize);
-    m_str.resize(nSize);
+    if (nSize < m_buffer.Size())
+        m_buffer.Resize(nSize);
 }
 
 void CSecretText::RemovePrefix(std::size_t nSize)
 {
-    nSize = std::min(nSize, m_str.size());
-    std::copy(m_str.begin() + static_cast<std::ptrdiff_t>(nSize), m_str.end(), m_str.begin());
-    Truncate(m_str.size() - nSize);
+    nSize = std::min(nSize, m_buffer.Size());
+    std::copy(m_buffer.Data() + nSize, m_buffer.Data() + m_buffer.Size(), m_buffer.Data());
+    Truncate(m_buffer.Size() - nSize);
 }
 
 namespace {
-
-// The terminal the prompt runs on and its modes, for the signal handler.
-int g_nTerminal = -1;
-struct termios g_savedMode
-{
-};
-struct termios g_quietMode
-{
-};
-
-constexpr std::array kRestoringSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-
-void RestoreTerminalOnSignal(int nSignal);
-
-struct sigaction HandlerAction()
-{
-    struct sigaction action
-    {
-    };
-    action.sa_handler = RestoreTerminalOnSignal;
-    ::sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return action;
-}
-
-// Gives the terminal its echo back, then lets the signal take its usual course: the process ends, or it
-// stops and, once continued, returns here and hides the input again.
-void RestoreTerminalOnSignal(int nSignal)
-{
-    const int nSavedErrno = errno;
-    ::tcsetattr(g_nTerminal, TCSANOW, &g_savedMode);
-    struct sigaction defaultAction
-    {
-    };
-    defaultAction.sa_handler = SIG_DFL;
-    ::sigemptyset(&defaultAction.sa_mask);
-    ::sigaction(nSignal, &defaultAction, nullptr);
-    ::raise(nSignal);
-    sigset_t signalSet;
-    ::sigemptyset(&signalSet);
-    ::sigaddset(&signalSet, nSignal);
-    ::sigprocmask(SIG_UNBLOCK, &signalSet, nullptr);
-
-    const struct sigaction handler = HandlerAction();
-    ::sigaction(nSignal, &handler, nullptr);
-    ::tcsetattr(g_nTerminal, TCSANOW, &g_quietMode);
-    errno = nSavedErrno;
-}
-
-sigset_t RestoringSignalSet()
-{
-    sigset_t signalSet;
-    ::sigemptyset(&signalSet);
-    for (const int nSignal : kRestoringSignals)
-        ::sigaddset(&signalSet, nSignal);
-    return signalSet;
-}
-
-bool PromptOnTerminal(CSecretText& password, std::string& strError)
-{
-    const CFileHandle terminal(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-    struct termios savedMode
-    {
-    };
-    if (!terminal || ::tcgetattr(terminal.Get(), &savedMode) != 0) {
-        strError = messages::kNoTerminal;
-        return false;
-    }
-    g_nTerminal = terminal.Get();
-    g_savedMode = savedMode;
-    g_quietMode = savedMode;
-    g_quietMode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
-
-    std::array<struct sigaction, kRestoringSignals.size()> previousActions{};
-    const struct sigaction handler = HandlerAction();
-    for (std::size_t i = 0; i < kRestoringSignals.size(); ++i)
-        ::sigaction(kRestoringSignals[i], &handler, &previousActions[i]);
-
-    int nError = 0;
-    bool bLineEnd = false;
-    // TCSAFLUSH drops what was typed before the echo went off: it has been seen on the screen.
-    if (::tcsetattr(terminal.Get(), TCSAFLUSH, &g_quietMode) != 0) {
-        nError = errno;
-    } else {
-        WriteFully(terminal.Get(), messages::kPrompt, std::strlen(messages::kPrompt));
-        nError = password.ReadFirstLine(terminal.Get(), bLineEnd);
-    }
-
-    // With the signals held back, so that none can hide the input again after this.
-    const sigset_t signalSet = RestoringSignalSet();
-    sigset_t previousMask;
-    ::sigprocmask(SIG_BLOCK, &signalSet, &previousMask);
-    ::tcsetattr(terminal.Get(), TCSAFLUSH, &savedMode);
-    WriteFully(terminal.Get(), "\n", 1);
-    for (std::size_t i = 0; i < kRestoringSignals.size(); ++i)
-        ::sigaction(kRestoringSignals[i], &previousActions[i], nullptr);
-    g_nTerminal = -1;
-    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-
-    if (nError != 0) {
-        strError = messages::PasswordReadFailed(SystemErrorText(nError));
-        return false;
-    }
-    if (!bLineEnd) {
-        strError = messages::kPromptAborted;
-        return false;
-    }
-    return true;
-}
 
 // The first line of a password file or of standard input. A leading byte-order mark, as some editors
 // write, is not part of the password. A source that gives nothing at all (not even a line end) is an error,

@@ -1,23 +1,25 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "SecureBuffer.h"
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace brasko::cli {
 
 // Longest line kept when reading a password; far more than the 24 characters that count.
 inline constexpr std::size_t kMaxLineBytes = 4096;
 
-// Text that is wiped when it goes out of scope. Its storage is reserved once, locked in memory where the
-// system allows (so that it is never swapped out), and never grows, so no copy is left behind in freed
-// memory.
+// Text that is wiped when it goes out of scope, in a secure buffer: its storage is reserved once, locked in
+// memory where the system allows (so that it is never swapped out), and never grows, so no copy is left
+// behind in freed memory.
 class CSecretText
 {
 public:
     CSecretText();
-    ~CSecretText();
+    ~CSecretText() = default;
     CSecretText(const CSecretText&) = delete;
     CSecretText& operator=(const CSecretText&) = delete;
     CSecretText(CSecretText&&) = delete;
@@ -30,11 +32,10 @@ public:
     void Truncate(std::size_t nSize);
     // Removes the first nSize bytes.
     void RemovePrefix(std::size_t nSize);
-    const std::string& Get() const { return m_str; }
+    std::string_view Get() const { return m_buffer.View(); }
 
 private:
-    std::string m_str;
-    bool m_bLocked = false;
+    CSecureBuffer m_buffer;
 };
 
 // Reads the password from the source the command line names: standard input, a file, or a prompt on the

@@ -1,6 +1,6 @@
 #include "TerminalText.h"
 
-#include "core/Utf8.h"
+#include "Utf8.h"
 
 namespace brasko::cli {
 

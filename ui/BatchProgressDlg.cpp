@@ -1,7 +1,7 @@
 #include "BatchProgressDlg.h"
 
+#include "Messages.h"
 #include "TextConversion.h"
-#include "core/Messages.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -1,10 +1,9 @@
 #include "BatchRunner.h"
 
+#include "DecryptionBatch.h"
+#include "Messages.h"
+#include "SecureBuffer.h"
 #include "TextConversion.h"
-#include "core/DecryptionBatch.h"
-#include "core/Messages.h"
-
-#include <openssl/crypto.h>
 
 #include <iostream>
 
@@ -91,7 +90,7 @@ bool CBatchRunner::Start(SBatchRequest request)
         CRelayProgress progress(*this);
         CTraceObserver trace;
         RunDecryptionBatch(request, sink, &progress, &trace);
-        OPENSSL_cleanse(request.strPassword.data(), request.strPassword.size());
+        SecureWipe(request.strPassword.data(), request.strPassword.size());
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
     });

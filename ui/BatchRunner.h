@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/BatchRequest.h"
-#include "core/MessageSink.h"
+#include "BatchRequest.h"
+#include "MessageSink.h"
 
 #include <QObject>
 #include <QString>

@@ -1,14 +1,14 @@
 #include "DecryptDlg.h"
 
 #include "ApplicationIcon.h"
+#include "BatchInputs.h"
 #include "BatchProgressDlg.h"
+#include "ContentCheck.h"
 #include "DialogLayout.h"
+#include "Messages.h"
+#include "OutputTemplate.h"
 #include "TextConversion.h"
 #include "Version.h"
-#include "core/ContentCheck.h"
-#include "core/FileDecryptor.h"
-#include "core/FolderWalk.h"
-#include "core/Messages.h"
 #include "ui_DecryptDlg.h"
 
 #include <QApplication>
@@ -87,7 +87,6 @@ QStringList LocalFiles(const QMimeData* pData)
 }
 
 constexpr const char* kTitle = "Brasko Decrypter. Version ";
-constexpr const char* kDefaultPrefix = "e_";
 
 } // namespace
 
@@ -298,7 +297,7 @@ void CDecryptDlg::OnOK()
 // decrypting is asked about: an empty template or an empty list gives the batch's own message first.
 bool CDecryptDlg::ConfirmPassword(const SBatchRequest& request)
 {
-    if (request.strPrefix.empty() && request.strSuffix.empty() && request.strExtension.empty())
+    if (!request.HasTemplate())
         return true;
     CSilentSink silent;
     for (std::size_t i = 0; i < request.paths.size(); ++i) {

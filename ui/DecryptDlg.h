@@ -3,7 +3,7 @@
 #include "BatchProgressDlg.h"
 #include "BatchRunner.h"
 #include "FileChooser.h"
-#include "core/MessageSink.h"
+#include "MessageSink.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,7 +1,7 @@
 #include "MessageBoxSink.h"
 
+#include "Messages.h"
 #include "TextConversion.h"
-#include "core/Messages.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MessageSink.h"
+#include "MessageSink.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,12 +1,24 @@
 # Bash completion for brasko-decrypt-cli and brasko-decrypt. Installed under both names, so that
 # bash-completion finds it for either command.
 
-# The options the installed program offers, read once from its --help.
+# The options the program offers, read from its --help once per program. Only the option lines count (an
+# indented line that starts with a dash), and of each only its first column, before the gap to the
+# description: examples and prose in the help name options of other programs (find -print0).
 _brasko_decrypt_cli_options()
 {
-    if [[ -z ${_brasko_decrypt_cli_option_list-} ]]; then
-        _brasko_decrypt_cli_option_list=$("$1" --help 2>/dev/null |
-            grep -oE '(^|[ ,])--?[[:alnum:]][[:alnum:]-]*' | tr -d ' ,' | sort -u | tr '\n' ' ')
+    if [[ ${_brasko_decrypt_cli_option_program-} != "$1" ]]; then
+        _brasko_decrypt_cli_option_program=$1
+        _brasko_decrypt_cli_option_list=$("$1" --help 2>/dev/null | LC_ALL=C awk '
+            /^[ \t]+-/ {
+                sub(/^[ \t]+/, "")
+                sub(/(  |\t).*/, "")
+                n = split($0, words, /[ ,]+/)
+                for (i = 1; i <= n; i++) {
+                    sub(/[=[].*/, "", words[i])
+                    if (words[i] ~ /^--?[A-Za-z0-9][A-Za-z0-9-]*$/)
+                        print words[i]
+                }
+            }' | LC_ALL=C sort -u | tr '\n' ' ')
     fi
     printf '%s' "$_brasko_decrypt_cli_option_list"
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
 #include <initializer_list>
 #include <string>
 #include <sys/types.h>
@@ -71,6 +72,24 @@ private:
 // Runs the command line to its end with the given standard input.
 SCliResult RunCli(const std::vector<std::string>& args, const std::string& strStdin = {},
                   const SCliOptions& options = {});
+
+// Sets an environment variable, which the child inherits, while it lives.
+class CEnvironment
+{
+public:
+    CEnvironment(const char* pName, const std::string& strValue) : m_pName(pName)
+    {
+        ::setenv(pName, strValue.c_str(), 1);
+    }
+    ~CEnvironment() { ::unsetenv(m_pName); }
+    CEnvironment(const CEnvironment&) = delete;
+    CEnvironment& operator=(const CEnvironment&) = delete;
+    CEnvironment(CEnvironment&&) = delete;
+    CEnvironment& operator=(CEnvironment&&) = delete;
+
+private:
+    const char* m_pName;
+};
 
 // The lines as the command line writes them, each ended by a line feed.
 std::string Lines(std::initializer_list<std::string> lines);

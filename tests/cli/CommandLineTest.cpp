@@ -1,7 +1,7 @@
 #include "Version.h"
 #include "cli/CliMessages.h"
-#include "core/Messages.h"
-#include "core/TripleDes.h"
+#include "Messages.h"
+#include "TripleDes.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace climsg = cli::messages;
 using test::CCliProcess;
+using test::CEnvironment;
 using test::CTempDir;
 using test::Lines;
 using test::OpenSslEncrypt;
@@ -173,30 +174,12 @@ TEST_F(CliTest, Batch_TemplateOptionsAndQuiet)
         const SCliResult result = RunCli(args, "geheim\n", InDir());
         EXPECT_EQ(result.nExitStatus, 0);
         EXPECT_EQ(result.strStdout, bQuiet ? "" : kTrace + kTrace);
-        EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+        EXPECT_EQ(result.strStderr, bQuiet ? "" : Lines({messages::kBatchSucceeded}));
         ExpectDecrypted("a.bin", "a_klar.bin.txt");
         ExpectDecrypted("b.tar.gz", "b_klar.tar.gz.txt");
         ExpectInputsUnchanged();
     }
 }
-
-// Sets an environment variable, which the child inherits, while it lives.
-class CEnvironment
-{
-public:
-    CEnvironment(const char* pName, const std::string& strValue) : m_pName(pName)
-    {
-        ::setenv(pName, strValue.c_str(), 1);
-    }
-    ~CEnvironment() { ::unsetenv(m_pName); }
-    CEnvironment(const CEnvironment&) = delete;
-    CEnvironment& operator=(const CEnvironment&) = delete;
-    CEnvironment(CEnvironment&&) = delete;
-    CEnvironment& operator=(CEnvironment&&) = delete;
-
-private:
-    const char* m_pName;
-};
 
 // BRASKO_DES_KERNEL forces a variant: each one this CPU runs decrypts alike (a password of eight characters
 // takes the single-DES path, a longer one full Triple-DES); an unknown one, or one the CPU lacks, is refused
@@ -224,7 +207,7 @@ TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
             const SCliResult result =
                 RunCli({"--password-stdin", "-q", strName}, strPassword + "\n", InDir());
             EXPECT_EQ(result.nExitStatus, 0);
-            EXPECT_EQ(result.strStderr, Lines({messages::kBatchSucceeded}));
+            EXPECT_EQ(result.strStderr, "");
             ExpectDecrypted(strName, "e_" + strName);
         }
     }
@@ -246,13 +229,13 @@ TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
     const std::string strBest = DesKernelSupported(EDesKernel::Avx512) ? "avx512"
                                 : DesKernelSupported(EDesKernel::Avx2) ? "avx2"
                                                                        : "u64";
-    EXPECT_EQ(result.strStderr,
-              Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest)), messages::kBatchSucceeded}));
+    EXPECT_EQ(result.strStderr, Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest))}));
     ExpectDecrypted("lang.bin", "e_lang.bin");
     ExpectInputsUnchanged();
 }
 
-// Files are worked through in the order given; each failure is told in its place and the run goes on.
+// Files are worked through in the order given; each failure is told in its place and the run goes on. A
+// folder given without -r is told in one line with the way to decrypt what it holds.
 TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
 {
     MakeInput("b.bin");
@@ -263,10 +246,10 @@ TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
         RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "rohr", "a.bin"}, "geheim\n", InDir());
     EXPECT_EQ(result.nExitStatus, 1);
     EXPECT_EQ(result.strStdout, kTrace + kTrace);
-    EXPECT_EQ(result.strStderr,
-              Lines({messages::FileNotFound("z.bin"), messages::FileNotFound("ordner"),
-                     climsg::InputNotOpened("ordner", SystemText(EISDIR)), messages::FileNotFound("rohr"),
-                     climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
+    EXPECT_EQ(
+        result.strStderr,
+        Lines({messages::FileNotFound("z.bin"), climsg::FolderWithoutRecursive("ordner"),
+               messages::FileNotFound("rohr"), climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
     ExpectDecrypted("b.bin", "e_b.bin");
     ExpectDecrypted("a.bin", "e_a.bin");
     EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner", "rohr"}));
@@ -339,10 +322,12 @@ TEST_F(CliTest, Usage_ErrorsExitTwoAndTouchNothing)
 
 TEST_F(CliTest, Usage_VersionAndHelp)
 {
-    const SCliResult version = RunCli({"--version"});
-    EXPECT_EQ(version.nExitStatus, 0);
-    EXPECT_EQ(version.strStdout, std::string("brasko-decrypt-cli ") + kVersionString + "\n");
-    EXPECT_EQ(version.strStderr, "");
+    for (const char* pszVersion : {"--version", "-V"}) {
+        const SCliResult version = RunCli({pszVersion});
+        EXPECT_EQ(version.nExitStatus, 0);
+        EXPECT_EQ(version.strStdout, std::string("brasko-decrypt-cli ") + kVersionString + "\n");
+        EXPECT_EQ(version.strStderr, "");
+    }
 
     for (const char* pszHelp : {"--help", "-h"}) {
         const SCliResult help = RunCli({pszHelp, "--bogus"});
@@ -352,7 +337,7 @@ TEST_F(CliTest, Usage_VersionAndHelp)
                   std::string::npos);
         for (const char* pszText :
              {"--prefix TEXT", "--suffix TEXT", "--extension TEXT", "--password-stdin",
-              "--password-file PFAD", "-j,--jobs N", "-q,--quiet", "--version", "Rückgabewert"})
+              "--password-file PFAD", "-j,--jobs N", "-q,--quiet", "-V,--version", "Rückgabewert"})
             EXPECT_NE(help.strStdout.find(pszText), std::string::npos) << pszText;
         EXPECT_EQ(help.strStdout.find("Usage"), std::string::npos);
     }
@@ -396,7 +381,9 @@ TEST_F(CliTest, Batch_FailureAddsTheSystemsReason)
     WriteFileBytes(m_dir / "gross.bin", RandomBytes((std::size_t{1} << 20) + 5, 7));
     SCliOptions limited;
     limited.nFileSizeLimit = 65536;
-    const SCliResult tooLarge = RunCli({"--password-stdin", m_dir / "gross.bin"}, "geheim\n", limited);
+    // --no-check: the random plaintext would look like a wrong password to the trial.
+    const SCliResult tooLarge =
+        RunCli({"--password-stdin", "--no-check", m_dir / "gross.bin"}, "geheim\n", limited);
     EXPECT_EQ(tooLarge.nExitStatus, 1);
     EXPECT_EQ(tooLarge.strStdout, kTrace);
     EXPECT_EQ(tooLarge.strStderr, Lines({climsg::OutputNotWritten(m_dir / "e_gross.bin", SystemText(EFBIG)),
@@ -450,20 +437,23 @@ TEST_F(CliTest, Progress_DrawnOnATerminal)
     {
         std::ofstream sparse(m_dir / "gross.bin", std::ios::binary);
     }
-    fs::resize_file(m_dir / "gross.bin", std::uintmax_t{48} << 20);
-    // The bitsliced cipher decrypts this in less than the half second before a progress line appears.
+    fs::resize_file(m_dir / "gross.bin", std::uintmax_t{128} << 20);
+    // The bitsliced cipher, or OpenSSL on many cores, decrypts this in less than the half second before a
+    // progress line appears. OpenSSL on one thread takes a second or more on the fastest machines (about
+    // 100 MB/s), several seconds on a slow one.
     const CEnvironment slow("BRASKO_DES_KERNEL", "evp");
     SCliOptions options = InDir();
     options.bTerminal = true;
     options.bStderrOnTerminal = true;
     // --no-check: the zeros decrypt to one random block, repeated, which would add a warning.
-    const SCliResult result = RunCli({"--password-stdin", "--no-check", "gross.bin"}, "geheim\n", options);
+    const SCliResult result =
+        RunCli({"--password-stdin", "--no-check", "--jobs", "1", "gross.bin"}, "geheim\n", options);
     EXPECT_EQ(result.nExitStatus, 0);
     EXPECT_EQ(result.strStdout, kTrace);
     EXPECT_NE(result.strTerminal.find("Datei 1 von 1: "), std::string::npos) << result.strTerminal;
     EXPECT_TRUE(result.strTerminal.ends_with(std::string("\r\033[K") + messages::kBatchSucceeded + "\r\n"))
         << result.strTerminal;
-    EXPECT_EQ(fs::file_size(m_dir / "e_gross.bin"), std::uintmax_t{48} << 20);
+    EXPECT_EQ(fs::file_size(m_dir / "e_gross.bin"), std::uintmax_t{128} << 20);
 }
 
 // Ctrl-C during a long decryption: the started file is abandoned, nothing is left behind, the older output
@@ -475,9 +465,13 @@ TEST_F(CliTest, Interrupt_AbandonsTheFileCleanly)
     }
     fs::resize_file(m_dir / "gross.bin", std::uintmax_t{256} << 20);
     WriteFileBytes(m_dir / "e_gross.bin", "alt");
-    for (const char* pszJobs : {"1", "0"}) {
+    // The signal must meet the decryption: OpenSSL on one or two threads takes a second or more for this
+    // on the fastest machines, where the bitsliced cipher or all cores of a large one would be done first.
+    const CEnvironment slow("BRASKO_DES_KERNEL", "evp");
+    for (const char* pszJobs : {"1", "2"}) {
         SCOPED_TRACE(pszJobs);
-        CCliProcess cli({"--password-stdin", "--jobs", pszJobs, "gross.bin"}, InDir());
+        // --no-check: the zeros decrypt to one random-looking block, repeated, which the trial would refuse.
+        CCliProcess cli({"--password-stdin", "--no-check", "--jobs", pszJobs, "gross.bin"}, InDir());
         cli.WriteStdin("geheim\n");
         // Wait until the temporary output is open (unnamed, it shows in /proc as "#<inode> (deleted)"), so
         // that the signal meets the decryption.

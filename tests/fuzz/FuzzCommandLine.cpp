@@ -4,30 +4,24 @@
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
-#include <iostream>
-#include <streambuf>
+#include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-// Help and usage errors are written to std::cout and std::cerr; the fuzzer does not need them.
-class CNullBuffer : public std::streambuf
+// Whether the argument is an option that takes the next one as its value, as "--" after it would be.
+bool TakesNextAsValue(std::string_view arg)
 {
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char* /*pData*/, std::streamsize nSize) override { return nSize; }
-};
+    constexpr std::array<std::string_view, 7> kValueOptions = {
+        "--prefix", "--suffix", "--extension", "--password-file", "--jobs", "--files-from", "--output-dir"};
+    if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end())
+        return true;
+    return arg.size() > 1 && arg[0] == '-' && arg[1] != '-' && arg.ends_with('j');
+}
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* /*pArgc*/, char*** /*pArgv*/)
-{
-    static CNullBuffer nullBuffer;
-    std::cout.rdbuf(&nullBuffer);
-    std::cerr.rdbuf(&nullBuffer);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -45,10 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     const brasko::cli::SParseResult result =
         brasko::cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
     if (result.exitStatus) {
-        FUZZ_CHECK(*result.exitStatus == brasko::cli::kExitSuccess ||
-                   *result.exitStatus == brasko::cli::kExitUsage);
+        // Help and the version go to stdout; a usage error is a line on stderr and the hint to --help.
+        if (*result.exitStatus == brasko::cli::kExitSuccess) {
+            FUZZ_CHECK(!result.strOutput.empty() && result.strError.empty());
+        } else {
+            FUZZ_CHECK(*result.exitStatus == brasko::cli::kExitUsage);
+            FUZZ_CHECK(result.strOutput.empty() && result.strError.starts_with("brasko-decrypt-cli: "));
+            FUZZ_CHECK(result.strError.ends_with("Hilfe mit --help.\n"));
+        }
         return 0;
     }
+    FUZZ_CHECK(result.strOutput.empty() && result.strError.empty());
     const brasko::cli::SCommandLine& commandLine = result.commandLine;
     FUZZ_CHECK(commandLine.nJobs <= brasko::cli::kMaxJobs);
     // The files are a subsequence of the arguments.
@@ -59,9 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         FUZZ_CHECK(nArg < args.size());
         ++nArg;
     }
-    // Everything after the first "--" is a file, the last ones of the list.
+    // Everything after the first "--" is a file, the last ones of the list, unless that "--" may be the value
+    // of the option before it.
     const auto separator = std::find(args.begin() + 1, args.end(), "--");
-    if (separator != args.end()) {
+    if (separator != args.end() && !TakesNextAsValue(*(separator - 1))) {
         const auto nAfter = static_cast<std::size_t>(args.end() - separator - 1);
         FUZZ_CHECK(commandLine.files.size() >= nAfter);
         FUZZ_CHECK(std::equal(separator + 1, args.end(),

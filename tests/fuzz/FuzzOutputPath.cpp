@@ -1,5 +1,5 @@
 // The folding of an input path into an absolute one and the output name made of it.
-#include "core/FileDecryptor.h"
+#include "OutputTemplate.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     FUZZ_CHECK(!HasDotComponent(strFull));
     FUZZ_CHECK(brasko::AbsolutePath(strFull) == strFull);
 
-    const brasko::CFileDecryptor decryptor(strPrefix, strSuffix, strExtension);
-    const std::string strOutput = decryptor.BuildOutputPath(strInput);
+    const brasko::SOutputTemplate outputTemplate{strPrefix, strSuffix, strExtension};
+    const std::string strOutput = outputTemplate.BuildOutputPath(strInput);
     // The output lies in the input's folder and is named prefix, name, suffix, extension, file ending.
     const std::string strFolder = strFull.substr(0, strFull.rfind('/') + 1);
     const std::string strName = strFull.substr(strFolder.size());

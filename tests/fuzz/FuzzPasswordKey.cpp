@@ -1,8 +1,8 @@
 // The password-to-key rule, the cut to 24 characters the command line makes, and the escaping of names for
 // the terminal.
 #include "cli/TerminalText.h"
-#include "core/TripleDes.h"
-#include "core/Utf8.h"
+#include "TripleDes.h"
+#include "Utf8.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         nPos += nLength;
     }
     // The same key for the password cut to its first 24 characters.
-    FUZZ_CHECK(brasko::DeriveKey(std::string(first)).Bytes() == key.Bytes());
+    FUZZ_CHECK(std::ranges::equal(brasko::DeriveKey(std::string(first)).Bytes(), key.Bytes()));
 
     // Nothing that a terminal would act on survives the escaping, the result is valid UTF-8, and a text
     // without such characters is shown as it is.

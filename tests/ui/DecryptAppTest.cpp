@@ -86,7 +86,7 @@ TEST(DecryptApp, CDecryptApp_InitInstanceEndsWhenMainDialogCloses)
     test::WhenModal<CDecryptDlg>([&](CDecryptDlg& dlg) {
         bSeen = true;
         EXPECT_EQ(&dlg, &app.MainWindow());
-        EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Brasko Decrypter. Version 2.0"));
+        EXPECT_EQ(dlg.windowTitle(), test::MainDialogTitle());
         QTest::keyClick(&dlg, Qt::Key_Escape);
     });
     EXPECT_FALSE(app.InitInstance());

@@ -1,7 +1,7 @@
 #include "ui/DecryptDlg.h"
 
+#include "Messages.h"
 #include "UiTestSupport.h"
-#include "core/Messages.h"
 #include "tests/support/TestSupport.h"
 #include "ui/BatchProgressDlg.h"
 
@@ -98,7 +98,7 @@ protected:
 
 TEST_F(DecryptDlgTest, DecryptDlg_StartState)
 {
-    EXPECT_EQ(m_dlg.windowTitle(), QStringLiteral("Brasko Decrypter. Version 2.0"));
+    EXPECT_EQ(m_dlg.windowTitle(), test::MainDialogTitle());
     EXPECT_EQ(Edit("m_editPrefix").text(), QStringLiteral("e_"));
     EXPECT_EQ(Edit("m_editSuffix").text(), QString());
     EXPECT_EQ(Edit("m_editExtension").text(), QString());

@@ -1,7 +1,7 @@
 #include "ui/MessageBoxSink.h"
 
+#include "Messages.h"
 #include "UiTestSupport.h"
-#include "core/Messages.h"
 
 #include <QMessageBox>
 #include <QPushButton>

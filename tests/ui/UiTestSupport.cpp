@@ -1,5 +1,7 @@
 #include "UiTestSupport.h"
 
+#include "Version.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -34,6 +36,12 @@ void WhenModal(const QMetaObject* pType, std::function<void(QWidget&)> action, i
         }
     });
     pTimer->start(10);
+}
+
+QString MainDialogTitle()
+{
+    return QStringLiteral("Brasko Decrypter. Version ") + QString::fromLatin1(kVersionMajor) + u'.' +
+           QString::fromLatin1(kVersionMinor);
 }
 
 } // namespace brasko::test

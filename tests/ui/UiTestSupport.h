@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MessageSink.h"
+#include "MessageSink.h"
 #include "ui/FileChooser.h"
 
 #include <QApplication>
@@ -77,5 +77,8 @@ template <class T> void WhenModal(std::function<void(T&)> action, int nTimeoutMs
         &T::staticMetaObject,
         [action = std::move(action)](QWidget& widget) { action(static_cast<T&>(widget)); }, nTimeoutMs);
 }
+
+// The main dialog's title, with the version of this build.
+QString MainDialogTitle();
 
 } // namespace brasko::test

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Starts the dialog application under a virtual X server, finds its window by its exact title, checks the
 # title as the X server holds it, presses Escape and expects the program to end by itself.
-# Usage: smoke.sh PATH-TO-brasko-decrypt
+# Usage: smoke.sh PATH-TO-brasko-decrypt VERSION (major.minor, as the build has it)
 set -euo pipefail
 
-exe=${1:?usage: smoke.sh PATH-TO-brasko-decrypt}
-title='Brasko Decrypter. Version 2.0'
+exe=${1:?usage: smoke.sh PATH-TO-brasko-decrypt VERSION}
+version=${2:?usage: smoke.sh PATH-TO-brasko-decrypt VERSION}
+title="Brasko Decrypter. Version $version"
 
 if [ -z "${BRASKO_SMOKE_INSIDE_X:-}" ]; then
     export BRASKO_SMOKE_INSIDE_X=1
     # The whole run is bounded, so that a stuck X server or program can never hang the test suite.
-    exec timeout 90 xvfb-run -a -s '-screen 0 1024x768x24' "$0" "$exe"
+    exec timeout 90 xvfb-run -a -s '-screen 0 1024x768x24' "$0" "$exe" "$version"
 fi
 
 unset QT_QPA_PLATFORM

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "OutputTemplate.h"
+
+#include <string>
+#include <vector>
+
+namespace brasko {
+
+// What one run of the decryption batch works on, copied out of the front end at its start.
+struct SBatchRequest
+{
+    std::string strPassword;
+    std::string strPrefix;
+    std::string strSuffix;
+    std::string strExtension;
+    // The inputs, in the order they are decrypted and reported.
+    std::vector<std::string> paths;
+    // Where the outputs go: empty for next to each input, else a folder that exists.
+    std::string strOutputDir;
+    // Empty, or one entry per path: the folder below strOutputDir its output goes to ("2019/a/" or ""), the
+    // input's place below the folder argument it was found in.
+    std::vector<std::string> subFolders;
+    // Threads: 0 one per hardware thread, 1 the calling thread only. More than one decrypt several files
+    // at once, and a large file on all of them.
+    unsigned nJobs = 0;
+    // An entry whose output exists already is left alone and counts as done.
+    bool bSkipExisting = false;
+    // Judge the start of each decrypted plaintext; the verdict reaches the observer with the outcome.
+    bool bCheckPlaintext = false;
+
+    // Whether the template has at least one field; a batch without one decrypts nothing.
+    bool HasTemplate() const { return brasko::HasTemplate(strPrefix, strSuffix, strExtension); }
+};
+
+} // namespace brasko

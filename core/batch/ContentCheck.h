@@ -1,0 +1,17 @@
+#pragma once
+
+#include "FileDecryptor.h"
+#include "MessageSink.h"
+
+#include <string>
+#include <string_view>
+
+namespace brasko {
+
+// Decrypts the start of a file in memory (kPlausibilitySampleSize bytes, or the whole file when shorter, its
+// short final chunk as DecryptFile decrypts it) and judges it. Writes nothing and prints no trace line. An
+// input that cannot be opened is reported as DecryptFile reports it; the outcome then says why.
+SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_view password,
+                                 IMessageSink& messages);
+
+} // namespace brasko

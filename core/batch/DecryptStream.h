@@ -1,0 +1,35 @@
+#pragma once
+
+#include "AtomicOutputFile.h"
+#include "DecryptOutcome.h"
+#include "Plausibility.h"
+#include "ProgressSink.h"
+#include "TripleDes.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brasko {
+
+// Bytes read, decrypted and written as one piece. An input that does not fill its first chunk is decrypted
+// on the calling thread without starting any other; one that does goes through the parallel pipeline.
+inline constexpr std::size_t kChunkSize = std::size_t{256} << 10;
+
+// Chunks in flight per decrypting thread, plus kExtraChunksInFlight: enough that the reader and the writer
+// never wait for a free buffer while every thread decrypts. They bound the memory the parallel path uses.
+inline constexpr std::size_t kChunksInFlightPerJob = 2;
+inline constexpr std::size_t kExtraChunksInFlight = 2;
+
+// The number of threads that decrypt for a jobs setting: 0 means one per hardware thread the process may
+// use, and no setting gives more than that.
+unsigned EffectiveJobs(unsigned nJobs);
+
+// Decrypts the whole input into the output, chunk by chunk, on up to nJobs threads (as EffectiveJobs), the
+// output written in order. nTotal is the size progress is reported against; the input is read to its end
+// whatever its size claims. Failures are those of the first chunk that fails, as if it ran on one thread.
+// pSample, when given, receives the start of the plaintext as it is written.
+SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
+                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
+                              CPlaintextSample* pSample = nullptr);
+
+} // namespace brasko

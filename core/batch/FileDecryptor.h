@@ -1,0 +1,79 @@
+#pragma once
+
+#include "DecryptOutcome.h"
+#include "FileHandle.h"
+#include "MessageSink.h"
+#include "ProgressSink.h"
+#include "TripleDes.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+
+namespace brasko {
+
+class CAtomicOutputFile;
+
+// Told once the input of a file is open; the front ends write their trace line then.
+using InputOpenedFn = std::function<void()>;
+
+// The cipher for a password, set up once for all the files decrypted under it: each takes a copy of its key
+// schedule. When it cannot be set up (no usable cipher, no memory) every file fails with CipherSetup.
+CTripleDesDecryptor PrepareCipher(std::string_view password);
+
+// One file to decrypt, and where its news goes.
+struct SDecryptJob
+{
+    std::string strInputPath;
+    // Empty fails with CreateOutput once the input has been opened: no path could be formed for it.
+    std::string strOutputPath;
+    const CTripleDesDecryptor& cipher; // from PrepareCipher
+    IMessageSink& messages;
+    IProgressSink* pProgress = nullptr;
+    // Threads that may decrypt a file of a chunk (kChunkSize) or more: 0 one per hardware thread, 1 the
+    // calling thread only. Shorter files never start a thread. Progress may then come from a worker thread.
+    unsigned nJobs = 0;
+    InputOpenedFn onInputOpened = {}; // called once the input is open; may be empty
+    // When given, the fully written output is handed over here instead of being put in place: the caller
+    // commits it (or drops it, which leaves nothing behind).
+    std::unique_ptr<CAtomicOutputFile>* pPendingOutput = nullptr;
+};
+
+// The output-name template and the decryption of one file under it.
+class CFileDecryptor
+{
+public:
+    CFileDecryptor() = default;
+    CFileDecryptor(std::string strPrefix, std::string strSuffix, std::string strExtension);
+
+    // The output path for an input under the template (SOutputTemplate::BuildOutputPath): the input's
+    // absolute folder, then prefix, base name, suffix, the name's extension and the file ending.
+    std::string BuildOutputPath(const std::string& strInputPath) const;
+
+    // Decrypts one file. A missing input is reported through the job's messages. Nothing is written to
+    // standard output. The output is replaced only when the whole input has been decrypted. No exception
+    // leaves it: a failed allocation is the failure OutOfMemory.
+    SDecryptOutcome Decrypt(const SDecryptJob& job) const;
+
+    // Decrypts one file into its output path (BuildOutputPath) under the password: 0 on success, 1 on
+    // failure, as the batch sums them.
+    int DecryptFile(const std::string& strInputPath, const std::string& strPassword, IMessageSink& messages,
+                    IProgressSink* pProgress = nullptr, unsigned nJobs = 0) const;
+
+    std::string m_strPrefix;
+    std::string m_strSuffix;
+    std::string m_strExtension;
+    // Judge the start of each decrypted plaintext (SDecryptOutcome::plausibility).
+    bool m_bCheckPlaintext = false;
+
+private:
+    SDecryptOutcome DecryptOneFile(const SDecryptJob& job) const;
+};
+
+// Opens an input as DecryptFile does: regular files only (a folder gives EISDIR, anything else EINVAL),
+// without waiting for a pipe's writer. An invalid handle with errno and failure set when it fails.
+CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure);
+
+} // namespace brasko

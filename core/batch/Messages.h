@@ -1,0 +1,76 @@
+#pragma once
+
+#include "VerdictTexts.h"
+
+#include <string>
+
+// Every text the program shows the user, in one place, so dialog and command line say the same. The
+// plausibility verdict's texts come with it from VerdictTexts.h.
+namespace brasko::messages {
+
+inline constexpr const char* kApplicationName = "Brasko Decryption Tool";
+inline constexpr const char* kTraceLine = "Decrypt the content of the file";
+
+inline constexpr const char* kTemplateEmpty =
+    "Bitte geben Sie mindestens eine Vorlage für die Ausgabedatei an.";
+inline constexpr const char* kBatchSucceeded = "Die Entschlüsselung wurde erfolgreich beendet !";
+inline constexpr const char* kBatchFailed = "Bei der Entschlüsselung ist ein Fehler aufgetreten.";
+inline constexpr const char* kBatchCancelled =
+    "Die Entschlüsselung wurde abgebrochen; die begonnene Datei wurde nicht geschrieben.";
+
+inline std::string FileNotFound(const std::string& strPath)
+{
+    return "Die Datei '" + strPath + "' kann nicht gefunden werden !";
+}
+
+// An entry of a batch whose output would replace one of the batch's own encrypted inputs.
+inline std::string OutputWouldReplaceInput(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine zu entschlüsselnde Datei überschreiben würde !";
+}
+
+// Outputs that are not written: in a shared folder such as /tmp, a symbolic link or a file that another user
+// put there (who could read the plaintext or aim it elsewhere), and anywhere a link to nothing.
+inline std::string OutputIsForeignLink(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine Verknüpfung eines anderen Benutzers in einem gemeinsam genutzten Ordner ist !";
+}
+
+inline std::string OutputIsDanglingLink(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' eine Verknüpfung auf eine nicht vorhandene Datei ist !";
+}
+
+inline std::string OutputIsForeignFile(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei '" + strOutputPath +
+           "' in einem gemeinsam genutzten Ordner einem anderen Benutzer gehört !";
+}
+
+// An input that got shorter while it was decrypted; the older output stays.
+inline std::string InputShrank(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath + "' ist während der Entschlüsselung kürzer geworden; die Ausgabedatei '" +
+           strOutputPath + "' wurde nicht geschrieben !";
+}
+
+// Asked before a batch whose first input, decrypted with the password given, looks random.
+inline std::string PasswordLooksWrong(const std::string& strPath)
+{
+    return "Mit diesem Kennwort ergibt die Datei '" + strPath +
+           "' keinen erkennbaren Inhalt. Ist das Kennwort richtig? Trotzdem entschlüsseln?";
+}
+
+// Two entries of a batch that would write the same output: each of them gets this message.
+inline std::string OutputWouldBeWrittenTwice(const std::string& strPath, const std::string& strOutputPath)
+{
+    return "Die Datei '" + strPath +
+           "' wird nicht entschlüsselt, da eine andere zu entschlüsselnde Datei "
+           "dieselbe Ausgabedatei '" +
+           strOutputPath + "' schreiben würde !";
+}
+
+} // namespace brasko::messages
