@@ -1,9 +1,12 @@
 #include "WebCore.h"
 
 #include "ChunkDecryptor.h"
+#include "DesKernelChoice.h"
 #include "Messages.h"
-#include "OutputName.h"
+#include "OutputGuards.h"
+#include "OutputTemplate.h"
 #include "Plausibility.h"
+#include "SecureBuffer.h"
 #include "TripleDes.h"
 
 #include <algorithm>
@@ -32,9 +35,7 @@ SOutputTemplate CoreTemplate(const STemplate& tpl)
 
 void Wipe(void* p, std::size_t nSize)
 {
-    volatile unsigned char* pBytes = static_cast<volatile unsigned char*>(p);
-    for (std::size_t i = 0; i < nSize; ++i)
-        pBytes[i] = 0;
+    SecureWipe(p, nSize);
 }
 
 bool HasKernel(EKernel kernel)
@@ -48,7 +49,12 @@ bool HasKernel(EKernel kernel)
 
 bool SelfTest(EKernel kernel)
 {
-    return HasKernel(kernel) && DesKernelSelfTest(CoreKernel(kernel));
+    if (!HasKernel(kernel))
+        return false;
+    // The desktop's choice for a requested kernel: it runs the known answers and falls back when they fail.
+    const SDesKernelChoice choice =
+        ChooseDesKernel(DesKernelName(CoreKernel(kernel)), DesKernelSupported, false);
+    return choice.kernel == CoreKernel(kernel) && !choice.bRefused && !choice.bSelfTestFailed;
 }
 
 struct CCipher::SImpl
@@ -65,13 +71,8 @@ CCipher* CCipher::Open(std::string_view password, EKernel kernel)
     if (!HasKernel(kernel))
         return nullptr;
     auto pImpl = std::make_unique<SImpl>();
-    {
-        std::string strPassword(password);
-        const CTripleDesKey key = DeriveKey(strPassword);
-        Wipe(strPassword.data(), strPassword.size());
-        if (!pImpl->cipher.Init(key, CoreKernel(kernel)))
-            return nullptr;
-    }
+    if (!pImpl->cipher.Init(DeriveKey(password), CoreKernel(kernel)))
+        return nullptr;
     return new CCipher(std::move(pImpl));
 }
 
@@ -79,8 +80,8 @@ bool CCipher::DecryptChunk(unsigned char* pData, std::size_t nLength, bool /*bFi
 {
     // ChunkEnd never leaves a short final chunk without the block before it (but in a file shorter than
     // one block), so a fresh chunk decryptor, zeros before its first block, is right for every chunk.
-    CChunkDecryptor chunk(m_pImpl->cipher);
-    return chunk.Decrypt(pData, pData, nLength);
+    CChunkDecryptor chunk;
+    return chunk.Decrypt(m_pImpl->cipher, pData, nLength);
 }
 
 std::uint64_t ChunkEnd(std::uint64_t nOffset, std::uint64_t nSize, std::uint64_t nChunkSize)
@@ -121,7 +122,7 @@ SVerdict Judge(const unsigned char* pData, std::size_t nLength)
 
 bool HasTemplate(const STemplate& tpl)
 {
-    return brasko::HasTemplate(CoreTemplate(tpl));
+    return CoreTemplate(tpl).HasTemplate();
 }
 
 SPlan PlanBatch(const STemplate& tpl, const std::vector<std::string>& inputs)
@@ -130,21 +131,16 @@ SPlan PlanBatch(const STemplate& tpl, const std::vector<std::string>& inputs)
     SPlan plan;
     plan.outputs.reserve(inputs.size());
     for (const std::string& strInput : inputs)
-        plan.outputs.push_back(BuildRelativeOutputPath(coreTemplate, strInput));
-    const std::vector<EOutputClash> clashes = FindOutputClashes(inputs, plan.outputs);
-    plan.verdicts.reserve(inputs.size());
-    for (const EOutputClash clash : clashes) {
-        switch (clash) {
-        case EOutputClash::None:
-            plan.verdicts.push_back(EPlanVerdict::Decrypt);
-            break;
-        case EOutputClash::ReplacesInput:
-            plan.verdicts.push_back(EPlanVerdict::ReplacesInput);
-            break;
-        case EOutputClash::DuplicateOutput:
-            plan.verdicts.push_back(EPlanVerdict::DuplicateOutput);
-            break;
-        }
+        plan.outputs.push_back(coreTemplate.BuildRelativeOutputPath(strInput));
+    // As the desktop batch ranks them: replacing an input outweighs sharing an output.
+    const std::vector<bool> replacesInput = FindOutputsNamingInputs(inputs, plan.outputs);
+    const std::vector<bool> shared = FindSharedOutputs(plan.outputs);
+    plan.verdicts.assign(inputs.size(), EPlanVerdict::Decrypt);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (replacesInput[i])
+            plan.verdicts[i] = EPlanVerdict::ReplacesInput;
+        else if (shared[i])
+            plan.verdicts[i] = EPlanVerdict::DuplicateOutput;
     }
     return plan;
 }

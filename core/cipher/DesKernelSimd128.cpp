@@ -2,8 +2,7 @@
 // (emscripten with -msimd128); a browser without SIMD refuses the whole module, so the page then loads the
 // build without this file, which has the 64-bit kernel only.
 #include "DesKernel.h"
-
-#include <openssl/crypto.h>
+#include "SecureBuffer.h"
 
 #include <array>
 #include <cstdint>
@@ -27,7 +26,7 @@ struct SOpsSimd128
     static V Or(V a, V b) { return wasm_v128_or(a, b); }
     static V Xor(V a, V b) { return wasm_v128_xor(a, b); }
     static V Not(V a) { return wasm_v128_not(a); }
-    // wasm's andnot clears the bits of its second operand: a & ~b.
+    // wasm's andnot(x, y) is x & ~y; this is ~a & b, as in the other kernels.
     static V AndNot(V a, V b) { return wasm_v128_andnot(b, a); }
     template <unsigned kShift> static V ShiftLeft(V a) { return wasm_i64x2_shl(a, kShift); }
     template <unsigned kShift> static V ShiftRight(V a) { return wasm_u64x2_shr(a, kShift); }
