@@ -17,6 +17,8 @@ CMAKE_GEN  := -G Ninja
 # The caller's flags (from the environment or the make command line) reach the compiler and the linker.
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
+# The web page that `make web` builds; install and package take it along when it exists at configure time.
+WEB_PAGE   = $(abspath $(WEB_BUILD))/brasko-decrypt.html
 
 .PHONY: all deps configure build test test-asan test-tsan test-fuzz test-fresh-root test-web fuzz fuzz-build run \
 	bench install package clean format web
@@ -27,7 +29,7 @@ deps:
 	scripts/install-deps
 
 configure:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -74,13 +76,14 @@ fuzz: fuzz-build
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
 # The web page: build-web/brasko-decrypt.html, one self-contained file (Debian's emscripten).
-web: deps
+web:
 	cmake -S web -B $(WEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/web/cmake/DebianEmscripten.cmake
 	cmake --build $(WEB_BUILD) -j $(JOBS)
 
 # The WebAssembly core in node against openssl, and the page in headless Chromium.
-test-web: web
+test-web: deps
+	$(MAKE) web
 	cd $(WEB_BUILD) && ctest --output-on-failure
 
 run: build
@@ -91,16 +94,17 @@ bench: build
 	bench/plausibility.sh $(BUILD)/bin
 	bench/archive.sh $(BUILD)/bin
 
-install: build
+# The page first, so that configuring finds it and installs it into share/brasko-decrypt/.
+install: web
+	$(MAKE) build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The Debian packages, built as a distribution would: installed under /usr, libcrypto linked dynamically,
 # no tests. brasko-decrypt-cli and brasko-decrypt land in $(DEB_BUILD); the dialog's package carries the
-# web page when `make web` has built it.
-package:
+# web page, built first.
+package: web
 	cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(abspath $(WEB_BUILD))/brasko-decrypt.html" \
-		$(CMAKE_FLAGS)
+		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
 	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB
