@@ -1,23 +1,30 @@
 #!/usr/bin/env python3
 """The page in real headless Chromium (Debian's chromium and chromium-driver): files go in through the
 file input, downloads are compared byte for byte with what the openssl command line decrypts, the ZIP is
-checked with unzip, the wrong-password question is answered both ways, and the browser's network log must
-show no request but the page itself.
+checked with unzip (also with the File System Access API hidden, as Firefox sees the page), a granted folder
+is written through an origin-private file system handle standing in for the picker, the wrong-password
+question is answered both ways, Abbrechen leaves nothing, a run works by keyboard alone, and the browser's
+network log must show no request but the page itself.
 
 Usage: page_test.py build-web/brasko-decrypt.html
 """
 
+import base64
+import functools
+import http.server
 import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
@@ -25,6 +32,68 @@ PAGE = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
 TIMEOUT = float(os.environ.get("BRASKO_WEB_TIMEOUT", "60"))
 
 SUCCEEDED = "Die Entschlüsselung wurde erfolgreich beendet !"
+CANCELLED = "Die Entschlüsselung wurde abgebrochen; die begonnene Datei wurde nicht geschrieben."
+
+# Run before the page's own script: the page as a browser without the File System Access API sees it.
+HIDE_FILE_SYSTEM_ACCESS = "delete Window.prototype.showDirectoryPicker; delete window.showDirectoryPicker;"
+
+# A folder of the origin-private file system, filled with the given files (relative path: base64), then
+# offered by the picker. The picker's handle and the origin-private one are the same kind of handle, with
+# the same writable streams.
+GRANT_FOLDER = """
+const [name, files, done] = arguments;
+(async () => {
+    const root = await navigator.storage.getDirectory();
+    await root.removeEntry(name, {recursive: true}).catch(() => {});
+    const folder = await root.getDirectoryHandle(name, {create: true});
+    for (const [path, data] of Object.entries(files)) {
+        const parts = path.split("/");
+        let dir = folder;
+        for (const part of parts.slice(0, -1))
+            dir = await dir.getDirectoryHandle(part, {create: true});
+        const writable = await (await dir.getFileHandle(parts[parts.length - 1], {create: true})).createWritable();
+        await writable.write(Uint8Array.from(atob(data), (c) => c.charCodeAt(0)));
+        await writable.close();
+    }
+    window.showDirectoryPicker = async () => folder;
+})().then(() => done("ok"), (error) => done(String(error)));
+"""
+
+# Every file below the origin-private folder: relative path to base64.
+READ_FOLDER = """
+const [name, done] = arguments;
+(async () => {
+    const out = {};
+    const walk = async (dir, prefix) => {
+        for await (const [entryName, handle] of dir.entries()) {
+            if (handle.kind === "directory") {
+                await walk(handle, prefix + entryName + "/");
+            } else {
+                const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
+                let text = "";
+                for (let i = 0; i < bytes.length; i += 0x8000)
+                    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+                out[prefix + entryName] = btoa(text);
+            }
+        }
+    };
+    await walk(await (await navigator.storage.getDirectory()).getDirectoryHandle(name), "");
+    return out;
+})().then(done, (error) => done(String(error)));
+"""
+
+# Presses Abbrechen (a real click on the progress window's button) as soon as the bar shows the first chunk
+# written, so that the run is stopped between chunks however fast the machine is.
+CANCEL_AT_FIRST_PROGRESS = """
+const bar = document.getElementById("progBar");
+const observer = new MutationObserver(() => {
+    if (document.getElementById("dlgProgress").open && bar.value > 0) {
+        observer.disconnect();
+        document.getElementById("btnCancelBatch").click();
+    }
+});
+observer.observe(bar, {attributes: true, attributeFilter: ["value"]});
+"""
 
 
 def blanked(text):
@@ -62,6 +131,11 @@ def text_plaintext(size):
     return (line * (size // len(line) + 1))[:size]
 
 
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
 class PageTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="brasko-web-")
@@ -78,7 +152,13 @@ class PageTest(unittest.TestCase):
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": self.downloads})
-        self.driver.get("file://" + PAGE)
+        self.page_urls = set()
+        self.load("file://" + PAGE)
+
+    def load(self, url):
+        self.page_url = url
+        self.page_urls.add(url)
+        self.driver.get(url)
         self.wait_for(lambda: self.driver.find_element(By.TAG_NAME, "body").get_attribute("data-state")
                       in ("ready", "failed"))
         self.assertEqual(self.driver.find_element(By.TAG_NAME, "body").get_attribute("data-state"), "ready")
@@ -124,15 +204,33 @@ class PageTest(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def keys(self, *keys):
+        """Types on the keyboard into whatever has the focus."""
+        ActionChains(self.driver).send_keys(*keys).perform()
+
+    def focused(self):
+        return self.driver.switch_to.active_element.get_attribute("id")
+
+    def check_zip(self, key, ciphers):
+        """The downloaded ZIP passes unzip -t and holds each input's plaintext under its output's name."""
+        archive = os.path.join(self.downloads, "entschluesselt.zip")
+        self.downloaded("entschluesselt.zip")
+        subprocess.run(["unzip", "-tq", archive], check=True, stdout=subprocess.DEVNULL)
+        out = os.path.join(self.dir, "unzipped")
+        subprocess.run(["unzip", "-q", archive, "-d", out], check=True)
+        self.assertEqual(sorted(os.listdir(out)), sorted("e_" + name for name in ciphers))
+        for name, data in ciphers.items():
+            with open(os.path.join(out, "e_" + name), "rb") as f:
+                self.assertEqual(f.read(), expected_plaintext(key, data), name)
+
     def assert_no_network(self):
-        page_url = "file://" + PAGE
         for entry in self.driver.get_log("performance"):
             message = json.loads(entry["message"])["message"]
             if message["method"] != "Network.requestWillBeSent":
                 continue
             url = message["params"]["request"]["url"]
             # The browser's own pages (chrome:) are no connection; the page may load only itself.
-            self.assertTrue(url == page_url or url.split(":", 1)[0] in ("blob", "data", "chrome"), url)
+            self.assertTrue(url in self.page_urls or url.split(":", 1)[0] in ("blob", "data", "chrome"), url)
 
     def test_Page_ShowsTheDialogTexts(self):
         self.assertEqual(self.driver.title, "Brasko Decrypter. Version 2.0")
@@ -163,15 +261,92 @@ class PageTest(unittest.TestCase):
         password.send_keys(Keys.ENTER)  # Enter in a field runs the batch
         self.assertEqual(self.message(), SUCCEEDED)
         self.click("btnMsgOk")
-        archive = os.path.join(self.downloads, "entschluesselt.zip")
-        self.downloaded("entschluesselt.zip")
-        subprocess.run(["unzip", "-tq", archive], check=True, stdout=subprocess.DEVNULL)
-        out = os.path.join(self.dir, "unzipped")
-        subprocess.run(["unzip", "-q", archive, "-d", out], check=True)
-        self.assertEqual(sorted(os.listdir(out)), ["e_a.txt", "e_b.dat", "e_leer"])
-        for name, data in ciphers.items():
-            with open(os.path.join(out, "e_" + name), "rb") as f:
-                self.assertEqual(f.read(), expected_plaintext(key, data), name)
+        self.check_zip(key, ciphers)
+
+    def test_WithoutFileSystemAccess_NoFolderButtonAndTheZip(self):
+        self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": HIDE_FILE_SYSTEM_ACCESS})
+        self.load(self.page_url)
+        self.assertFalse(self.driver.find_element(By.ID, "btnFolder").is_displayed())
+        key = blanked("Kennwort")
+        ciphers = {"eins.txt": cipher_of_text(key, 2 * 1024 * 1024 + 3), "zwei.txt": cipher_of_text(key, 800)}
+        self.choose(*[self.write(name, data) for name, data in ciphers.items()])
+        self.driver.find_element(By.ID, "editPassword").send_keys("Kennwort")
+        self.click("btnDecrypt")
+        self.assertEqual(self.message(), SUCCEEDED)
+        self.click("btnMsgOk")
+        self.check_zip(key, ciphers)
+
+    # The folder mode: each output next to its input in the granted folder, through the writable stream; an
+    # input of the batch is never replaced, though it has an output's name.
+    def test_GrantedFolder_OutputsBesideInputs(self):
+        # A file:// page has an opaque origin and no origin-private file system: here the page comes from a
+        # static server on the loopback address, which serves nothing but the page.
+        handler = functools.partial(QuietHandler, directory=os.path.dirname(PAGE))
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        self.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
+        key = blanked("Ordner")
+        ciphers = {"a.txt": cipher_of_text(key, 4 * 1024 * 1024 + 5), "unter/b.dat": cipher_of_text(key, 77),
+                   "unter/e_b.dat": b"older output", "unter/c": cipher_of_text(key, 64)}
+        files = {path: base64.b64encode(data).decode() for path, data in ciphers.items()}
+        self.assertEqual(self.driver.execute_async_script(GRANT_FOLDER, "Akten", files), "ok")
+        self.click("btnFolder")
+        self.wait_for(lambda: len(self.driver.find_elements(By.CSS_SELECTOR, "#listFiles li")) == 4)
+        self.driver.find_element(By.ID, "editPassword").send_keys("Ordner")
+        self.click("btnDecrypt")
+        # unter/e_b.dat is an input of the batch, so unter/b.dat must not replace it.
+        self.assertEqual(self.message(), "Die Datei 'unter/b.dat' wird nicht entschlüsselt, da die Ausgabedatei "
+                                         "'unter/e_b.dat' eine zu entschlüsselnde Datei überschreiben würde !")
+        self.click("btnMsgOk")
+        self.assertEqual(self.message(), "Bei der Entschlüsselung ist ein Fehler aufgetreten.")
+        self.click("btnMsgOk")
+        written = {path: base64.b64decode(data)
+                   for path, data in self.driver.execute_async_script(READ_FOLDER, "Akten").items()}
+        expected = dict(ciphers)
+        for path in ("a.txt", "unter/e_b.dat", "unter/c"):
+            folder, _, name = path.rpartition("/")
+            expected[(folder + "/" if folder else "") + "e_" + name] = expected_plaintext(key, ciphers[path])
+        self.assertEqual(sorted(written), sorted(expected))
+        for path, data in expected.items():
+            self.assertEqual(written[path], data, path)
+        self.assertEqual(os.listdir(self.downloads), [])
+
+    def test_Abbrechen_StopsBetweenChunksAndWritesNothing(self):
+        key = blanked("geheim")
+        names = ["gross.bin", "klein.txt"]
+        paths = [self.write(names[0], cipher_of_text(key, 7 * 1024 * 1024 + 3)),
+                 self.write(names[1], cipher_of_text(key, 100))]
+        self.choose(*paths)
+        self.driver.find_element(By.ID, "editPassword").send_keys("geheim")
+        self.driver.execute_script(CANCEL_AT_FIRST_PROGRESS)
+        self.click("btnDecrypt")
+        self.assertEqual(self.message(), CANCELLED)
+        self.click("btnMsgOk")
+        self.assertFalse(self.driver.execute_script("return window.BraskoPage.IsRunning()"))
+        self.assertEqual(os.listdir(self.downloads), [])
+
+    # After the file choice, keys only: F1 opens the help and Escape closes it, Tab reaches the password
+    # first, Enter runs, Enter closes the message.
+    def test_KeyboardOnly_RunAndHelp(self):
+        key = blanked("Tastatur")
+        cipher = cipher_of_text(key, 1000)
+        self.choose(self.write("notiz.txt", cipher))
+        # The browser's file chooser is no part of the page: the focus starts from the page itself.
+        self.driver.execute_script("document.activeElement.blur()")
+        self.keys(Keys.F1)
+        self.wait_for(lambda: self.driver.execute_script("return document.getElementById('dlgHelp').open"))
+        self.keys(Keys.ESCAPE)
+        self.wait_for(lambda: not self.driver.execute_script("return document.getElementById('dlgHelp').open"))
+        self.keys(Keys.TAB)
+        self.assertEqual(self.focused(), "editPassword")
+        self.keys("Tastatur", Keys.ENTER)
+        self.assertEqual(self.message(), SUCCEEDED)
+        self.assertEqual(self.focused(), "btnMsgOk")
+        self.keys(Keys.ENTER)
+        self.wait_for(lambda: not self.driver.execute_script("return document.getElementById('dlgMessage').open"))
+        self.assertEqual(self.downloaded("e_notiz.txt"), expected_plaintext(key, cipher))
 
     def test_WrongPassword_NeinReturnsToPasswordJaDecrypts(self):
         key = blanked("richtig")
