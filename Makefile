@@ -13,6 +13,8 @@ FUZZ_TEST_RUNS ?= 20000
 FUZZERS    := fuzz-output-path fuzz-password-key fuzz-quoted-names fuzz-command-line
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
+# Compiler warnings fail the build where ON; `make test` builds so.
+WERROR     ?= OFF
 CMAKE_GEN  := -G Ninja
 # The caller's flags (from the environment or the make command line) reach the compiler and the linker.
 # There is no C code, so CFLAGS has nothing to act on.
@@ -20,8 +22,8 @@ CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLA
 # The web page that `make web` builds; install and package take it along when it exists at configure time.
 WEB_PAGE   = $(abspath $(WEB_BUILD))/brasko-decrypt.html
 
-.PHONY: all deps configure build test test-asan test-tsan test-fuzz test-fresh-root test-web fuzz fuzz-build run \
-	bench install package clean format web
+.PHONY: all deps configure build lint test test-asan test-tsan test-fuzz test-fresh-root test-web fuzz fuzz-build \
+	run bench install package clean format web
 
 all: build
 
@@ -29,20 +31,26 @@ deps:
 	scripts/install-deps
 
 configure:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WERROR=$(WERROR) \
+		-DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: deps
-	$(MAKE) build
+	$(MAKE) build WERROR=ON
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/lint $(BUILD)
 	$(MAKE) package
 	dist/check-package.sh $(DEB_BUILD)
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) test-fuzz
 	$(MAKE) test-web
+
+# clang-format and clang-tidy over the project's sources (.clang-format, .clang-tidy); any finding fails.
+lint: build
+	scripts/lint $(BUILD)
 
 # Core and command-line tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps

@@ -1,11 +1,11 @@
 #include "ArchiveInputs.h"
 
-#include "CliMessages.h"
-#include "SystemError.h"
-#include "TerminalText.h"
 #include "BatchPlan.h"
+#include "CliMessages.h"
 #include "FileHandle.h"
 #include "Messages.h"
+#include "SystemError.h"
+#include "TerminalText.h"
 
 #include <cerrno>
 #include <fcntl.h>

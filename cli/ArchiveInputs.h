@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CommandLine.h"
-#include "BatchRequest.h"
 #include "BatchInputs.h"
+#include "BatchRequest.h"
+#include "CommandLine.h"
 
 #include <string>
 

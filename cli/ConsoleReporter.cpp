@@ -1,11 +1,11 @@
 #include "ConsoleReporter.h"
 
 #include "CliMessages.h"
+#include "FileHandle.h"
 #include "Interrupt.h"
+#include "Messages.h"
 #include "SystemError.h"
 #include "TerminalText.h"
-#include "FileHandle.h"
-#include "Messages.h"
 #include "Utf8.h"
 
 #include <cerrno>

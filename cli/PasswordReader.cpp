@@ -1,10 +1,10 @@
 #include "PasswordReader.h"
 
 #include "CliMessages.h"
+#include "FileHandle.h"
 #include "SystemError.h"
 #include "TerminalPrompt.h"
 #include "TerminalText.h"
-#include "FileHandle.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
+#include "Utf8.h"
 #include "cli/CliMessages.h"
 #include "cli/CommandLine.h"
-#include "Utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Version.h"
-#include "cli/CliMessages.h"
 #include "Messages.h"
 #include "TripleDes.h"
+#include "Version.h"
+#include "cli/CliMessages.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "cli/CliMessages.h"
 #include "Messages.h"
+#include "cli/CliMessages.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 

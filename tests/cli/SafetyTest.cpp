@@ -1,8 +1,8 @@
 // The command line on a shared machine: arguments taken literally, names shown safely on a terminal,
 // a password source that gives nothing refused, file-size limits and signals handled, secrets kept out of
 // core dumps and swap.
-#include "cli/CliMessages.h"
 #include "Messages.h"
+#include "cli/CliMessages.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,8 +1,8 @@
 // The password-to-key rule, the cut to 24 characters the command line makes, and the escaping of names for
 // the terminal.
-#include "cli/TerminalText.h"
 #include "TripleDes.h"
 #include "Utf8.h"
+#include "cli/TerminalText.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
