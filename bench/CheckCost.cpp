@@ -47,8 +47,8 @@ SRun RunOnce(std::vector<char*>& argv)
     }
     const double dWall =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const double dCpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    const double dCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return {dCpu, dWall};
 }
 
@@ -99,9 +99,9 @@ int main(int argc, char** argv)
     for (double d : cpuOff)
         dSumOff += d;
     std::printf("  check on (default): CPU median %.3f ms, mean %.3f ms, wall median %.3f ms\n", dOn,
-                dSumOn / cpuOn.size(), Median(wallOn));
+                dSumOn / static_cast<double>(cpuOn.size()), Median(wallOn));
     std::printf("  --no-check:         CPU median %.3f ms, mean %.3f ms, wall median %.3f ms\n", dOff,
-                dSumOff / cpuOff.size(), Median(wallOff));
+                dSumOff / static_cast<double>(cpuOff.size()), Median(wallOff));
     std::printf("  CPU time with the check against without: median %.3fx, mean %.3fx (goal <= 1.05)\n",
                 dOn / dOff, dSumOn / dSumOff);
     return 0;

@@ -2,9 +2,9 @@
 
 #include "BatchPlan.h"
 #include "CliMessages.h"
+#include "FailureText.h"
 #include "FileHandle.h"
 #include "Messages.h"
-#include "SystemError.h"
 #include "TerminalText.h"
 
 #include <cerrno>

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Messages.h"
+
+#include <cstddef>
 #include <string>
 
 // The texts only the command line shows. The messages it shares with the dialog are in core/Messages.h.
@@ -67,7 +70,8 @@ inline constexpr const char* kHelpOptionsHeading = "Optionen:";
 inline constexpr const char* kHelpFilesName = "DATEI ...";
 // An option's text continues after each line feed in the help's second column.
 inline constexpr const char* kHelpFiles = "Die verschlüsselten Dateien; sie werden in dieser\n"
-                                          "Reihenfolge entschlüsselt";
+                                          "Reihenfolge entschlüsselt. - liest die\n"
+                                          "Standardeingabe (nur mit -c oder -o)";
 inline constexpr const char* kHelpHelp = "Diese Hilfe zeigen und beenden";
 inline constexpr const char* kHelpVersion = "Die Versionsnummer zeigen und beenden";
 inline constexpr const char* kHelpPrefix = "Vorsatz vor dem Dateinamen (Standard: e_;\n"
@@ -99,6 +103,9 @@ inline constexpr const char* kHelpQuiet = "Keine Ablaufzeilen auf der Standardau
                                           "Fortschrittsanzeige und keine Erfolgsmeldung;\n"
                                           "Fehler und Warnungen bleiben";
 
+inline constexpr const char* kHelpStdout = "Den Klartext der einen DATEI auf die\n"
+                                           "Standardausgabe schreiben (nicht auf ein Terminal)";
+inline constexpr const char* kHelpOutput = "Der Klartext der einen DATEI wird zu dieser Datei";
 inline constexpr const char* kHelpCheck = "Nur prüfen: die ersten 64 KiB jeder Datei im\n"
                                           "Speicher entschlüsseln und den Inhalt nennen";
 inline constexpr const char* kHelpNoCheck = "Keine Probe vor dem Schreiben und keine Warnung,\n"
@@ -117,6 +124,12 @@ inline constexpr const char* kPasswordNotOnCommandLine =
 inline constexpr const char* kNoTerminal =
     "Kein Kennwort: Es gibt kein Terminal für die Abfrage. Geben Sie das Kennwort mit --password-stdin oder "
     "--password-file an.";
+inline constexpr const char* kStdinNeedsOutput =
+    "Die Eingabe - (Standardeingabe) braucht -c oder -o: ohne Dateinamen gibt es keinen Namen für die "
+    "Ausgabedatei.";
+inline constexpr const char* kStdoutIsTerminal =
+    "Der Klartext wird nicht auf ein Terminal geschrieben; leiten Sie die Standardausgabe um oder nennen "
+    "Sie mit -o eine Ausgabedatei.";
 inline constexpr const char* kCheckOptionsExclusive =
     "--check und --no-check können nicht zusammen angegeben werden.";
 inline constexpr const char* kPasswordStdinEmpty =
@@ -125,12 +138,26 @@ inline constexpr const char* kPrompt = "Kennwort: ";
 inline constexpr const char* kPromptAborted = "Die Eingabe des Kennworts wurde abgebrochen.";
 inline constexpr const char* kPasswordTruncated =
     "Hinweis: Das Kennwort ist länger als 24 Zeichen; es werden nur die ersten 24 Zeichen verwendet.";
-inline constexpr const char* kCipherUnavailable =
-    "Triple-DES steht in dieser OpenSSL-Installation nicht zur Verfügung.";
 
 inline std::string UnknownOptions(const std::string& strOptions, bool bSeveral)
 {
     return (bSeveral ? "Unbekannte Optionen: " : "Unbekannte Option: ") + strOptions;
+}
+
+inline std::string OptionsExclusive(const std::string& strFirst, const std::string& strSecond)
+{
+    return strFirst + " und " + strSecond + " können nicht zusammen angegeben werden.";
+}
+
+inline std::string StdinInputTwice(const std::string& strOption)
+{
+    return "Die Eingabe - und " + strOption +
+           " können nicht zusammen angegeben werden: beide lesen die Standardeingabe.";
+}
+
+inline std::string OneInputOnly(const std::string& strOption, std::size_t nInputs)
+{
+    return strOption + " verlangt genau eine Eingabedatei; angegeben sind " + std::to_string(nInputs) + ".";
 }
 
 inline std::string MissingValue(const std::string& strOption)
@@ -193,46 +220,16 @@ inline std::string PasswordFileEmpty(const std::string& strPath)
            "' ist leer. Für das leere Kennwort schreiben Sie eine leere Zeile hinein.";
 }
 
-// Reasons added after a file's failure, each a line of its own.
-inline std::string InputNotOpened(const std::string& strPath, const std::string& strReason)
-{
-    return "Die Datei '" + strPath + "' kann nicht geöffnet werden: " + strReason;
-}
-
-inline std::string InputNotRegular(const std::string& strPath)
-{
-    return "Die Datei '" + strPath + "' ist keine gewöhnliche Datei.";
-}
-
-inline std::string InputNotRead(const std::string& strPath, const std::string& strReason)
-{
-    return "Die Datei '" + strPath + "' kann nicht gelesen werden: " + strReason;
-}
-
-inline std::string OutputIsInput(const std::string& strPath)
-{
-    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei die Datei selbst wäre.";
-}
-
-inline std::string OutputNotCreated(const std::string& strOutputPath, const std::string& strReason)
-{
-    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht angelegt werden: " + strReason;
-}
-
-inline std::string OutputPathUnknown(const std::string& strPath, const std::string& strReason)
-{
-    return "Für die Datei '" + strPath + "' lässt sich kein Ausgabepfad bilden: " + strReason;
-}
-
-inline std::string OutOfMemory(const std::string& strPath)
-{
-    return "Für die Datei '" + strPath + "' reicht der Arbeitsspeicher nicht.";
-}
-
-inline std::string OutputNotWritten(const std::string& strOutputPath, const std::string& strReason)
-{
-    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht geschrieben werden: " + strReason;
-}
+// The reasons for a file's failure come from the batch's texts, shared with the dialog.
+using brasko::messages::InputNotOpened;
+using brasko::messages::InputNotRead;
+using brasko::messages::InputNotRegular;
+using brasko::messages::kCipherUnavailable;
+using brasko::messages::OutOfMemory;
+using brasko::messages::OutputIsInput;
+using brasko::messages::OutputNotCreated;
+using brasko::messages::OutputNotWritten;
+using brasko::messages::OutputPathUnknown;
 
 // BRASKO_DES_KERNEL names a Triple-DES variant that is unknown or that this CPU cannot run.
 inline std::string DesKernelRefused(const std::string& strRequested, const std::string& strAvailable)

@@ -23,7 +23,8 @@ struct SParsed
     bool bPasswordStdin = false;
     bool bPasswordFile = false;
     bool bFilesFrom = false;
-    std::vector<std::string> unknown; // the names of unknown options, without a value given with "="
+    std::optional<std::string> outputFile; // -o with its value, even an empty one
+    std::vector<std::string> unknown;      // the names of unknown options, without a value given with "="
 };
 
 struct SOption
@@ -73,6 +74,10 @@ constexpr std::array kOptions = {
             [](SParsed& parsed, std::string_view) { parsed.commandLine.bRecursive = true; }},
     SOption{'\0', "output-dir", "ORDNER", messages::kHelpOutputDir,
             [](SParsed& parsed, std::string_view value) { parsed.commandLine.strOutputDir = value; }},
+    SOption{'c', "stdout", "", messages::kHelpStdout,
+            [](SParsed& parsed, std::string_view) { parsed.commandLine.bToStdout = true; }},
+    SOption{'o', "output", "DATEI", messages::kHelpOutput,
+            [](SParsed& parsed, std::string_view value) { parsed.outputFile = std::string(value); }},
     SOption{'n', "skip-existing", "", messages::kHelpSkipExisting,
             [](SParsed& parsed, std::string_view) { parsed.commandLine.bSkipExisting = true; }},
     SOption{'\0', "dry-run", "", messages::kHelpDryRun,
@@ -254,6 +259,36 @@ std::string UnknownOptionsText(const std::vector<std::string>& unknown)
     return strText;
 }
 
+// "-" as an input, -c and -o against the other options; fills in the output file. Whether exactly one input
+// remains is known only once the file list and the folders have been read.
+std::string CheckSingleOutput(SParsed& parsed)
+{
+    SCommandLine& commandLine = parsed.commandLine;
+    if (parsed.outputFile && parsed.outputFile->empty())
+        return messages::MissingValue("--output");
+    const bool bReadsStdin =
+        std::find(commandLine.files.begin(), commandLine.files.end(), "-") != commandLine.files.end();
+    if (bReadsStdin && parsed.bPasswordStdin)
+        return messages::StdinInputTwice("--password-stdin");
+    if (bReadsStdin && parsed.bFilesFrom && commandLine.strFilesFrom == "-")
+        return messages::StdinInputTwice("--files-from -");
+    if (commandLine.bToStdout && parsed.outputFile)
+        return messages::OptionsExclusive("-c", "-o");
+    if (commandLine.bToStdout || parsed.outputFile) {
+        const char* pszOption = commandLine.bToStdout ? "-c" : "-o";
+        if (commandLine.bCheckOnly)
+            return messages::OptionsExclusive(pszOption, "--check");
+        if (commandLine.bDryRun)
+            return messages::OptionsExclusive(pszOption, "--dry-run");
+        if (!commandLine.strOutputDir.empty())
+            return messages::OptionsExclusive(pszOption, "--output-dir");
+    } else if (bReadsStdin) {
+        return messages::kStdinNeedsOutput;
+    }
+    commandLine.strOutputFile = parsed.outputFile.value_or(std::string());
+    return {};
+}
+
 // The options checked against each other, in this order; empty when they fit. Fills in what depends on
 // more than one option.
 std::string CheckCombination(SParsed& parsed)
@@ -270,6 +305,8 @@ std::string CheckCombination(SParsed& parsed)
         return messages::kStdinTwice;
     if (parsed.bFilesFrom && commandLine.strFilesFrom.empty())
         return messages::MissingValue("--files-from");
+    if (const std::string strError = CheckSingleOutput(parsed); !strError.empty())
+        return strError;
     if (parsed.bPasswordStdin)
         commandLine.passwordSource = EPasswordSource::Stdin;
     else if (parsed.bPasswordFile)

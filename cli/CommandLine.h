@@ -35,6 +35,10 @@ struct SCommandLine
     bool bSkipExisting = false;
     bool bDryRun = false;
     bool bVerbose = false;
+    // The one input's plaintext to standard output (-c), or to this file (-o); "-" as an input is standard
+    // input.
+    bool bToStdout = false;
+    std::string strOutputFile;
 
     friend bool operator==(const SCommandLine&, const SCommandLine&) = default;
 };

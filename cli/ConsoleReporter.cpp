@@ -1,10 +1,10 @@
 #include "ConsoleReporter.h"
 
 #include "CliMessages.h"
+#include "FailureText.h"
 #include "FileHandle.h"
 #include "Interrupt.h"
 #include "Messages.h"
-#include "SystemError.h"
 #include "TerminalText.h"
 #include "Utf8.h"
 
@@ -47,48 +47,6 @@ std::size_t TerminalColumns()
 }
 
 } // namespace
-
-std::string FailureReason(const std::string& strPath, const SDecryptOutcome& outcome, bool bAlreadyReported)
-{
-    const std::string strReason = SystemErrorText(outcome.nSystemError);
-    switch (outcome.error) {
-    case EDecryptError::None:
-        return {};
-    case EDecryptError::InputMissing:
-        // "kann nicht gefunden werden" has told the user all there is about a missing file.
-        return {};
-    case EDecryptError::InputNotRegular:
-        // A folder says so in the system's words; other kinds of files are named as such.
-        if (outcome.nSystemError == EISDIR)
-            return messages::InputNotOpened(strPath, strReason);
-        return messages::InputNotRegular(strPath);
-    case EDecryptError::OpenInput:
-        return messages::InputNotOpened(strPath, strReason);
-    case EDecryptError::ReplacesInput:
-    case EDecryptError::DuplicateOutput:
-        // The batch's own message has said why.
-        return {};
-    case EDecryptError::OutOfMemory:
-        return messages::OutOfMemory(strPath);
-    case EDecryptError::OutputIsInput:
-        return bAlreadyReported ? std::string() : messages::OutputIsInput(strPath);
-    case EDecryptError::CreateOutput:
-        if (outcome.strOutputPath.empty())
-            return messages::OutputPathUnknown(strPath, strReason);
-        return messages::OutputNotCreated(outcome.strOutputPath, strReason);
-    case EDecryptError::Read:
-        return messages::InputNotRead(strPath, strReason);
-    case EDecryptError::Write:
-        return messages::OutputNotWritten(outcome.strOutputPath, strReason);
-    case EDecryptError::CipherSetup:
-        return messages::kCipherUnavailable;
-    case EDecryptError::Cancelled:
-    case EDecryptError::OutputRefused: // the core has said why
-    case EDecryptError::InputShrank:
-        return {};
-    }
-    return {};
-}
 
 CConsoleReporter::CConsoleReporter(bool bShowProgress, bool bTrace, bool bTraceOnTerminal)
     : m_bShowProgress(bShowProgress), m_bTrace(bTrace), m_bTraceOnTerminal(bTrace && bTraceOnTerminal)

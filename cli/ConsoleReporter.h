@@ -70,7 +70,4 @@ private:
     std::size_t m_nHeldBackWritten = 0;
 };
 
-// The line that says why a file failed; empty when the core's own message has said it already.
-std::string FailureReason(const std::string& strPath, const SDecryptOutcome& outcome, bool bAlreadyReported);
-
 } // namespace brasko::cli

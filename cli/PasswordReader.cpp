@@ -1,8 +1,8 @@
 #include "PasswordReader.h"
 
 #include "CliMessages.h"
+#include "FailureText.h"
 #include "FileHandle.h"
-#include "SystemError.h"
 #include "TerminalPrompt.h"
 #include "TerminalText.h"
 

@@ -7,11 +7,11 @@
 #include "ConsoleReporter.h"
 #include "ContentCheck.h"
 #include "DecryptionBatch.h"
+#include "FailureText.h"
 #include "Interrupt.h"
 #include "OutputTemplate.h"
 #include "PasswordReader.h"
 #include "SecureBuffer.h"
-#include "SystemError.h"
 #include "TerminalText.h"
 #include "Utf8.h"
 
@@ -49,6 +49,28 @@ bool SettleDesKernel()
     return true;
 }
 
+// -c and -o take exactly one input, "-" for standard input; the plaintext goes to standard output, which
+// must not be a terminal, or to the file named. False, with the reason told, when that does not hold.
+bool BindSingleOutput(const SCommandLine& commandLine, SBatchRequest& request)
+{
+    if (!commandLine.bToStdout && commandLine.strOutputFile.empty())
+        return true;
+    if (request.paths.size() != 1) {
+        ReportError(messages::OneInputOnly(commandLine.bToStdout ? "-c" : "-o", request.paths.size()));
+        return false;
+    }
+    if (commandLine.bToStdout && ::isatty(STDOUT_FILENO) == 1) {
+        ReportError(messages::kStdoutIsTerminal);
+        return false;
+    }
+    if (request.paths.front() == "-" && commandLine.files.size() == 1 && commandLine.files.front() == "-")
+        request.fdInput = STDIN_FILENO;
+    if (commandLine.bToStdout)
+        request.fdOutput = STDOUT_FILENO;
+    request.strOutputFile = commandLine.strOutputFile;
+    return true;
+}
+
 // The batch the command line asks for: the template, the inputs with the folders walked, the settings.
 // False when it cannot be built (the output folder is missing, the file list cannot be read); bWalkFailed
 // tells that a folder could not be read, which the exit status reports after the run.
@@ -80,7 +102,7 @@ bool BuildRequest(const SCommandLine& commandLine, SBatchRequest& request, bool&
     request.subFolders = std::move(inputs.subFolders);
     request.nJobs = commandLine.nJobs;
     request.bSkipExisting = commandLine.bSkipExisting;
-    return true;
+    return BindSingleOutput(commandLine, request);
 }
 
 using HeldBackFolders = std::vector<std::pair<std::size_t, std::string>>;
@@ -116,8 +138,7 @@ HeldBackFolders TakeOutFolders(SBatchRequest& request)
 // source named on the command line is read all the same, and its errors reported. False when there is none.
 bool GetPassword(const SCommandLine& commandLine, const SBatchRequest& request, CSecretText& password)
 {
-    const bool bTemplateEmpty =
-        !HasTemplate(commandLine.strPrefix, commandLine.strSuffix, commandLine.strExtension);
+    const bool bTemplateEmpty = !request.HasTemplate();
     const bool bNeedsPassword = (commandLine.bCheckOnly || !bTemplateEmpty) && !request.paths.empty();
     if (commandLine.passwordSource == EPasswordSource::Terminal && !bNeedsPassword)
         return true;
@@ -186,7 +207,8 @@ int TryAndDecrypt(const SCommandLine& commandLine, const SBatchRequest& request,
 {
     const bool bTemplateEmpty = !request.HasTemplate();
     // An empty template is the batch's to report.
-    if (request.bCheckPlaintext && !bTemplateEmpty) {
+    // Standard input cannot be read twice; its plaintext is judged once it has been written.
+    if (request.bCheckPlaintext && !bTemplateEmpty && request.fdInput < 0) {
         if (const std::optional<std::string> strRandom = PasswordTrialLooksRandom(request)) {
             reporter.WriteLine(messages::PasswordTrialFailed(*strRandom));
             return kExitLooksRandom;
@@ -220,9 +242,11 @@ int RunAndReport(const SCommandLine& commandLine, CSecretText& password, SBatchR
                  const HeldBackFolders& folders)
 {
     const bool bShowProgress = !commandLine.bQuiet && ::isatty(STDERR_FILENO) == 1;
-    const bool bTraceOnTerminal = !commandLine.bQuiet && ::isatty(STDOUT_FILENO) == 1;
-    CConsoleReporter reporter(bShowProgress, !commandLine.bQuiet, bTraceOnTerminal);
-    reporter.SetVerbose(commandLine.bVerbose);
+    // With -c standard output carries the plaintext alone.
+    const bool bTrace = !commandLine.bQuiet && !commandLine.bToStdout;
+    const bool bTraceOnTerminal = bTrace && ::isatty(STDOUT_FILENO) == 1;
+    CConsoleReporter reporter(bShowProgress, bTrace, bTraceOnTerminal);
+    reporter.SetVerbose(commandLine.bVerbose && !commandLine.bToStdout);
     reporter.SetQuiet(commandLine.bQuiet);
     if (utf8::CountCharacters(password.Get()) > kMaxPasswordChars) {
         reporter.WriteLine(messages::kPasswordTruncated);
@@ -256,7 +280,9 @@ int RunProgram(int argc, const char* const* argv)
     } else {
         // --check judges a folder as it judges any input that cannot be read.
         const HeldBackFolders folders =
-            commandLine.bRecursive || commandLine.bCheckOnly ? HeldBackFolders() : TakeOutFolders(request);
+            commandLine.bRecursive || commandLine.bCheckOnly || request.fdInput >= 0
+                ? HeldBackFolders()
+                : TakeOutFolders(request);
         CSecretText password;
         if (!GetPassword(commandLine, request, password))
             return kExitUsage;

@@ -1,8 +1,8 @@
 #include "TerminalPrompt.h"
 
 #include "CliMessages.h"
+#include "FailureText.h"
 #include "FileHandle.h"
-#include "SystemError.h"
 
 #include <array>
 #include <cerrno>

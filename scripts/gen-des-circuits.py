@@ -2,25 +2,37 @@
 """Generates core/DesCircuits.inc: Boolean circuits for the eight DES S-boxes and the bitsliced rounds.
 
 Usage: scripts/gen-des-circuits.py [OUTPUT]   (default: print to standard output)
+       scripts/gen-des-circuits.py --search-ternary SEEDS
+       scripts/gen-des-circuits.py --search-binary SEEDS STRIDE [FIRST]
 
-Nothing but the standard's tables goes in (S-boxes, E, P, IP); the circuits are derived here:
+Nothing but the standard's tables goes in (S-boxes, E, P, IP); the circuits are derived here, in two steps:
 
-* Two-input gates (AND, OR, XOR, ANDNOT, NOT), for 64-bit words and AVX2. Each output is expanded
-  variable by variable as f = b ^ (s & d) or f = b ^ (~s & d), where b is one cofactor and d = f0 ^ f1
-  (Shannon with the cofactors' difference, i.e. a Davio step); both children are built the same way,
-  and every function already built for any output of the same S-box is reused (functions are compared
-  as 64-entry truth tables, complements cost one NOT). Cheap special cases (a cofactor constant, or the
-  cofactors complementary) take one gate. All 720 variable orders are tried; the smallest circuit wins.
-* Three-input gates for AVX-512 (vpternlog with an 8-bit truth table as immediate): the two-input
-  circuit above, and a second one made of 3-variable leaves under a tree of selects, are both put
-  through a fusion pass that folds a gate used once into its user while at most three distinct inputs
-  remain. The smaller result wins. The XOR of each output into the left half is part of the circuit,
-  so it can fuse too.
+1. A first circuit. Two-input gates (AND, OR, XOR, ANDNOT, NOT), for 64-bit words and AVX2: each output is
+   expanded variable by variable in a given order as f = b ^ (s & d) or f = b ^ (~s & d), where b is one
+   cofactor and d = f0 ^ f1 (a Davio step), and every function already built for the S-box is reused.
+   Three-input gates for AVX-512 (vpternlog with an 8-bit truth table as immediate): leaves over three
+   inputs under a tree of selects over the other three, in a given order, and a pass that folds a gate
+   used once into its user while at most three operands remain.
+2. Resubstitution. Every gate is asked whether the value it gives where some output sees it (its care
+   set: the inputs where flipping it flips an output) is a function of at most two (three) other nodes
+   outside its fan-out; if so it takes those as operands and the gates only it used go. An output that
+   XORs one node into the left half may XOR a function of two other nodes instead, in one vpternlog. The
+   gates are visited in an order drawn from a seed, again and again until no gate can be saved. With two
+   operands a gate may also become F(p, G(q, r)) with one new gate, where that saves two or more; and a
+   complement costs nothing inside the circuit: a node may be held complemented and its users'
+   instructions (And, Or, Xor, AndNot either way round) take that into account; only an output needs a
+   Not then.
+3. Order. The gates are listed so that few values are alive at once (fewer spills), and each vpternlog
+   takes an operand it uses last as the operand the instruction overwrites (fewer register copies).
 
-The output is deterministic: regenerate and compare (the test suite does).
+Which first circuit and seed give the fewest gates is searched with --search-ternary / --search-binary
+(minutes to hours); the winners are recorded below in TERNARY_RECIPES and BINARY_RECIPES, so that a plain
+run makes only those circuits. Every circuit is checked on all inputs before it is written. The output is
+deterministic: regenerate and compare (the test suite does).
 """
 
 import itertools
+import random
 import sys
 
 # FIPS 46-3 tables, 1-based bit numbers as printed there.
@@ -198,27 +210,6 @@ def prune(c, nodes):
     return out, [ids[n] for n in nodes]
 
 
-def binary_circuit(outs):
-    """The smallest two-input circuit over all variable orders, and the output nodes."""
-    best = None
-    for order in itertools.permutations(range(6)):
-        c = Circuit()
-        memo = {}
-        nodes = [build(c, f, order, 0, memo) for f in outs]
-        c, nodes = prune(c, nodes)
-        if best is None or c.size() < best[0].size():
-            best = (c, nodes)
-    return best
-
-
-OPS2 = {
-    "and": lambda a, b: a & b,
-    "or": lambda a, b: a | b,
-    "xor": lambda a, b: a ^ b,
-    "andnot": lambda a, b: (1 - a) & b,
-}
-
-
 class TernaryCircuit:
     """Gates of up to three operands, each with an 8-bit truth table (operand 0 the most significant
     index bit, as vpternlog reads its immediate; a gate of fewer operands ignores the missing ones). Nodes 0..5 are the S-box inputs, 6..9 the left-half
@@ -241,171 +232,46 @@ def imm_of(func, arity):
     return imm
 
 
-def to_ternary(c, outs):
-    """The two-input circuit with the XORs into the left half appended, as generic gates."""
+def mux_tree(outs, sel):
+    """Leaves over three inputs under a tree of selects over the inputs sel (three of them, the first at the
+    root): one vpternlog per node, the XORs into the left half appended."""
+    leaf_vars = [v for v in range(6) if v not in sel]
     t = TernaryCircuit()
-    ids = {i: i for i in range(6)}
-    for k, (op, args) in enumerate(c.gates):
-        node = 6 + k
-        if op == "not":
-            ids[node] = t.add(imm_of(lambda a: 1 - a, 1), [ids[args[0]]], "not")
+    cache = {}
+
+    def node(f, depth):
+        if f in cache:
+            return cache[f]
+        for i in range(6):
+            if f == VAR[i]:
+                return i
+        if depth == 3:
+            a, b, cc = leaf_vars
+            imm = 0
+            for n in range(8):
+                x = {a: (n >> 2) & 1, b: (n >> 1) & 1, cc: n & 1}
+                index = sum(x[v] << v for v in leaf_vars)
+                if (f >> index) & 1:
+                    imm |= 1 << n
+            result = t.add(imm, [a, b, cc])
         else:
-            fn = OPS2[op]
-            ids[node] = t.add(imm_of(fn, 2), [ids[a] for a in args], op)
-    results = []
-    for k, o in enumerate(outs):
-        results.append(t.add(imm_of(lambda a, b: a ^ b, 2), [6 + k, ids[o]], "xor"))
+            f0, f1 = cofactors(f, sel[depth])
+            if f0 == f1:
+                result = node(f0, depth + 1)
+            else:
+                n0 = node(f0, depth + 1)
+                n1 = node(f1, depth + 1)
+                # s ? n1 : n0
+                result = t.add(imm_of(lambda s, x1, x0: x1 if s else x0, 3), [sel[depth], n1, n0])
+        cache[f] = result
+        return result
+
+    out_nodes = [node(f, 0) for f in outs]
+    results = [t.add(imm_of(lambda a, b: a ^ b, 2), [6 + k, o], "xor") for k, o in enumerate(out_nodes)]
     return t, results
 
 
-def mux_circuit(outs):
-    """Leaves over three inputs under a tree of selects over the other three: one vpternlog per node.
-    The best split and order of the select inputs wins."""
-    best = None
-    for sel in itertools.permutations(range(6), 3):
-        leaf_vars = [v for v in range(6) if v not in sel]
-        t = TernaryCircuit()
-        cache = {}
-
-        def node(f, depth):
-            if f in cache:
-                return cache[f]
-            for i in range(6):
-                if f == VAR[i]:
-                    return i
-            if depth == 3:
-                a, b, cc = leaf_vars
-                imm = 0
-                for n in range(8):
-                    x = {a: (n >> 2) & 1, b: (n >> 1) & 1, cc: n & 1}
-                    index = sum(x[v] << v for v in leaf_vars)
-                    if (f >> index) & 1:
-                        imm |= 1 << n
-                result = t.add(imm, [a, b, cc])
-            else:
-                f0, f1 = cofactors(f, sel[depth])
-                if f0 == f1:
-                    result = node(f0, depth + 1)
-                else:
-                    n0 = node(f0, depth + 1)
-                    n1 = node(f1, depth + 1)
-                    # s ? n1 : n0
-                    result = t.add(imm_of(lambda s, x1, x0: x1 if s else x0, 3), [sel[depth], n1, n0])
-            cache[f] = result
-            return result
-
-        out_nodes = [node(f, 0) for f in outs]
-        results = [t.add(imm_of(lambda a, b: a ^ b, 2), [6 + k, o], "xor") for k, o in enumerate(out_nodes)]
-        if best is None or len(t.gates) < len(best[0].gates):
-            best = (t, results)
-    return best
-
-
-SUPPORT = {}
-
-
-def support(f):
-    """The inputs f depends on."""
-    if f not in SUPPORT:
-        SUPPORT[f] = [v for v in range(6) if len(set(cofactors(f, v))) == 2]
-    return SUPPORT[f]
-
-
-def ternary_cost(f, order, memo):
-    """Three-input gates of f built alone (an upper bound)."""
-    if f in memo:
-        return memo[f]
-    sup = support(f)
-    if f in VAR:
-        cost = 0
-    elif len(sup) <= 3:
-        cost = 1
-    else:
-        v = next(x for x in order if x in sup)
-        f0, f1 = cofactors(f, v)
-        d = f0 ^ f1
-        cost = 1 + min(ternary_cost(f0, order, memo) + ternary_cost(f1, order, memo),
-                       ternary_cost(f0, order, memo) + ternary_cost(d, order, memo),
-                       ternary_cost(f1, order, memo) + ternary_cost(d, order, memo))
-    memo[f] = cost
-    return cost
-
-
-def direct_ternary(outs):
-    """Three-input gates straight from the outputs: a function of at most three inputs is one gate; a larger
-    one is split on the first input of the order in its support into one gate over that input and two
-    smaller functions: the cofactors (a select), or one cofactor and their difference (f0 ^ (x & d), or
-    f1 ^ (~x & d)), whichever two the circuit has already or are cheaper. A function whose complement is
-    built already costs nothing as an operand: the immediate inverts it. The best of all orders wins."""
-    best = None
-    for order in itertools.permutations(range(6)):
-        t = TernaryCircuit()
-        pool = {VAR[i]: i for i in range(6)}
-        memo = {}
-
-        def operand(g):
-            """(node, inverted) for a table the pool holds in either polarity, else None."""
-            if g in pool:
-                return pool[g], False
-            if (FULL ^ g) in pool:
-                return pool[FULL ^ g], True
-            return None
-
-        def cost(g):
-            return 0 if operand(g) is not None else ternary_cost(g, order, memo)
-
-        def gate(f, operands):
-            """A gate computing f from operands given as (node, inverted, table)."""
-            nodes = [n for n, _, _ in operands]
-            values = {}
-            for x in range(64):
-                n = 0
-                for i, (_, inv, tbl) in enumerate(operands):
-                    n |= (((tbl >> x) & 1) ^ inv) << (2 - i)
-                values.setdefault(n, (f >> x) & 1)
-                assert values[n] == (f >> x) & 1
-            # A missing operand is ignored (the emitted code repeats the first operand there); combinations
-            # of the operands that no input reaches get any value.
-            unused = (1 << (3 - len(operands))) - 1
-            fallback = values[min(values)]
-            imm = 0
-            for n in range(8):
-                if values.get(n & ~unused, fallback):
-                    imm |= 1 << n
-            node = t.add(imm, nodes)
-            pool[f] = node
-            return node
-
-        def build(f):
-            found = operand(f)
-            if found is not None and not found[1]:
-                return found[0], False
-            if found is not None:
-                return found
-            sup = support(f)
-            if len(sup) <= 3:
-                ops = [(v, False, VAR[v]) for v in sup] or [(0, False, VAR[0])]
-                return gate(f, ops), False
-            v = next(x for x in order if x in sup)
-            f0, f1 = cofactors(f, v)
-            d = f0 ^ f1
-            choices = [(cost(f1) + cost(f0), f1, f0), (cost(f0) + cost(d), f0, d), (cost(f1) + cost(d), f1, d)]
-            _, g, h = min(choices, key=lambda c: c[0])
-            gn, gi = build(g)
-            hn, hi = build(h)
-            return gate(f, [(v, False, VAR[v]), (gn, gi, g), (hn, hi, h)]), False
-
-        out_nodes = []
-        for f in outs:
-            node, inverted = build(f)
-            out_nodes.append((node, inverted))
-        results = []
-        for k, (node, inverted) in enumerate(out_nodes):
-            imm = imm_of((lambda a, b: a ^ b ^ 1) if inverted else (lambda a, b: a ^ b), 2)
-            results.append(t.add(imm, [6 + k, node], None if inverted else "xor"))
-        if best is None or len(t.gates) < len(best[0].gates):
-            best = (t, results)
-    return best
+SELECT_ORDERS = list(itertools.permutations(range(6), 3))
 
 
 def fuse(t, results):
@@ -465,6 +331,556 @@ def lookup(imm, bits):
     return (imm >> (padded[0] << 2 | padded[1] << 1 | padded[2])) & 1
 
 
+def lut_table(imm, tables):
+    """Truth table of a gate with immediate imm (operand 0 the most significant index bit) on its operands'
+    tables."""
+    n = len(tables)
+    val = 0
+    for cell in range(1 << n):
+        if not (imm >> cell) & 1:
+            continue
+        m = FULL
+        for i, t in enumerate(tables):
+            m &= t if (cell >> (n - 1 - i)) & 1 else FULL ^ t
+        val |= m
+    return val
+
+
+def operand_cells(tables):
+    """The inputs split by the values of the operands, in immediate order."""
+    cells = [FULL]
+    for t in tables:
+        cells = [c & m for c in cells for m in (FULL ^ t, t)]
+    return cells
+
+
+def fit(f, care, tables, old=0):
+    """The immediate of a gate over operands with the given tables that computes f on care, or None. A cell
+    without care points takes the majority of old there."""
+    imm = 0
+    for cell, c in enumerate(operand_cells(tables)):
+        if c & care:
+            x = f & c & care
+            if x == 0:
+                continue
+            if x != c & care:
+                return None
+            imm |= 1 << cell
+        elif bin(old & c).count("1") * 2 > bin(c).count("1"):
+            imm |= 1 << cell
+    return imm
+
+
+class Network:
+    """A circuit of gates of up to `arity` operands over nodes 0..5 (the S-box inputs), and the four outputs,
+    each a gate that XORs a function of at most arity - 1 nodes into the left half. With two operands a
+    gate of one operand is a complement or a copy: it costs nothing, as its users absorb it."""
+
+    def __init__(self, gates, outputs, targets, arity=3):
+        self.gates = dict(gates)  # node -> (operands, imm)
+        self.outputs = list(outputs)  # (operands, imm) of f_k
+        self.targets = targets
+        self.arity = arity
+        self.simulate()
+
+    def simulate(self):
+        self.table = {i: VAR[i] for i in range(6)}
+        for node in sorted(self.gates):
+            args, imm = self.gates[node]
+            self.table[node] = lut_table(imm, [self.table[a] for a in args])
+
+    def size(self):
+        if self.arity == 2:
+            return sum(len(args) == 2 for args, _ in self.gates.values()) + len(self.outputs)
+        return len(self.gates) + len(self.outputs)
+
+    def absorb_copies(self):
+        """Gates of one operand folded into their users (two-operand circuits)."""
+        copies = {n: g for n, g in self.gates.items() if len(g[0]) == 1}
+        if not copies:
+            return
+
+        def through(args, imm):
+            new_args = tuple(dict.fromkeys(copies[a][0][0] if a in copies else a for a in args))
+            new_imm = 0
+            for cell in range(1 << len(new_args)):
+                value = {a: (cell >> (len(new_args) - 1 - i)) & 1 for i, a in enumerate(new_args)}
+                index = 0
+                for a in args:
+                    bit = (copies[a][1] >> value[copies[a][0][0]]) & 1 if a in copies else value[a]
+                    index = index << 1 | bit
+                new_imm |= ((imm >> index) & 1) << cell
+            return new_args, new_imm
+
+        self.gates = {n: through(*g) for n, g in self.gates.items() if n not in copies}
+        self.outputs = [through(*o) for o in self.outputs]
+        self.renumber()
+
+    def references(self):
+        refs = {}
+        for args, _ in list(self.gates.values()) + self.outputs:
+            for a in args:
+                refs[a] = refs.get(a, 0) + 1
+        return refs
+
+    def mffc(self, node, refs):
+        refs = dict(refs)
+        dead = []
+        stack = [node]
+        while stack:
+            x = stack.pop()
+            dead.append(x)
+            for a in self.gates[x][0]:
+                if a >= 6:
+                    refs[a] -= 1
+                    if refs[a] == 0:
+                        stack.append(a)
+        return dead
+
+    def fanout_cone(self, node):
+        cone = {node}
+        for g in sorted(self.gates):
+            if g > node and any(a in cone for a in self.gates[g][0]):
+                cone.add(g)
+        return cone
+
+    def care(self, node, cone):
+        """Inputs where the value of node reaches some output."""
+        table = dict(self.table)
+        table[node] = FULL ^ table[node]
+        for g in sorted(cone):
+            if g != node:
+                args, imm = self.gates[g]
+                table[g] = lut_table(imm, [table[a] for a in args])
+        care = 0
+        for (args, imm), f in zip(self.outputs, self.targets):
+            if any(a in cone for a in args):
+                care |= f ^ lut_table(imm, [table[a] for a in args])
+        return care
+
+    def substitute(self, node, args, imm, dead):
+        for d in dead:
+            if d != node:
+                del self.gates[d]
+        self.gates[node] = (args, imm)
+        self.renumber()
+
+    def renumber(self):
+        order = []
+        seen = set(range(6))
+
+        def visit(g):
+            if g in seen:
+                return
+            seen.add(g)
+            for a in self.gates[g][0]:
+                visit(a)
+            order.append(g)
+
+        for g in sorted(self.gates):
+            visit(g)
+        ids = {i: i for i in range(6)}
+        for i, g in enumerate(order):
+            ids[g] = 6 + i
+        self.gates = {ids[g]: (tuple(ids[a] for a in self.gates[g][0]), self.gates[g][1]) for g in order}
+        # Gates no output reaches any more are gone.
+        live = set()
+        for args, _ in self.outputs:
+            live.update(ids[a] for a in args)
+        for g in sorted(self.gates, reverse=True):
+            if g in live:
+                live.update(self.gates[g][0])
+        self.gates = {g: v for g, v in self.gates.items() if g in live}
+        self.outputs = [(tuple(ids[a] for a in args), imm) for args, imm in self.outputs]
+        self.simulate()
+
+    def improve_once(self, rng):
+        """One resubstitution that saves gates, or False: a gate whose value (where an output sees it) is a
+        function of at most three other nodes takes them as operands, and the gates only it used go."""
+        refs = self.references()
+        nodes = sorted(self.gates)
+        rng.shuffle(nodes)
+        # An output that XORs one node into the left half may take two others instead.
+        for k, (args, imm) in enumerate(self.outputs):
+            if self.arity < 3 or len(args) != 1 or args[0] < 6:
+                continue
+            dead = self.mffc(args[0], refs) if refs[args[0]] == 1 else []
+            if not dead:
+                continue
+            allowed = [x for x in list(range(6)) + sorted(self.gates) if x not in dead]
+            found = find_operands(self.targets[k], FULL, allowed, self.table, 2)
+            if found is not None:
+                for d in dead:
+                    del self.gates[d]
+                tables = [self.table[a] for a in found]
+                self.outputs[k] = (found, fit(self.targets[k], FULL, tables))
+                self.renumber()
+                return True
+        for node in nodes:
+            dead = self.mffc(node, refs)
+            if len(dead) < 2:
+                continue
+            cone = self.fanout_cone(node)
+            care = self.care(node, cone)
+            allowed = [x for x in list(range(6)) + sorted(self.gates) if x not in cone and x not in dead]
+            if self.arity == 2:
+                found = find_pair(self.table[node], care, allowed, self.table)
+            else:
+                found = find_operands(self.table[node], care, allowed, self.table, 3)
+            if found is not None:
+                tables = [self.table[a] for a in found]
+                self.substitute(node, found, fit(self.table[node], care, tables, self.table[node]), dead)
+                if self.arity == 2:
+                    self.absorb_copies()
+                return True
+        return False
+
+    def improve_twice(self, rng):
+        """One resubstitution with a new gate (two-operand circuits), or False: a gate whose MFFC holds three
+        or more becomes F(p, G(q, r)) of other nodes."""
+        refs = self.references()
+        nodes = sorted(self.gates)
+        rng.shuffle(nodes)
+        for node in nodes:
+            dead = self.mffc(node, refs)
+            if len(dead) < 3:
+                continue
+            cone = self.fanout_cone(node)
+            care = self.care(node, cone)
+            want = self.table[node] & care
+            allowed = [x for x in list(range(6)) + sorted(self.gates) if x not in cone and x not in dead]
+            for p in allowed:
+                tp = self.table[p]
+                varying = [h for h in (care & ~tp, care & tp) if want & h not in (0, h)]
+                if not varying:
+                    continue
+                inner_care = sum(varying)
+                # G is f where p leaves it open: f itself, or f ^ p so that F may be an XOR.
+                for g in (want & inner_care, (want ^ tp) & inner_care):
+                    found = find_pair(g, inner_care, allowed, self.table)
+                    if found is None or len(found) < 2:
+                        continue
+                    inner_imm = fit(g, inner_care, [self.table[a] for a in found])
+                    inner_table = lut_table(inner_imm, [self.table[a] for a in found])
+                    imm = fit(self.table[node], care, [tp, inner_table], self.table[node])
+                    if imm is None:
+                        continue
+                    inner = max(self.gates) + 1
+                    self.gates[inner] = (found, inner_imm)
+                    self.substitute(node, (p, inner), imm, dead)
+                    self.absorb_copies()
+                    return True
+        return False
+
+
+def find_pair(f, care, allowed, table):
+    """One or two nodes of allowed of which f is a function within care, or None. A function of two is an
+    XOR of them (or its complement), found through a table of the nodes' values; or an AND of two literals
+    (or its complement), whose ones lie inside one literal: only nodes with such a literal are paired."""
+    fc = f & care
+    if fc in (0, care):
+        return (allowed[0],)
+    restricted = {}
+    for q in allowed:
+        r = table[q] & care
+        restricted.setdefault(min(r, r ^ care), q)
+    for p in allowed:
+        r = (f ^ table[p]) & care
+        q = restricted.get(min(r, r ^ care))
+        if q == p or r in (0, care):
+            return (p,)
+        if q is not None:
+            return (p, q)
+    for ones in (fc, fc ^ care):
+        for p in allowed:
+            tp = table[p]
+            for literal in (tp & care, ~tp & care):
+                if ones & ~literal:
+                    continue
+                for q in allowed:
+                    if q != p and ((table[q] ^ ones) & literal) in (0, literal):
+                        return (p, q)
+    return None
+
+
+def find_operands(f, care, allowed, table, most):
+    """Up to `most` nodes of allowed on whose cells f is constant within care."""
+    fc = f & care
+    for i, p in enumerate(allowed):
+        tp = table[p]
+        halves = (care & ~tp, care & tp)
+        if all((fc & c) in (0, c) for c in halves):
+            return (p,)
+        if most < 2:
+            continue
+        for j in range(i + 1, len(allowed)):
+            q = allowed[j]
+            tq = table[q]
+            need = []
+            for h in halves:
+                for c in (h & ~tq, h & tq):
+                    x = fc & c
+                    if x != 0 and x != c:
+                        need.append((c, x))
+            if not need:
+                return (p, q)
+            if most < 3:
+                continue
+            for r in allowed[j + 1:]:
+                tr = table[r]
+                for c, x in need:
+                    d = (tr & c) ^ x
+                    if d != 0 and d != c:
+                        break
+                else:
+                    return (p, q, r)
+    return None
+
+
+def to_network(t, results, targets):
+    """A TernaryCircuit whose gates read the left half only in the output gates, as a Network."""
+    ids = {i: i for i in range(6)}
+    gates = {}
+    outputs = [None] * 4
+    tables = {i: VAR[i] for i in range(6)}
+    result_index = {r: k for k, r in enumerate(results)}
+    for k, (imm, args, _) in enumerate(t.gates):
+        node = 10 + k
+        if node in result_index:
+            out = result_index[node]
+            rest = tuple(ids[a] for a in dict.fromkeys(args) if a != 6 + out)
+            outputs[out] = (rest, fit(targets[out], FULL, [tables[a] for a in rest]))
+            continue
+        new = 6 + len(gates)
+        ids[node] = new
+        tables[new] = lut_table(imm, [tables[ids[a]] for a in list(args) + [args[0]] * (3 - len(args))])
+        operands = tuple(ids[a] for a in dict.fromkeys(args))
+        gates[new] = (operands, fit(tables[new], FULL, [tables[a] for a in operands]))
+    return Network(gates, outputs, targets)
+
+
+def widen(imm, arity):
+    """The eight-bit immediate of a gate of arity operands (the emitted code repeats the first operand in
+    the missing places, and the immediate ignores them)."""
+    return sum(((imm >> (n >> (3 - arity))) & 1) << n for n in range(8))
+
+
+def from_network(net):
+    """The Network as a TernaryCircuit: the output gates take the left half as their first operand."""
+    t = TernaryCircuit()
+    ids = {i: i for i in range(6)}
+    for node in sorted(net.gates):
+        args, imm = net.gates[node]
+        ids[node] = t.add(widen(imm, len(args)), [ids[a] for a in args])
+    results = []
+    for k, (args, imm) in enumerate(net.outputs):
+        # l ^ F(args): the left half as the most significant index bit
+        width = 1 << len(args)
+        full = imm | ((~imm & ((1 << width) - 1)) << width)
+        plain_xor = len(args) == 1 and imm == 0b10
+        results.append(t.add(widen(full, len(args) + 1), [6 + k] + [ids[a] for a in args],
+                             "xor" if plain_xor else None))
+    return t, results
+
+
+def schedule(operands, base):
+    """An order of gates (gate k, node base + k, reads the nodes operands[k]) that keeps few values alive:
+    of the gates whose operands are ready, the one that uses the most of them for the last time goes first
+    (then the earliest). Fewer live values mean fewer spills, and a value used for the last time can be
+    overwritten in place."""
+    remaining = {}
+    for args in operands:
+        for a in set(args):
+            remaining[a] = remaining.get(a, 0) + 1
+    done = set(range(base))
+    pending = list(range(len(operands)))
+    order = []
+    while pending:
+        best = None
+        for k in pending:
+            args = set(operands[k])
+            if not args <= done:
+                continue
+            kills = sum(remaining[a] == 1 for a in args)
+            if best is None or kills > best[0]:
+                best = (kills, k)
+        k = best[1]
+        pending.remove(k)
+        order.append(k)
+        done.add(base + k)
+        for a in set(operands[k]):
+            remaining[a] -= 1
+    return order
+
+
+def scheduled_ternary(t, results):
+    """The TernaryCircuit with its gates in the order schedule gives."""
+    order = schedule([args for _, args, _ in t.gates], 10)
+    ids = {i: i for i in range(10)}
+    out = TernaryCircuit()
+    for k in order:
+        imm, args, op = t.gates[k]
+        ids[10 + k] = out.add(imm, [ids[a] for a in args], op)
+    return out, [ids[r] for r in results]
+
+
+def scheduled_binary(c, nodes):
+    """The two-input Circuit with its gates in the order schedule gives."""
+    order = schedule([args for _, args in c.gates], 6)
+    ids = {i: i for i in range(6)}
+    out = Circuit()
+    for k in order:
+        op, args = c.gates[k]
+        out.gates.append((op, tuple(ids[a] for a in args)))
+        out.table.append(c.table[6 + k])
+        ids[6 + k] = 5 + len(out.gates)
+    return out, [ids[n] for n in nodes]
+
+
+def destination_first(t):
+    """The gates with an operand whose last use they are moved to the front, the immediate permuted to
+    match. vpternlog overwrites its first operand, so the compiler copies that operand first whenever it
+    is still needed afterwards; a copy costs about as much as a gate."""
+    last_use = {}
+    for k, (_, args, _) in enumerate(t.gates):
+        for a in args:
+            last_use[a] = k
+    out = TernaryCircuit()
+    for k, (imm, args, op) in enumerate(t.gates):
+        dying = [i for i, a in enumerate(args) if last_use[a] == k]
+        if op is not None or not dying or dying[0] == 0:
+            out.add(imm, args, op)
+            continue
+        n = len(args)
+        order = [dying[0]] + [i for i in range(n) if i != dying[0]]
+        narrow = 0
+        for cell in range(1 << n):
+            bits = [(cell >> (n - 1 - i)) & 1 for i in range(n)]
+            original = [0] * n
+            for position, i in enumerate(order):
+                original[i] = bits[position]
+            index = 0
+            for bit in original:
+                index = index << 1 | bit
+            narrow |= ((imm >> (index << (3 - n))) & 1) << cell
+        out.add(widen(narrow, n), [args[i] for i in order], op)
+    return out
+
+
+def ternary_circuit(outs, select, seed):
+    """The tree of selects over the inputs SELECT_ORDERS[select], folded and then resubstituted (gates visited
+    in the order the seed gives) until no gate can be saved."""
+    net = to_network(*fuse(*mux_tree(outs, SELECT_ORDERS[select])), outs)
+    rng = random.Random(seed)
+    while net.improve_once(rng):
+        pass
+    return net
+
+
+def search_ternary(seeds):
+    """For every S-box, the smallest circuit over all select orders and the given number of seeds."""
+    found = []
+    for box in range(8):
+        outs = sbox_outputs(box)
+        best = None
+        for select in range(len(SELECT_ORDERS)):
+            for seed in range(seeds):
+                size = ternary_circuit(outs, select, seed).size()
+                if best is None or size < best[0]:
+                    best = (size, select, seed)
+        print("S%d: %d gates, select order %d, seed %d" % (box + 1, *best), file=sys.stderr, flush=True)
+        found.append(best[1:])
+    return found
+
+
+def binary_network(c, nodes, targets):
+    """A two-input Circuit as a Network of arity 2."""
+    gates = {}
+    for k, (_, args) in enumerate(c.gates):
+        operands = tuple(dict.fromkeys(args))
+        gates[6 + k] = (operands, fit(c.table[6 + k], FULL, [c.table[a] for a in operands]))
+    net = Network(gates, [((n,), 0b10) for n in nodes], targets, arity=2)
+    net.absorb_copies()
+    return net
+
+
+# The instructions of the two-input kernels: name, operands swapped, function of the stored values.
+INSTRUCTIONS = [("and", False, lambda a, b: a & b), ("or", False, lambda a, b: a | b),
+                ("xor", False, lambda a, b: a ^ b), ("andnot", False, lambda a, b: ~a & b & FULL),
+                ("andnot", True, lambda a, b: a & ~b & FULL)]
+
+
+def binary_circuit_of(net):
+    """The Network as And, Or, Xor, AndNot and Not gates. A node may be held complemented where that saves
+    a Not; its users' instructions take the complement into account, and only an output needs the true
+    value."""
+    c = Circuit()
+    stored = {i: (i, False) for i in range(6)}  # node -> (circuit node, holds the complement)
+
+    def emit(op, args, table):
+        c.gates.append((op, tuple(args)))
+        c.table.append(table)
+        return 5 + len(c.gates)
+
+    for node in sorted(net.gates):
+        args, _ = net.gates[node]
+        want = net.table[node]
+        (a, _), (b, _) = stored[args[0]], stored[args[1]]
+        # A gate that copies one operand where both occur is that operand.
+        copy = next((x for x in (a, b) if c.table[x] in (want, FULL ^ want)), None)
+        if copy is not None:
+            stored[node] = (copy, c.table[copy] != want)
+            continue
+        for name, swapped, fn in INSTRUCTIONS:
+            value = fn(c.table[a], c.table[b])
+            if value in (want, FULL ^ want):
+                operands = [b, a] if swapped else [a, b]
+                stored[node] = (emit(name, operands, value), value != want)
+                break
+        else:
+            raise AssertionError("no instruction for a gate")
+    results = []
+    for args, imm in net.outputs:
+        node, inverted = stored[args[0]]
+        if inverted != (imm == 0b01):
+            node = emit("not", [node], FULL ^ c.table[node])
+        results.append(node)
+    return c, results
+
+
+def two_input_circuit(outs, order, seed):
+    """The cofactor expansion over the inputs in the order permutations(range(6))[order], resubstituted with
+    two-operand gates (visited in the order the seed gives) until no gate can be saved."""
+    c = Circuit()
+    memo = {}
+    nodes = [build(c, f, ORDERS[order], 0, memo) for f in outs]
+    net = binary_network(*prune(c, nodes), outs)
+    rng = random.Random(seed)
+    while net.improve_once(rng) or net.improve_twice(rng):
+        pass
+    return binary_circuit_of(net)
+
+
+ORDERS = list(itertools.permutations(range(6)))
+
+
+def search_binary(seeds, stride, first=0):
+    """For every S-box, the smallest two-input circuit over every stride-th input order from the first on and
+    the given number of seeds."""
+    found = []
+    for box in range(8):
+        outs = sbox_outputs(box)
+        best = None
+        for order in range(first, len(ORDERS), stride):
+            for seed in range(seeds):
+                c, _ = two_input_circuit(outs, order, seed)
+                if best is None or c.size() < best[0]:
+                    best = (c.size(), order, seed)
+        print("S%d: %d gates, order %d, seed %d" % (box + 1, best[0] + 4, *best[1:]), file=sys.stderr, flush=True)
+        found.append(best[1:])
+    return found
+
+
 def check_binary(c, nodes, outs):
     for f, node in zip(outs, nodes):
         assert c.table[node] == f
@@ -511,8 +927,10 @@ def emit_binary(lines, box, c, nodes):
         node = 6 + k
         names[node] = "t%d" % node
         lines.append("    const typename O::V t%d = O::%s(%s);" % (node, fn[op], ", ".join(names[a] for a in args)))
-    for k, node in enumerate(nodes):
-        lines.append("    l%d = O::Xor(l%d, %s);" % (k, k, names[node]))
+        # Each output goes into the left half as soon as it is known.
+        for out, result in enumerate(nodes):
+            if result == node:
+                lines.append("    l%d = O::Xor(l%d, %s);" % (out, out, names[node]))
     lines.append("}")
     lines.append("")
 
@@ -591,7 +1009,23 @@ def emit_rounds(lines):
     lines.append("")
 
 
+# What search_binary found (scripts/gen-des-circuits.py --search-binary 2 5), per S-box: (input
+# order, seed).
+BINARY_RECIPES = [(135, 0), (35, 1), (15, 0), (605, 1), (70, 0), (295, 1), (10, 0), (640, 1)]
+# What search_ternary found (scripts/gen-des-circuits.py --search-ternary 2), per S-box: (select order, seed).
+TERNARY_RECIPES = [(0, 1), (51, 1), (2, 0), (106, 0), (85, 0), (9, 0), (13, 0), (103, 0)]
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--search-ternary":
+        print("TERNARY_RECIPES = %r" % search_ternary(int(sys.argv[2]) if len(sys.argv) > 2 else 1))
+        return
+    if len(sys.argv) > 1 and sys.argv[1] == "--search-binary":
+        seeds = int(sys.argv[2]) if len(sys.argv) > 2 else 1
+        stride = int(sys.argv[3]) if len(sys.argv) > 3 else 1
+        first = int(sys.argv[4]) if len(sys.argv) > 4 else 0
+        print("BINARY_RECIPES = %r" % search_binary(seeds, stride, first))
+        return
     lines = [
         "// Generated by scripts/gen-des-circuits.py from the DES tables; do not edit. Regenerate with",
         "//   scripts/gen-des-circuits.py core/DesCircuits.inc",
@@ -603,13 +1037,11 @@ def main():
     counts = []
     for box in range(8):
         outs = sbox_outputs(box)
-        c, nodes = binary_circuit(outs)
+        c, nodes = scheduled_binary(*two_input_circuit(outs, *BINARY_RECIPES[box]))
         check_binary(c, nodes, outs)
         binary.append((c, nodes))
-        t2, r2 = fuse(*to_ternary(c, nodes))
-        t3, r3 = fuse(*mux_circuit(outs))
-        t4, r4 = fuse(*direct_ternary(outs))
-        t, r = min([(t2, r2), (t3, r3), (t4, r4)], key=lambda c: len(c[0].gates))
+        t, r = scheduled_ternary(*from_network(ternary_circuit(outs, *TERNARY_RECIPES[box])))
+        t = destination_first(t)
         check_ternary(t, r, outs)
         verify_ternary_fully(t, r, outs)
         ternary.append((t, r))

@@ -34,7 +34,9 @@ CBatchProgressDlg::CBatchProgressDlg(QWidget* pParent)
     m_pCancel->setAutoDefault(false);
     connect(m_pCancel, &QPushButton::clicked, this, &CBatchProgressDlg::reject);
     m_pLabel->setMinimumWidth(kNameWidth);
+    m_pLabel->setTextFormat(Qt::PlainText); // the file's name as it is spelled, never as markup
     m_pBar->setTextVisible(false);
+    m_pBar->setAccessibleName(QStringLiteral("Fortschritt"));
 }
 
 void CBatchProgressDlg::SetFile(int nIndex, int nCount, const QString& strPath)

@@ -1,6 +1,7 @@
 #include "BatchRunner.h"
 
 #include "DecryptionBatch.h"
+#include "FailureText.h"
 #include "Messages.h"
 #include "SecureBuffer.h"
 #include "TextConversion.h"
@@ -30,6 +31,7 @@ public:
     void OnFileStarted(std::size_t nIndex, std::size_t nCount, const std::string& strPath) override
     {
         m_nPermille = -1;
+        m_runner.m_bMessageForFile = false;
         emit m_runner.FileStarted(static_cast<int>(nIndex), static_cast<int>(nCount),
                                   text::PathFromCore(strPath));
     }
@@ -52,17 +54,28 @@ private:
     int m_nPermille = -1;
 };
 
-// The dialog's trace: one line on standard output per input opened, as the program always wrote it.
-class CBatchRunner::CTraceObserver : public IBatchObserver
+// The dialog's trace, one line on standard output per input opened as the program always wrote it, and
+// the reason a file failed, in a message box of its own with the command line's sentence for it.
+class CBatchRunner::CFileObserver : public IBatchObserver
 {
 public:
+    explicit CFileObserver(CBatchRunner& runner) : m_runner(runner) {}
+
     void OnInputOpened(std::size_t /*nIndex*/, const std::string& /*strPath*/) override
     {
         std::cout << messages::kTraceLine << std::endl;
     }
-    void OnFileFinished(std::size_t /*nIndex*/, const std::string& /*strPath*/,
-                        const SDecryptOutcome& /*outcome*/) override
-    {}
+
+    void OnFileFinished(std::size_t /*nIndex*/, const std::string& strPath,
+                        const SDecryptOutcome& outcome) override
+    {
+        if (const std::string strReason = FailureReason(strPath, outcome, m_runner.m_bMessageForFile);
+            !strReason.empty())
+            m_runner.RelayMessage(strReason, EMessageIcon::Stop);
+    }
+
+private:
+    CBatchRunner& m_runner;
 };
 
 CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent) : QObject(pParent), m_messages(messages)
@@ -88,8 +101,8 @@ bool CBatchRunner::Start(SBatchRequest request)
     m_thread = std::thread([this, request = std::move(request)]() mutable {
         CRelaySink sink(*this);
         CRelayProgress progress(*this);
-        CTraceObserver trace;
-        RunDecryptionBatch(request, sink, &progress, &trace);
+        CFileObserver observer(*this);
+        RunDecryptionBatch(request, sink, &progress, &observer);
         SecureWipe(request.strPassword.data(), request.strPassword.size());
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
@@ -99,6 +112,7 @@ bool CBatchRunner::Start(SBatchRequest request)
 
 void CBatchRunner::RelayMessage(const std::string& strText, EMessageIcon icon)
 {
+    m_bMessageForFile = true;
     std::unique_lock lock(m_mutex);
     if (m_bAbandoned)
         return;

@@ -16,8 +16,9 @@
 namespace brasko {
 
 // Runs the decryption batch on a worker thread so that the window stays responsive. Every message of the
-// batch is shown through the given sink on the UI thread, one at a time, and the worker waits until it
-// has been dismissed: a file's message is gone before the next file starts. Progress arrives as queued
+// batch, and after a failed file the reason for it (with the stop sign), is shown through the given sink on
+// the UI thread, one at a time, and the worker waits until it has been dismissed: a file's messages are gone
+// before the next file starts. Progress arrives as queued
 // signals. Lives on the UI thread.
 class CBatchRunner : public QObject
 {
@@ -49,7 +50,7 @@ signals:
 private:
     class CRelaySink;
     class CRelayProgress;
-    class CTraceObserver;
+    class CFileObserver;
 
     // Worker thread: hands the message to the UI thread and waits until the user has dismissed it.
     void RelayMessage(const std::string& strText, EMessageIcon icon);
@@ -63,6 +64,8 @@ private:
     bool m_bMessageDone = false;
     bool m_bAbandoned = false;
     std::atomic<bool> m_bCancel{false};
+    // Worker thread: the batch has shown a message for the current file, so its failure needs no reason.
+    std::atomic<bool> m_bMessageForFile{false};
 };
 
 } // namespace brasko

@@ -25,12 +25,16 @@ namespace brasko {
 
 namespace {
 
-// An entry of the input list. The list sorts alphabetically without regard to case; entries equal in that
-// order keep a fixed order by their exact text.
+// An entry of the input list, its full path also in its tooltip (the list cuts long paths off). The list
+// sorts alphabetically without regard to case; entries equal in that order keep a fixed order by their exact
+// text.
 class CFileListItem : public QListWidgetItem
 {
 public:
-    using QListWidgetItem::QListWidgetItem;
+    explicit CFileListItem(const QString& strPath) : QListWidgetItem(strPath)
+    {
+        setToolTip(text::PlainToolTip(strPath));
+    }
 
     bool operator<(const QListWidgetItem& other) const override
     {
@@ -87,6 +91,8 @@ QStringList LocalFiles(const QMimeData* pData)
 }
 
 constexpr const char* kTitle = "Brasko Decrypter. Version ";
+// The input whose output name the template fields' tooltips show while the list is empty.
+constexpr const char* kExampleInput = "bericht.xls";
 
 } // namespace
 
@@ -116,6 +122,16 @@ CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWid
     connect(m_pUi->m_btnCancel, &QPushButton::clicked, this, &CDecryptDlg::reject);
     connect(m_pUi->m_btnHelp, &QPushButton::clicked, this, &CDecryptDlg::OnHelpButton);
 
+    // The template fields' tooltips follow the fields and the list's first entry.
+    for (QLineEdit* pEdit : {m_pUi->m_editPrefix, m_pUi->m_editSuffix, m_pUi->m_editExtension})
+        connect(pEdit, &QLineEdit::textChanged, this, &CDecryptDlg::UpdateTemplateToolTips);
+    QAbstractItemModel* pListModel = m_pUi->m_listFiles->model();
+    connect(pListModel, &QAbstractItemModel::rowsInserted, this, &CDecryptDlg::UpdateTemplateToolTips);
+    connect(pListModel, &QAbstractItemModel::rowsRemoved, this, &CDecryptDlg::UpdateTemplateToolTips);
+    connect(pListModel, &QAbstractItemModel::rowsMoved, this, &CDecryptDlg::UpdateTemplateToolTips);
+    connect(pListModel, &QAbstractItemModel::layoutChanged, this, &CDecryptDlg::UpdateTemplateToolTips);
+    connect(pListModel, &QAbstractItemModel::modelReset, this, &CDecryptDlg::UpdateTemplateToolTips);
+
     connect(&m_runner, &CBatchRunner::FileStarted, this, &CDecryptDlg::OnFileStarted);
     connect(&m_runner, &CBatchRunner::FileProgress, this, [this](int nPermille) {
         if (m_pProgress)
@@ -143,6 +159,8 @@ CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWid
 CDecryptDlg::~CDecryptDlg()
 {
     qApp->removeEventFilter(this);
+    // The list empties itself as it is destroyed, after the controls' table is gone.
+    m_pUi->m_listFiles->model()->disconnect(this);
 }
 
 void CDecryptDlg::OnInitDialog()
@@ -153,7 +171,25 @@ void CDecryptDlg::OnInitDialog()
     setWindowTitle(QString::fromLatin1(kTitle) + QString::fromLatin1(kVersionMajor) + u'.' +
                    QString::fromLatin1(kVersionMinor));
     UpdateData(false);
+    UpdateTemplateToolTips();
     m_pUi->m_btnBrowse->setFocus();
+}
+
+// What the template does, shown on its fields: the output name it gives the first listed input.
+void CDecryptDlg::UpdateTemplateToolTips()
+{
+    const SOutputTemplate outputTemplate{text::ToCore(m_pUi->m_editPrefix->text()),
+                                         text::ToCore(m_pUi->m_editSuffix->text()),
+                                         text::ToCore(m_pUi->m_editExtension->text())};
+    std::string strInput = kExampleInput;
+    if (const QListWidgetItem* pFirst = m_pUi->m_listFiles->item(0); pFirst != nullptr) {
+        strInput = text::PathToCore(pFirst->text());
+        strInput.erase(0, strInput.rfind('/') + 1);
+    }
+    const QString strToolTip =
+        text::PlainToolTip(text::PathFromCore(outputTemplate.BuildOutputName(strInput)));
+    for (QLineEdit* pEdit : {m_pUi->m_editPrefix, m_pUi->m_editSuffix, m_pUi->m_editExtension})
+        pEdit->setToolTip(strToolTip);
 }
 
 void CDecryptDlg::UpdateData(bool bSaveAndValidate)

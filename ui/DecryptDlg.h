@@ -69,6 +69,7 @@ private:
     // Copies the controls into the members (bSaveAndValidate) or the members into the controls.
     void UpdateData(bool bSaveAndValidate);
     void WidenPasswordField();
+    void UpdateTemplateToolTips();
     void OnFileStarted(int nIndex, int nCount, const QString& strPath);
     void OnBatchFinished();
     // False when the password gives random-looking content and the user chose not to go on.

@@ -22,6 +22,8 @@ void CMessageBoxSink::ShowMessage(const std::string& strText, EMessageIcon icon)
     QMessageBox box(icon == EMessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
                     text::FromCore(messages::kApplicationName), text::FromCore(strText), QMessageBox::Ok,
                     pParent);
+    // Paths are shown as they are spelled: a name holding markup must not change the box.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -29,6 +31,7 @@ bool CMessageBoxSink::AskYesNo(const std::string& strText)
 {
     QMessageBox box(QMessageBox::Warning, text::FromCore(messages::kApplicationName), text::FromCore(strText),
                     QMessageBox::Yes | QMessageBox::No, ParentForBox());
+    box.setTextFormat(Qt::PlainText);
     // German whatever Qt's own translations say; Enter and Escape both answer Nein.
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Ja"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Nein"));

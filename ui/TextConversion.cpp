@@ -24,4 +24,9 @@ QString FromCore(const std::string& strText)
     return QString::fromUtf8(strText.data(), static_cast<qsizetype>(strText.size()));
 }
 
+QString PlainToolTip(const QString& strText)
+{
+    return QStringLiteral("<p style=\"white-space:pre\">") + strText.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 } // namespace brasko::text

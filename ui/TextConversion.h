@@ -14,4 +14,8 @@ QString PathFromCore(const std::string& strPath);
 std::string ToCore(const QString& strText);
 QString FromCore(const std::string& strText);
 
+// A tooltip that shows the text as it is spelled, line breaks kept: Qt takes a tooltip that looks like
+// markup for rich text, so the text is escaped inside a paragraph of its own.
+QString PlainToolTip(const QString& strText);
+
 } // namespace brasko::text

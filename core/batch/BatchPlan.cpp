@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace brasko {
 
@@ -51,6 +52,14 @@ std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::ve
             strOutputDir += '/';
     }
     std::vector<std::string> outputs(inputs.size());
+    if (inputs.size() == 1 && request.fdOutput >= 0) {
+        outputs[0].push_back('-'); // standard output: never a path of the batch
+        return outputs;
+    }
+    if (inputs.size() == 1 && !request.strOutputFile.empty()) {
+        outputs[0] = AbsoluteIn(strCwd, request.strOutputFile);
+        return outputs;
+    }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (inputs[i].empty())
             continue;
@@ -66,8 +75,61 @@ std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::ve
     return outputs;
 }
 
-// Marks the outputs that are an input of the batch reached by another path (a link). Only where outputs
-// exist already are the inputs looked at, so that a fresh run looks at each name once.
+// Where a file of the batch is or would be: its folder by device and inode and its name there, so that two
+// spellings of one folder (through "..", a link, the output folder) give one key whether or not the file
+// exists yet. A folder that cannot be looked at keeps its path as it is spelled.
+struct SPlaceKey
+{
+    std::optional<SFileId> folderId;
+    std::string strFolder; // only where folderId is missing
+    std::string strName;
+    auto operator<=>(const SPlaceKey&) const = default;
+};
+
+// Looks at each distinct folder once, however many files of the batch lie in it.
+class CPlaceKeys
+{
+public:
+    std::optional<SPlaceKey> KeyOf(const std::string& strPath)
+    {
+        if (strPath.empty())
+            return std::nullopt;
+        const std::size_t nNameStart = strPath.rfind('/') + 1;
+        std::string strFolder = strPath.substr(0, nNameStart);
+        auto [it, bNew] = m_folderIds.try_emplace(strFolder);
+        if (bNew)
+            it->second = IdOf(strFolder);
+        SPlaceKey key{it->second, {}, strPath.substr(nNameStart)};
+        if (!key.folderId)
+            key.strFolder = std::move(strFolder);
+        return key;
+    }
+
+private:
+    std::unordered_map<std::string, std::optional<SFileId>> m_folderIds;
+};
+
+// Marks the outputs whose place is that of an input of the batch: the same name in the same folder,
+// however either path spells it.
+void MarkOutputsInInputPlaces(const std::vector<std::optional<SPlaceKey>>& inputKeys,
+                              const std::vector<std::optional<SPlaceKey>>& outputKeys,
+                              std::vector<bool>& marks)
+{
+    std::vector<SPlaceKey> sortedInputs;
+    sortedInputs.reserve(inputKeys.size());
+    for (const std::optional<SPlaceKey>& key : inputKeys) {
+        if (key)
+            sortedInputs.push_back(*key);
+    }
+    std::sort(sortedInputs.begin(), sortedInputs.end());
+    for (std::size_t i = 0; i < outputKeys.size(); ++i) {
+        if (outputKeys[i] && std::binary_search(sortedInputs.begin(), sortedInputs.end(), *outputKeys[i]))
+            marks[i] = true;
+    }
+}
+
+// Marks the outputs that are an input of the batch reached by another path (a link to the file itself).
+// Only where outputs exist already are the inputs looked at, so that a fresh run looks at each name once.
 void MarkOutputsThatAreInputFiles(const std::vector<std::string>& paths,
                                   const std::vector<std::optional<SFileId>>& outputIds,
                                   std::vector<bool>& marks)
@@ -97,16 +159,31 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
     std::vector<std::string> inputs(nCount);
     for (std::size_t i = 0; i < nCount; ++i)
         inputs[i] = AbsoluteIn(strCwd, request.paths[i]);
+    // An input read from a descriptor has no place; the decryptor compares its output with the descriptor.
+    const bool bInputByDescriptor = nCount == 1 && request.fdInput >= 0;
+    const std::vector<std::string> noPaths;
 
     SBatchPlan plan;
     plan.outputs = NameOutputs(request, inputs, strCwd);
     std::vector<std::optional<SFileId>> outputIds(nCount);
     std::transform(plan.outputs.begin(), plan.outputs.end(), outputIds.begin(), IdOf);
-    // An output that is an input of the batch: by its path, or as the same file by a link.
-    std::vector<bool> replacesInput = FindOutputsNamingInputs(inputs, plan.outputs);
-    MarkOutputsThatAreInputFiles(request.paths, outputIds, replacesInput);
-    // Two entries that would write the same output: the same path, or one existing file by two paths.
-    std::vector<bool> shared = FindSharedOutputs(plan.outputs);
+    if (nCount == 1 && request.fdOutput >= 0)
+        outputIds[0].reset(); // "-" names standard output, not a file
+    CPlaceKeys places;
+    std::vector<std::optional<SPlaceKey>> inputKeys(nCount);
+    std::vector<std::optional<SPlaceKey>> outputKeys(nCount);
+    for (std::size_t i = 0; i < nCount; ++i) {
+        if (!bInputByDescriptor)
+            inputKeys[i] = places.KeyOf(inputs[i]);
+        outputKeys[i] = places.KeyOf(plan.outputs[i]);
+    }
+    // An output in the place of an input of the batch, or that is an input file reached by a link.
+    std::vector<bool> replacesInput(nCount, false);
+    MarkOutputsInInputPlaces(inputKeys, outputKeys, replacesInput);
+    MarkOutputsThatAreInputFiles(bInputByDescriptor ? noPaths : request.paths, outputIds, replacesInput);
+    // Two entries that would write the same output: the same place, or one existing file by two places.
+    std::vector<bool> shared(nCount, false);
+    MarkShared(outputKeys, shared);
     MarkShared(outputIds, shared);
 
     plan.verdicts.assign(nCount, EPlanVerdict::Decrypt);

@@ -59,12 +59,23 @@ SChunkRead ReadChunk(int fdInput, CSecureBuffer& buffer)
     return SChunkRead{static_cast<std::size_t>(nRead), 0};
 }
 
+// The atomic output file as the stream's output.
+class CAtomicOutput final : public IPlaintextOutput
+{
+public:
+    explicit CAtomicOutput(CAtomicOutputFile& file) : m_file(file) {}
+    int Write(const void* pData, std::size_t nSize) override { return m_file.Write(pData, nSize); }
+
+private:
+    CAtomicOutputFile& m_file;
+};
+
 // Writes chunks in input order, their whole blocks decrypted already; the chunk decryptor finishes each
 // (a short final chunk) on the way.
 class CChunkWriter
 {
 public:
-    CChunkWriter(CAtomicOutputFile& output, std::uint64_t nTotal, IProgressSink* pProgress,
+    CChunkWriter(IPlaintextOutput& output, std::uint64_t nTotal, IProgressSink* pProgress,
                  CPlaintextSample* pSample)
         : m_output(output), m_nTotal(nTotal), m_pProgress(pProgress), m_pSample(pSample)
     {}
@@ -84,7 +95,7 @@ public:
     }
 
 private:
-    CAtomicOutputFile& m_output;
+    IPlaintextOutput& m_output;
     std::uint64_t m_nTotal;
     IProgressSink* m_pProgress;
     CPlaintextSample* m_pSample;
@@ -261,6 +272,11 @@ private:
 
 } // namespace
 
+int CDescriptorOutput::Write(const void* pData, std::size_t nSize)
+{
+    return WriteFully(m_fd, pData, nSize) ? 0 : errno;
+}
+
 unsigned EffectiveJobs(unsigned nJobs)
 {
     const auto nHardware = static_cast<unsigned>(std::max(1, tbb::info::default_concurrency()));
@@ -268,6 +284,14 @@ unsigned EffectiveJobs(unsigned nJobs)
 }
 
 SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
+                              std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
+                              CPlaintextSample* pSample)
+{
+    CAtomicOutput atomicOutput(output);
+    return DecryptStream(fdInput, atomicOutput, cipher, nTotal, pProgress, nJobs, pSample);
+}
+
+SDecryptOutcome DecryptStream(int fdInput, IPlaintextOutput& output, CTripleDesDecryptor& cipher,
                               std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
                               CPlaintextSample* pSample)
 {

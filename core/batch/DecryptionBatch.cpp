@@ -29,7 +29,7 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
         case EPlanVerdict::Decrypt:
             break;
         }
-        if (context.request.bSkipExisting && !strOutput.empty()) {
+        if (context.request.bSkipExisting && context.request.fdOutput < 0 && !strOutput.empty()) {
             // Outputs are only ever complete, so one that exists is one that was finished.
             struct stat info
             {
@@ -54,7 +54,9 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
                                           .pProgress = pProgress,
                                           .nJobs = context.request.nJobs,
                                           .onInputOpened = onInputOpened,
-                                          .pPendingOutput = pPendingOutput});
+                                          .pPendingOutput = pPendingOutput,
+                                          .fdInput = context.request.fdInput,
+                                          .fdOutput = context.request.fdOutput});
     } catch (const std::bad_alloc&) {
         return OutOfMemoryOutcome(strOutput);
     }

@@ -154,30 +154,40 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     struct stat inputInfo
     {
     };
-    bool bNotRegular = false;
-    const CFileHandle input = OpenInput(job.strInputPath, inputInfo, bNotRegular);
-    if (!input) {
-        const int nError = errno;
-        job.messages.ShowMessage(messages::FileNotFound(job.strInputPath), EMessageIcon::Default);
-        return Failure(OpenFailure(nError, bNotRegular), nError);
+    CFileHandle input;
+    if (job.fdInput < 0) {
+        bool bNotRegular = false;
+        input = OpenInput(job.strInputPath, inputInfo, bNotRegular);
+        if (!input) {
+            const int nError = errno;
+            job.messages.ShowMessage(messages::FileNotFound(job.strInputPath), EMessageIcon::Default);
+            return Failure(OpenFailure(nError, bNotRegular), nError);
+        }
+    } else if (::fstat(job.fdInput, &inputInfo) != 0) {
+        return Failure(EDecryptError::OpenInput, errno);
     }
+    const int fdInput = job.fdInput < 0 ? input.Get() : job.fdInput;
     if (job.onInputOpened)
         job.onInputOpened();
+    if (job.fdOutput >= 0)
+        return DecryptToDescriptor(job, fdInput, cipher,
+                                   S_ISREG(inputInfo.st_mode) ? static_cast<std::uint64_t>(inputInfo.st_size)
+                                                              : 0);
     std::unique_ptr<CAtomicOutputFile> pOutput;
     if (SDecryptOutcome opened = OpenOutput(job, inputInfo, pOutput); !opened.Succeeded())
         return opened;
 
     const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);
     CPlaintextSample sample;
-    SDecryptOutcome outcome = DecryptStream(input.Get(), *pOutput, cipher, nSizeAtOpen, job.pProgress,
-                                            job.nJobs, m_bCheckPlaintext ? &sample : nullptr);
+    SDecryptOutcome outcome = DecryptStream(fdInput, *pOutput, cipher, nSizeAtOpen, job.pProgress, job.nJobs,
+                                            m_bCheckPlaintext ? &sample : nullptr);
     if (!outcome.Succeeded()) {
         outcome.strOutputPath = job.strOutputPath;
         return outcome;
     }
     // The output is as long as what was read. Fewer bytes than the input had when it was opened means it was
-    // cut short meanwhile; a growing input has been read to its end.
-    if (pOutput->BytesWritten() < nSizeAtOpen) {
+    // cut short meanwhile; a growing input has been read to its end. Only a regular file has a size.
+    if (S_ISREG(inputInfo.st_mode) && pOutput->BytesWritten() < nSizeAtOpen) {
         job.messages.ShowMessage(messages::InputShrank(job.strInputPath, job.strOutputPath),
                                  EMessageIcon::Stop);
         return Failure(EDecryptError::InputShrank, 0, job.strOutputPath);
@@ -192,6 +202,19 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     if (const int nError = pOutput->Commit(); nError != 0)
         return Failure(EDecryptError::Write, nError, job.strOutputPath);
     return done;
+}
+
+SDecryptOutcome CFileDecryptor::DecryptToDescriptor(const SDecryptJob& job, int fdInput,
+                                                    CTripleDesDecryptor& cipher, std::uint64_t nTotal) const
+{
+    CDescriptorOutput output(job.fdOutput);
+    CPlaintextSample sample;
+    SDecryptOutcome outcome = DecryptStream(fdInput, output, cipher, nTotal, job.pProgress, job.nJobs,
+                                            m_bCheckPlaintext ? &sample : nullptr);
+    outcome.strOutputPath = job.strOutputPath;
+    if (outcome.Succeeded() && m_bCheckPlaintext)
+        outcome.plausibility = JudgePlaintext(sample.Bytes());
+    return outcome;
 }
 
 CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure)

@@ -6,6 +6,7 @@
 #include "ProgressSink.h"
 #include "TripleDes.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +40,11 @@ struct SDecryptJob
     // When given, the fully written output is handed over here instead of being put in place: the caller
     // commits it (or drops it, which leaves nothing behind).
     std::unique_ptr<CAtomicOutputFile>* pPendingOutput = nullptr;
+    // A descriptor to read instead of opening strInputPath (standard input), or -1. It may be a pipe.
+    int fdInput = -1;
+    // A descriptor the plaintext is written to as it comes (standard output) instead of an output file, or
+    // -1. A failure midway leaves what was written there.
+    int fdOutput = -1;
 };
 
 // The output-name template and the decryption of one file under it.
@@ -70,6 +76,9 @@ public:
 
 private:
     SDecryptOutcome DecryptOneFile(const SDecryptJob& job) const;
+    // The plaintext straight to job.fdOutput; nothing to put in place, so nothing to take back.
+    SDecryptOutcome DecryptToDescriptor(const SDecryptJob& job, int fdInput, CTripleDesDecryptor& cipher,
+                                        std::uint64_t nTotal) const;
 };
 
 // Opens an input as DecryptFile does: regular files only (a folder gives EISDIR, anything else EINVAL),

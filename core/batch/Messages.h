@@ -73,4 +73,48 @@ inline std::string OutputWouldBeWrittenTwice(const std::string& strPath, const s
            strOutputPath + "' schreiben würde !";
 }
 
+// Why a file failed, said after it, with the system's reason where there is one (SystemErrorText).
+inline constexpr const char* kCipherUnavailable =
+    "Triple-DES steht in dieser OpenSSL-Installation nicht zur Verfügung.";
+
+inline std::string InputNotOpened(const std::string& strPath, const std::string& strReason)
+{
+    return "Die Datei '" + strPath + "' kann nicht geöffnet werden: " + strReason;
+}
+
+inline std::string InputNotRegular(const std::string& strPath)
+{
+    return "Die Datei '" + strPath + "' ist keine gewöhnliche Datei.";
+}
+
+inline std::string InputNotRead(const std::string& strPath, const std::string& strReason)
+{
+    return "Die Datei '" + strPath + "' kann nicht gelesen werden: " + strReason;
+}
+
+inline std::string OutputIsInput(const std::string& strPath)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da die Ausgabedatei die Datei selbst wäre.";
+}
+
+inline std::string OutputNotCreated(const std::string& strOutputPath, const std::string& strReason)
+{
+    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht angelegt werden: " + strReason;
+}
+
+inline std::string OutputPathUnknown(const std::string& strPath, const std::string& strReason)
+{
+    return "Für die Datei '" + strPath + "' lässt sich kein Ausgabepfad bilden: " + strReason;
+}
+
+inline std::string OutOfMemory(const std::string& strPath)
+{
+    return "Für die Datei '" + strPath + "' reicht der Arbeitsspeicher nicht.";
+}
+
+inline std::string OutputNotWritten(const std::string& strOutputPath, const std::string& strReason)
+{
+    return "Die Ausgabedatei '" + strOutputPath + "' kann nicht geschrieben werden: " + strReason;
+}
+
 } // namespace brasko::messages

@@ -10,31 +10,64 @@
 //   Tern<imm>(a, b, c)     (three-input kernels only)
 // Block r * kLanes + j of a batch sits in lane j at bit r of every slice: 64 * kLanes blocks at a time.
 
-// One round of the transposition below: in every block of 2 * kShift rows, bit c + kShift of row r trades
-// places with bit c of row r + kShift, for the columns c whose kShift bit is clear (those in mask).
+// One exchange of the transposition below: bit c + kShift of lo trades places with bit c of hi, for the
+// columns c whose kShift bit is clear (those in mask).
 template <class O, unsigned kShift>
-BRASKO_DES_INLINE void TransposeStage(typename O::V* rows, typename O::V mask)
+BRASKO_DES_INLINE void Exchange(typename O::V& lo, typename O::V& hi, typename O::V mask)
 {
-    for (unsigned r = 0; r < 64; ++r) {
-        if ((r & kShift) != 0)
-            continue;
-        const typename O::V t =
-            O::And(O::Xor(O::template ShiftRight<kShift>(rows[r]), rows[r + kShift]), mask);
-        rows[r + kShift] = O::Xor(rows[r + kShift], t);
-        rows[r] = O::Xor(rows[r], O::template ShiftLeft<kShift>(t));
+    using V = typename O::V;
+    if constexpr (requires(V v) { O::template Tern<0xca>(v, v, v); }) {
+        // Two selects (mask ? x : y) where three-input logic has them in one instruction each.
+        const V newHi = O::template Tern<0xca>(mask, O::template ShiftRight<kShift>(lo), hi);
+        lo = O::template Tern<0xca>(mask, lo, O::template ShiftLeft<kShift>(hi));
+        hi = newHi;
+    } else {
+        const V t = O::And(O::Xor(O::template ShiftRight<kShift>(lo), hi), mask);
+        hi = O::Xor(hi, t);
+        lo = O::Xor(lo, O::template ShiftLeft<kShift>(t));
     }
 }
 
-// The 64 x 64 bit matrix of each lane transposed in place (bit c of row r trades places with bit r of
-// row c), by exchanging the off-diagonal halves of ever smaller blocks.
-template <class O> BRASKO_DES_INLINE void Transpose64(typename O::V* rows)
+// Three rounds of the transposition on eight rows held in registers: v[i] and v[i + 4] exchange at kShift1,
+// v[i] and v[i + 2] at kShift2, v[i] and v[i + 1] at kShift3.
+template <class O, unsigned kShift1, unsigned kShift2, unsigned kShift3>
+BRASKO_DES_INLINE void Transpose8(typename O::V* v, std::uint64_t mask1, std::uint64_t mask2,
+                                  std::uint64_t mask3)
 {
-    TransposeStage<O, 32>(rows, O::Key(0x00000000ffffffffULL));
-    TransposeStage<O, 16>(rows, O::Key(0x0000ffff0000ffffULL));
-    TransposeStage<O, 8>(rows, O::Key(0x00ff00ff00ff00ffULL));
-    TransposeStage<O, 4>(rows, O::Key(0x0f0f0f0f0f0f0f0fULL));
-    TransposeStage<O, 2>(rows, O::Key(0x3333333333333333ULL));
-    TransposeStage<O, 1>(rows, O::Key(0x5555555555555555ULL));
+    for (unsigned i = 0; i < 4; ++i)
+        Exchange<O, kShift1>(v[i], v[i + 4], O::Key(mask1));
+    for (unsigned i : {0U, 1U, 4U, 5U})
+        Exchange<O, kShift2>(v[i], v[i + 2], O::Key(mask2));
+    for (unsigned i = 0; i < 8; i += 2)
+        Exchange<O, kShift3>(v[i], v[i + 1], O::Key(mask3));
+}
+
+// The 64 x 64 bit matrix of each lane transposed (bit c of row r trades places with bit r of row c), in two
+// passes of eight rows at a time so that each pass runs in registers: the exchanges at 32, 16 and 8 swap
+// bits 5..3 of the row number with bits 5..3 of the column and only involve rows j + 8m (m = 0..7); those
+// at 4, 2 and 1 only involve rows 8g..8g + 7. Exchanges of different bits commute, so the passes may run
+// in this order. Row r comes from load(r) and goes to store(r, value), which fuses the transposition into
+// reading the input and writing the output.
+template <class O, class Load, class Store>
+BRASKO_DES_INLINE void Transpose64(Load load, typename O::V* temp, Store store)
+{
+    using V = typename O::V;
+    for (unsigned j = 0; j < 8; ++j) {
+        V v[8];
+        for (unsigned m = 0; m < 8; ++m)
+            v[m] = load(j + 8 * m);
+        Transpose8<O, 32, 16, 8>(v, 0x00000000ffffffffULL, 0x0000ffff0000ffffULL, 0x00ff00ff00ff00ffULL);
+        for (unsigned m = 0; m < 8; ++m)
+            temp[j + 8 * m] = v[m];
+    }
+    for (unsigned g = 0; g < 8; ++g) {
+        V v[8];
+        for (unsigned i = 0; i < 8; ++i)
+            v[i] = temp[8 * g + i];
+        Transpose8<O, 4, 2, 1>(v, 0x0f0f0f0f0f0f0f0fULL, 0x3333333333333333ULL, 0x5555555555555555ULL);
+        for (unsigned i = 0; i < 8; ++i)
+            store(8 * g + i, v[i]);
+    }
 }
 
 #include "DesCircuits.inc"
@@ -64,20 +97,16 @@ void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsig
     alignas(64) V slices[64];
     alignas(64) V rows[64];
     for (std::size_t nBatch = 0; nBatch < nBatches; ++nBatch) {
-        for (unsigned r = 0; r < 64; ++r)
-            slices[r] = O::Load(pIn + r * kStride);
-        Transpose64<O>(slices);
+        Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
+                       [&slices](unsigned r, V v) { slices[r] = v; });
         for (unsigned nOp = 0; nOp < keys.nDesOperations; ++nOp) {
             if (nOp % 2 == 0)
-                DesOperation<S, O, false>(slices, keys.masks + 16 * nOp);
+                DesOperation<S, O, false>(slices, keys.masks + std::size_t{16} * nOp);
             else
-                DesOperation<S, O, true>(slices, keys.masks + 16 * nOp);
+                DesOperation<S, O, true>(slices, keys.masks + std::size_t{16} * nOp);
         }
-        for (unsigned q = 0; q < 64; ++q)
-            rows[q] = slices[kOutputSlice[q]];
-        Transpose64<O>(rows);
-        for (unsigned r = 0; r < 64; ++r)
-            O::Store(pOut + r * kStride, rows[r]);
+        Transpose64<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
+                       [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
         pIn += 64 * kStride;
         pOut += 64 * kStride;
     }

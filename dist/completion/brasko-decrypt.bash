@@ -35,7 +35,7 @@ _brasko_decrypt_cli()
         fi
     done
     case $prev in
-        --password-file | --files-from)
+        --password-file | --files-from | -o | --output)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return

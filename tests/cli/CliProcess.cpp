@@ -104,10 +104,13 @@ CCliProcess::CCliProcess(const std::vector<std::string>& args, const SCliOptions
                 ::_exit(126);
             if (options.bStderrOnTerminal)
                 ::dup2(terminal, STDERR_FILENO);
+            if (options.bStdoutOnTerminal)
+                ::dup2(terminal, STDOUT_FILENO);
             ::close(terminal);
         }
         ::dup2(inPipe[0], STDIN_FILENO);
-        ::dup2(outPipe[1], STDOUT_FILENO);
+        if (!options.bStdoutOnTerminal)
+            ::dup2(outPipe[1], STDOUT_FILENO);
         if (!options.bStderrOnTerminal)
             ::dup2(errPipe[1], STDERR_FILENO);
         if (!options.strWorkDir.empty() && ::chdir(options.strWorkDir.c_str()) != 0)

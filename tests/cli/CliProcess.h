@@ -27,6 +27,7 @@ struct SCliOptions
     long nUid = -1;                 // the user the child runs as (the test must be root); -1: the test's
     bool bTerminal = false;         // a pseudo-terminal as the child's controlling terminal
     bool bStderrOnTerminal = false; // stderr goes to that terminal instead of a pipe
+    bool bStdoutOnTerminal = false; // stdout goes to that terminal instead of a pipe
 };
 
 // The built brasko-decrypt-cli running as a child process in a session of its own: without bTerminal it has

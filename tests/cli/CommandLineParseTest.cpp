@@ -75,9 +75,10 @@ TEST(CommandLineParse, Arguments_FilesLiteralOptionsAnywhere)
          [](SCommandLine& c) {
              c.files = {"--prefix", "-q", "--"};
          }},
-        {{"a.bin", "-q", "-", "--", "-r"},
+        {{"a.bin", "-qc", "-", "--", "-r"},
          [](SCommandLine& c) {
              c.bQuiet = true;
+             c.bToStdout = true;
              c.files = {"a.bin", "-", "-r"};
          }},
         {{"--prefix=", "--suffix=", "x"},

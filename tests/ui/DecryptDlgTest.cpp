@@ -11,10 +11,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 
@@ -370,6 +372,36 @@ TEST_F(DecryptDlgTest, DecryptDlg_AddPathsTakesArguments)
                                           QString::fromStdString(m_dir / "ordner/b.bin")}));
 }
 
+// The template fields show the output name the template gives the first listed input (bericht.xls while the
+// list is empty), as the user types; each entry shows its full path. Names holding markup show as spelled.
+TEST_F(DecryptDlgTest, DecryptDlg_ToolTipsShowOutputNameAndFullPath)
+{
+    const auto shown = [](const QString& strToolTip) {
+        QTextDocument document;
+        document.setHtml(strToolTip);
+        return document.toPlainText();
+    };
+    const auto expectTemplateTips = [&](const char* pszName) {
+        for (const char* pszEdit : {"m_editPrefix", "m_editSuffix", "m_editExtension"})
+            EXPECT_EQ(shown(Edit(pszEdit).toolTip()), QString::fromUtf8(pszName)) << pszEdit;
+    };
+    expectTemplateTips("e_bericht.xls");
+    QTest::keyClicks(&Edit("m_editSuffix"), QStringLiteral("_s"));
+    expectTemplateTips("e_bericht_s.xls");
+    QTest::keyClicks(&Edit("m_editExtension"), QStringLiteral(".txt"));
+    expectTemplateTips("e_bericht_s.xls.txt");
+    Edit("m_editPrefix").selectAll();
+    QTest::keyClicks(&Edit("m_editPrefix"), QStringLiteral("<i>x"));
+    expectTemplateTips("<i>xbericht_s.xls.txt");
+
+    const QString strPath = QString::fromUtf8("/d/<b>z & [1]\nneu.tar.gz");
+    Browse({strPath});
+    expectTemplateTips("<i>x<b>z & [1]\nneu_s.tar.gz.txt");
+    EXPECT_EQ(shown(List().item(0)->toolTip()), strPath);
+    Browse({});
+    expectTemplateTips("<i>xbericht_s.xls.txt");
+}
+
 TEST_F(DecryptDlgTest, DecryptDlg_BrowseCancelKeepsListBrowseAgainReplaces)
 {
     Browse({QStringLiteral("/d/one"), QStringLiteral("/d/two")});
@@ -414,6 +446,35 @@ TEST_F(DecryptDlgTest, DecryptDlg_BatchDecryptsListReportsMissingAndKeepsContent
     EXPECT_EQ(Edit("m_editSuffix").text(), QStringLiteral("_s"));
     EXPECT_EQ(Edit("m_editExtension").text(), QStringLiteral(".e"));
     EXPECT_EQ(m_dlg.ProgressDisplay(), nullptr);
+}
+
+// A file that fails for a reason the user can act on gets the command line's sentence with the stop sign, in
+// list order and before the summary; a missing file keeps its one message, and a refused output (its own
+// message says why) gets no second one.
+TEST_F(DecryptDlgTest, DecryptDlg_FailedFileSaysWhy)
+{
+    const QString strFolderAtOutput = MakeInput("a.bin");
+    fs::create_directory(m_dir / "e_a.bin");
+    const QString strMissing = QString::fromStdString(m_dir / "b.bin");
+    const QString strDanglingOutput = MakeInput("c.bin");
+    fs::create_symlink(m_dir / "nirgends", m_dir / "e_c.bin");
+    const QString strFine = MakeInput("d.bin");
+    Browse({strFine, strDanglingOutput, strMissing, strFolderAtOutput});
+    QTest::keyClicks(&Edit("m_editPassword"), QString::fromStdString(kPassword));
+
+    testing::internal::CaptureStdout();
+    ClickDecrypt();
+    testing::internal::GetCapturedStdout();
+
+    const std::string strOutput = m_dir / "e_a.bin";
+    EXPECT_EQ(m_messages.m_messages,
+              (Messages{{"Die Ausgabedatei '" + strOutput + "' kann nicht angelegt werden: Ist ein Ordner",
+                         EMessageIcon::Stop},
+                        {messages::FileNotFound(strMissing.toStdString()), EMessageIcon::Default},
+                        {messages::OutputIsDanglingLink(strDanglingOutput.toStdString(), m_dir / "e_c.bin"),
+                         EMessageIcon::Stop},
+                        {messages::kBatchFailed, EMessageIcon::Stop}}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_d.bin"), m_plain["d.bin"]);
 }
 
 TEST_F(DecryptDlgTest, DecryptDlg_EmptyTemplateOnlyWarns)
@@ -511,12 +572,15 @@ TEST_F(DecryptDlgTest, DecryptDlg_ProgressComesUpWhileWorking)
 TEST_F(DecryptDlgTest, DecryptDlg_ProgressWaitsWhileAMessageIsShown)
 {
     Browse({QString::fromStdString(m_dir / "a-missing.bin"), MakeInput("b.bin")});
-    m_dlg.SetProgressDelay(200);
+    // The worker must reach the first message before the delay ends, also on a loaded machine under
+    // ThreadSanitizer; the message then stays open well beyond the delay.
+    constexpr int kDelayMs = 1000;
+    m_dlg.SetProgressDelay(kDelayMs);
     bool bShownDuringMessage = true;
     m_messages.m_onMessage = [&](const std::string& strText) {
         if (strText == messages::kBatchSucceeded || strText == messages::kBatchFailed)
             return;
-        QTest::qWait(600);
+        QTest::qWait(kDelayMs * 3 / 2);
         bShownDuringMessage = m_dlg.ProgressDisplay()->isVisible();
     };
     testing::internal::CaptureStdout();
@@ -618,6 +682,18 @@ TEST_F(DecryptDlgTest, DecryptDlg_AsksBeforeBatchWhenPasswordGivesRandomContent)
     ClickDecrypt();
     EXPECT_TRUE(m_messages.m_questions.empty());
     EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kTemplateEmpty, EMessageIcon::Stop}}));
+}
+
+// The progress display names the file as it is spelled, never as markup; a screen reader names its bar.
+TEST(BatchProgressDlg, CBatchProgressDlg_NameIsPlainTextBarIsNamed)
+{
+    CBatchProgressDlg progress(nullptr);
+    progress.SetFile(0, 2, QStringLiteral("/tmp/<b>x<i> [1]"));
+    EXPECT_EQ(progress.findChild<QLabel*>()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(progress.LabelText(), QStringLiteral("Datei 1 von 2\n<b>x<i> [1]"));
+    QAccessibleInterface* pBar = QAccessible::queryAccessibleInterface(progress.findChild<QProgressBar*>());
+    ASSERT_NE(pBar, nullptr);
+    EXPECT_EQ(pBar->text(QAccessible::Name), QStringLiteral("Fortschritt"));
 }
 
 } // namespace

@@ -69,5 +69,32 @@ TEST(MessageBoxSink, CMessageBoxSink_QuestionWarnsAndDefaultsToNein)
     EXPECT_FALSE(sink.AskYesNo(strText));
 }
 
+// A name holding markup, line breaks and brackets is shown as it is spelled, in messages and questions alike.
+TEST(MessageBoxSink, CMessageBoxSink_NamesArePlainText)
+{
+    QWidget window;
+    window.show();
+    CMessageBoxSink sink;
+    sink.SetParentWidget(&window);
+    const std::string strPath = "/tmp/<b>x</b><img src=y>\n[1] <font color=green>Alles in Ordnung</font>";
+    for (const std::string& strText :
+         {messages::FileNotFound(strPath), messages::PasswordLooksWrong(strPath)}) {
+        for (const bool bQuestion : {false, true}) {
+            bool bSeen = false;
+            test::WhenModal<QMessageBox>([&](QMessageBox& box) {
+                bSeen = true;
+                EXPECT_EQ(box.textFormat(), Qt::PlainText);
+                EXPECT_EQ(box.text(), QString::fromStdString(strText));
+                box.button(bQuestion ? QMessageBox::No : QMessageBox::Ok)->click();
+            });
+            if (bQuestion)
+                sink.AskYesNo(strText);
+            else
+                sink.ShowMessage(strText, EMessageIcon::Stop);
+            EXPECT_TRUE(bSeen);
+        }
+    }
+}
+
 } // namespace
 } // namespace brasko

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Starts the dialog application under a virtual X server, finds its window by its exact title, checks the
-# title as the X server holds it, presses Escape and expects the program to end by itself.
+# title as the X server holds it, presses Escape and expects the program to end by itself. The program is
+# given files named like Qt's options, before and after "--": were they taken as options, the window would go
+# to the offscreen platform and never reach the X server.
 # Usage: smoke.sh PATH-TO-brasko-decrypt VERSION (major.minor, as the build has it)
 set -euo pipefail
 
@@ -17,7 +19,7 @@ fi
 unset QT_QPA_PLATFORM
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-"$exe" >"$log" 2>&1 &
+"$exe" -platform offscreen -reverse -- -platform offscreen -style fusion -platformpluginpath . >"$log" 2>&1 &
 pid=$!
 
 fail() {

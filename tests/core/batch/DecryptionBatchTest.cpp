@@ -343,7 +343,7 @@ TEST_F(BatchTest, RunDecryptionBatch_ParallelMatchesOneThread)
             paths.push_back(m_dir / strName);
             break;
         default:
-            paths.push_back(MakeInput(strName, static_cast<std::size_t>(8 * i)));
+            paths.push_back(MakeInput(strName, std::size_t{8} * static_cast<std::size_t>(i)));
         }
     }
     paths.push_back(MakeInput("e_f101.bin")); // the output of f101.bin: both refused as a clobber
@@ -384,6 +384,7 @@ TEST_F(BatchTest, RunDecryptionBatch_ParallelCancelLeavesOnlyCompleteOutputs)
     if (EffectiveJobs(0) < 2)
         GTEST_SKIP() << "one hardware thread: the batch runs on the calling thread";
     std::vector<std::string> paths;
+    paths.reserve(12);
     for (int i = 0; i < 12; ++i)
         paths.push_back(MakeInput("g" + std::to_string(10 + i) + ".bin", kChunkSize * 3 + 8));
     m_frontEnd.m_nCancelAt = 2;

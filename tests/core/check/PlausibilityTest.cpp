@@ -116,7 +116,7 @@ TEST(Plausibility, JudgePlaintext_FlagsRandomBytesOfAnyLength)
 {
     int nMissed = 0;
     for (unsigned nSeed = 0; nSeed < 400; ++nSeed) {
-        const std::size_t nSize = 64 + (nSeed * 7919) % (kPlausibilitySampleSize - 64);
+        const std::size_t nSize = 64 + (std::size_t{nSeed} * 7919) % (kPlausibilitySampleSize - 64);
         nMissed += Judge(RandomBytes(nSize, nSeed)).verdict != EPlausibility::LooksRandom ? 1 : 0;
     }
     EXPECT_LE(nMissed, 1);

@@ -177,7 +177,7 @@ protected:
 };
 
 // Random data under every kind of key, at lengths around the kernel's batch width (a partial batch at the
-// end), in place and into another buffer, against EVP.
+// end), in place, into another buffer and between buffers at odd addresses, against EVP.
 TEST_P(DesKernelTest, Decrypt_EqualsEvpForEveryKindOfKeyAndLength)
 {
     const std::size_t nWidth = BatchBlocks(GetParam()) * kBlockSize;
@@ -224,6 +224,12 @@ TEST_P(DesKernelTest, Decrypt_EqualsEvpForEveryKindOfKeyAndLength)
             ASSERT_TRUE(copy.Decrypt(reinterpret_cast<const unsigned char*>(strCipher.data()),
                                      reinterpret_cast<unsigned char*>(strOther.data()), nLength));
             EXPECT_TRUE(strOther == strExpected);
+            // Buffers at odd addresses, as a caller's chunk may lie: the kernels load and store unaligned.
+            std::string strOddIn = "." + strCipher;
+            std::string strOddOut(nLength + 3, '\0');
+            ASSERT_TRUE(cipher.Decrypt(reinterpret_cast<const unsigned char*>(strOddIn.data()) + 1,
+                                       reinterpret_cast<unsigned char*>(strOddOut.data()) + 3, nLength));
+            EXPECT_TRUE(strOddOut.substr(3) == strExpected);
         }
     }
 }

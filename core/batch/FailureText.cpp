@@ -1,4 +1,6 @@
-#include "SystemError.h"
+#include "FailureText.h"
+
+#include "Messages.h"
 
 #include <array>
 #include <cerrno>
@@ -8,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-namespace brasko::cli {
+namespace brasko {
 
 namespace {
 
@@ -82,4 +84,46 @@ std::string SystemErrorText(int nError)
     return "Fehler " + std::to_string(nError);
 }
 
-} // namespace brasko::cli
+std::string FailureReason(const std::string& strPath, const SDecryptOutcome& outcome, bool bAlreadyReported)
+{
+    const std::string strReason = SystemErrorText(outcome.nSystemError);
+    switch (outcome.error) {
+    case EDecryptError::None:
+        return {};
+    case EDecryptError::InputMissing:
+        // "kann nicht gefunden werden" has told the user all there is about a missing file.
+        return {};
+    case EDecryptError::InputNotRegular:
+        // A folder says so in the system's words; other kinds of files are named as such.
+        if (outcome.nSystemError == EISDIR)
+            return messages::InputNotOpened(strPath, strReason);
+        return messages::InputNotRegular(strPath);
+    case EDecryptError::OpenInput:
+        return messages::InputNotOpened(strPath, strReason);
+    case EDecryptError::ReplacesInput:
+    case EDecryptError::DuplicateOutput:
+        // The batch's own message has said why.
+        return {};
+    case EDecryptError::OutOfMemory:
+        return messages::OutOfMemory(strPath);
+    case EDecryptError::OutputIsInput:
+        return bAlreadyReported ? std::string() : messages::OutputIsInput(strPath);
+    case EDecryptError::CreateOutput:
+        if (outcome.strOutputPath.empty())
+            return messages::OutputPathUnknown(strPath, strReason);
+        return messages::OutputNotCreated(outcome.strOutputPath, strReason);
+    case EDecryptError::Read:
+        return messages::InputNotRead(strPath, strReason);
+    case EDecryptError::Write:
+        return messages::OutputNotWritten(outcome.strOutputPath, strReason);
+    case EDecryptError::CipherSetup:
+        return messages::kCipherUnavailable;
+    case EDecryptError::Cancelled:
+    case EDecryptError::OutputRefused: // the core has said why
+    case EDecryptError::InputShrank:
+        return {};
+    }
+    return {};
+}
+
+} // namespace brasko
