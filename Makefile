@@ -19,9 +19,11 @@ CMAKE_GEN  := -G Ninja
 # The caller's flags (from the environment or the make command line) reach the compiler and the linker.
 # There is no C code, so CFLAGS has nothing to act on.
 CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(LDFLAGS)"
+# The web page that `make web` builds; install and package take it along when it exists at configure time.
+WEB_PAGE   = $(abspath $(WEB_BUILD))/brasko-decrypt.html
 
-.PHONY: all deps configure build lint test test-asan test-tsan test-fuzz test-fresh-root fuzz fuzz-build run bench install \
-	package clean format
+.PHONY: all deps configure build lint test test-asan test-tsan test-fuzz test-fresh-root test-web fuzz fuzz-build \
+	run bench bench-web install package clean format web
 
 all: build
 
@@ -29,7 +31,8 @@ deps:
 	scripts/install-deps
 
 configure:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBRASKO_WERROR=$(WERROR) \
+		-DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -43,6 +46,7 @@ test: deps
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) test-fuzz
+	$(MAKE) test-web
 
 # clang-format and clang-tidy over the project's sources (.clang-format, .clang-tidy); any finding fails.
 lint: build
@@ -79,6 +83,21 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
+# The web page: build-web/brasko-decrypt.html, one self-contained file (Debian's emscripten).
+web:
+	cmake -S web -B $(WEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/web/cmake/DebianEmscripten.cmake
+	cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The WebAssembly core in node against openssl, and the page in headless Chromium.
+test-web: deps
+	$(MAKE) web
+	cd $(WEB_BUILD) && ctest --output-on-failure
+
+# The page's figures in headless Chromium beside openssl enc (bench/web.py says which and their goals).
+bench-web: web
+	/usr/bin/python3 bench/web.py $(WEB_BUILD)/brasko-decrypt.html
+
 run: build
 	$(BUILD)/bin/brasko-decrypt
 
@@ -87,16 +106,17 @@ bench: build
 	bench/plausibility.sh $(BUILD)/bin
 	bench/archive.sh $(BUILD)/bin
 
-install: build
+# The page first, so that configuring finds it and installs it into share/brasko-decrypt/.
+install: web
+	$(MAKE) build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The Debian packages, built as a distribution would: installed under /usr, libcrypto linked dynamically,
 # no tests. brasko-decrypt-cli and brasko-decrypt land in $(DEB_BUILD); the dialog's package carries the
-# web page when `make web` has built it.
-package:
+# web page, built first.
+package: web
 	cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(abspath $(WEB_BUILD))/brasko-decrypt.html" \
-		$(CMAKE_FLAGS)
+		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
 	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB
@@ -110,7 +130,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(DEB_BUILD) $(WEB_BUILD)
 
 # Regenerates the S-box circuits of the bitsliced cipher; a test checks that the committed file is this.
 .PHONY: circuits

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a room it may not use.
 
-Every #include "..." in core/<room>, ui, app and cli is looked up by its name among the headers of those
+Every #include "..." in core/<room>, ui, app, cli and web is looked up by its name among the headers of those
 folders (the names are unique, which is checked too) and must belong to the including room or one it may
 use. Usage: check-layering.py SOURCE_DIR
 """
@@ -20,7 +20,11 @@ ALLOWED = {
     "ui": {"batch", "naming", "base"},
     "app": {"ui", "batch", "naming", "base"},
     "cli": {"batch", "naming", "base"},
+    "web": {"cipher", "check", "naming", "base"},
 }
+# Single headers a room may take from a room it may not use otherwise: the web page shows the batch's texts
+# byte for byte from its header-only table, and compiles nothing else of the batch.
+ALLOWED_HEADERS = {"web": {"Messages.h"}}
 # Headers made by the build: the version from base, the dialogs' forms from uic for the including room.
 GENERATED = {"Version.h": "base"}
 GENERATED_OWN = re.compile(r"ui_\w+\.h$")
@@ -30,7 +34,7 @@ SOURCES = ("*.h", "*.cpp", "*.inc")
 
 def room_folders(root):
     folders = {room: root / "core" / room for room in ("base", "cipher", "files", "check", "naming", "batch")}
-    folders.update({room: root / room for room in ("ui", "app", "cli")})
+    folders.update({room: root / room for room in ("ui", "app", "cli", "web")})
     return folders
 
 
@@ -56,7 +60,7 @@ def main():
                     target = room if GENERATED_OWN.match(name) else owner.get(name)
                     if target is None:
                         problems.append(f'{where}: "{name}" is no header of a room')
-                    elif target != room and target not in ALLOWED[room]:
+                    elif target != room and target not in ALLOWED[room] and name not in ALLOWED_HEADERS.get(room, ()):
                         problems.append(f'{where}: {room} may not include "{name}" of {target}')
     # Any other folder directly in core/ would be a room this check does not know.
     for entry in sorted((root / "core").iterdir()):

@@ -84,6 +84,12 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
         return nullptr;
     case EDesKernel::U64:
         break;
+#ifdef __wasm_simd128__
+    case EDesKernel::Simd128:
+        decryptBatches = des::DecryptBatchesSimd128;
+        nBatchBlocks = des::kSimd128Blocks;
+        break;
+#endif
 #if defined(__x86_64__) || defined(__i386__)
     case EDesKernel::Avx2:
         decryptBatches = des::DecryptBatchesAvx2;

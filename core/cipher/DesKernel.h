@@ -29,5 +29,11 @@ void DecryptBatchesAvx2(const SRoundKeys& keys, const unsigned char* pIn, unsign
                         std::size_t nBatches);
 void DecryptBatchesAvx512(const SRoundKeys& keys, const unsigned char* pIn, unsigned char* pOut,
                           std::size_t nBatches);
+// WebAssembly SIMD128, in the web page's build made with -msimd128 only.
+#ifdef __wasm_simd128__
+inline constexpr std::size_t kSimd128Blocks = 128;
+void DecryptBatchesSimd128(const SRoundKeys& keys, const unsigned char* pIn, unsigned char* pOut,
+                           std::size_t nBatches);
+#endif
 
 } // namespace brasko::des

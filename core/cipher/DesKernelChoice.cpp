@@ -15,6 +15,11 @@ bool SupportedByCpu(EDesKernel kernel)
     case EDesKernel::Evp:
     case EDesKernel::U64:
         return true;
+#ifdef __wasm_simd128__
+    // A browser without SIMD128 refuses the whole module, so a module that runs has it.
+    case EDesKernel::Simd128:
+        return true;
+#endif
     case EDesKernel::Avx2:
     case EDesKernel::Avx512:
         break;
@@ -77,6 +82,10 @@ const char* DesKernelName(EDesKernel kernel)
         return "avx2";
     case EDesKernel::Avx512:
         return "avx512";
+#ifdef __wasm_simd128__
+    case EDesKernel::Simd128:
+        return "simd128";
+#endif
     }
     return "";
 }
@@ -90,7 +99,11 @@ SDesKernelChoice ChooseDesKernel(const char* pRequested, bool (*supported)(EDesK
 {
     SDesKernelChoice choice;
     EDesKernel best = EDesKernel::U64;
+#ifdef __wasm_simd128__
+    for (const EDesKernel kernel : {EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Simd128}) {
+#else
     for (const EDesKernel kernel : {EDesKernel::Avx2, EDesKernel::Avx512}) {
+#endif
         if (supported(kernel))
             best = kernel;
     }

@@ -6,18 +6,27 @@
 namespace brasko {
 
 // The implementations of the cipher: OpenSSL's EVP (the reference), or our bitsliced kernel on 64-bit
-// words, on AVX2 or on AVX-512 registers. All give the same bytes.
+// words, on AVX2 or on AVX-512 registers, or (in the web page's build with -msimd128) on WebAssembly SIMD128
+// registers. All give the same bytes.
 enum class EDesKernel
 {
     Evp,
     U64,
     Avx2,
-    Avx512
+    Avx512,
+#ifdef __wasm_simd128__
+    Simd128,
+#endif
 };
+#ifdef __wasm_simd128__
+inline constexpr std::array<EDesKernel, 5> kAllDesKernels = {
+    EDesKernel::Evp, EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Simd128};
+#else
 inline constexpr std::array<EDesKernel, 4> kAllDesKernels = {EDesKernel::Evp, EDesKernel::U64,
                                                              EDesKernel::Avx2, EDesKernel::Avx512};
+#endif
 
-// "evp", "u64", "avx2", "avx512": the names BRASKO_DES_KERNEL takes.
+// "evp", "u64", "avx2", "avx512", "simd128": the names BRASKO_DES_KERNEL takes.
 const char* DesKernelName(EDesKernel kernel);
 // Whether this CPU (and its operating system) can run the kernel.
 bool DesKernelSupported(EDesKernel kernel);

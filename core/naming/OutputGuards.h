@@ -12,7 +12,8 @@ namespace brasko {
 // be formed) never match.
 
 // Entries whose output path is the path of one of the inputs: decrypting them would destroy that input.
-// Both lists hold absolute paths as AbsolutePath gives them, one entry per input.
+// Both lists hold paths in one form, one entry per input: absolute ones as AbsolutePath gives them, or
+// (the web page) relative ones below one folder as BuildRelativeOutputPath takes and gives them.
 std::vector<bool> FindOutputsNamingInputs(const std::vector<std::string>& inputs,
                                           const std::vector<std::string>& outputs);
 

@@ -47,6 +47,12 @@ std::string SOutputTemplate::BuildOutputPath(const std::string& strInputPath) co
     return strFull.substr(0, nNameStart) + BuildOutputName(strFull.substr(nNameStart));
 }
 
+std::string SOutputTemplate::BuildRelativeOutputPath(const std::string& strRelativeInput) const
+{
+    const std::size_t nNameStart = strRelativeInput.rfind('/') + 1; // 0 when there is no folder
+    return strRelativeInput.substr(0, nNameStart) + BuildOutputName(strRelativeInput.substr(nNameStart));
+}
+
 std::string AbsolutePath(const std::string& strPath)
 {
     std::string strFull = strPath;

@@ -25,6 +25,10 @@ struct SOutputTemplate
     // The output path for an input: the input's absolute folder (AbsolutePath), then BuildOutputName of its
     // name. Empty when the current directory cannot be determined.
     std::string BuildOutputPath(const std::string& strInputPath) const;
+    // The output path for an input given relative to a folder ("a/b/bericht.xls" gives
+    // "a/b/e_bericht.xls"): its folders as they are, then BuildOutputName of its name. For a front end that
+    // sees only paths below a folder the user chose (the web page), so nothing is resolved or folded.
+    std::string BuildRelativeOutputPath(const std::string& strRelativeInput) const;
 };
 
 // The path's full form with "." and ".." folded without following links, relative paths resolved against

@@ -19,6 +19,12 @@ TEST(OutputGuards, FindOutputsNamingInputsAndSharedOutputs_MatchWholePathsOnly)
     EXPECT_EQ(FindSharedOutputs(outputs), (std::vector<bool>{false, false, false, true, true}));
     EXPECT_EQ(FindOutputsNamingInputs({"/d/a/"}, {"/d/a"}), std::vector<bool>{false});
     EXPECT_EQ(FindSharedOutputs({"", ""}), (std::vector<bool>{false, false}));
+    // Relative paths below one folder, as the web page gives them.
+    EXPECT_EQ(FindOutputsNamingInputs({"a/x", "e_x", "b/x"}, {"a/e_x", "e_e_x", "b/e_x"}),
+              (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(FindOutputsNamingInputs({"a/x", "a/e_x"}, {"a/e_x", "a/e_e_x"}),
+              (std::vector<bool>{true, false}));
+    EXPECT_EQ(FindSharedOutputs({"a/e_x", "e_x", "a/e_x"}), (std::vector<bool>{true, false, true}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <ostream>
 #include <unistd.h>
+#include <utility>
 
 namespace brasko {
 namespace {
@@ -60,6 +61,22 @@ INSTANTIATE_TEST_SUITE_P(
                       // Non-ASCII names pass through as bytes.
                       SNamingCase{"/daten/Bücher.übersicht.xls", "e_", "", "",
                                   "/daten/e_Bücher.übersicht.xls"}));
+
+// Paths below a folder the user chose keep their folders as given, nothing resolved against the current
+// directory; only the name follows the template.
+TEST(BuildRelativeOutputPath, NamesOnlyTheLastComponent)
+{
+    const SOutputTemplate outputTemplate{"e_", "_s", ".txt"};
+    for (const auto& [pszInput, pszExpected] : {
+             std::pair{"bericht.xls", "e_bericht_s.xls.txt"},
+             std::pair{"a/b.d/bericht.tar.gz", "a/b.d/e_bericht_s.tar.gz.txt"},
+             std::pair{"a/.profile", "a/e_.profile_s.txt"},
+             std::pair{"../x/./bericht", "../x/./e_bericht_s.txt"},
+             std::pair{"Ordner/Bücher.xls", "Ordner/e_Bücher_s.xls.txt"},
+         }) {
+        EXPECT_EQ(outputTemplate.BuildRelativeOutputPath(pszInput), pszExpected) << pszInput;
+    }
+}
 
 TEST(BuildOutputPath, ResolvesRelativePathAgainstCurrentDirectory)
 {

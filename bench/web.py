@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""The web page's figures in headless Chromium, side by side with `openssl enc` on the same data and
+machine: the kernels per core (full three-key Triple-DES), one large file end to end (chosen, decrypted,
+download complete) with the browser's memory growth, many small files into the ZIP, and the page's size and
+start-up time (self-test done).
+
+Usage: web.py build-web/brasko-decrypt.html
+Sizes through the environment: BENCH_WEB_KERNEL_MIB (64), BENCH_WEB_FILE_MIB (256), BENCH_WEB_FILES (20000).
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+PAGE = os.path.abspath(sys.argv[1])
+KERNEL_MIB = int(os.environ.get("BENCH_WEB_KERNEL_MIB", "64"))
+FILE_MIB = int(os.environ.get("BENCH_WEB_FILE_MIB", "256"))
+FILES = int(os.environ.get("BENCH_WEB_FILES", "20000"))
+PASSWORD = "ein langes Kennwort 1234"  # 24 characters: three distinct keys, full Triple-DES
+KEY = (PASSWORD.encode("latin-1") + b" " * 24)[:24]
+
+# The kernel as the page uses it (chunk copied into the module, decrypted, copied back), on the page's
+# main thread: one core.
+KERNEL_SPEED = """
+const [nKernelName, nMiB, password, done] = arguments;
+(async () => {
+    const simd = Uint8Array.from(atob(BRASKO_WASM_SIMD), (c) => c.charCodeAt(0));
+    const u64 = Uint8Array.from(atob(BRASKO_WASM_U64), (c) => c.charCodeAt(0));
+    const bSimd = nKernelName === "simd128";
+    const engine = await BraskoEngine.CEngine.Create(await WebAssembly.compile(bSimd ? simd : u64));
+    const nKernel = bSimd ? BraskoEngine.kKernelSimd128 : BraskoEngine.kKernelU64;
+    const handle = engine.OpenCipher(new TextEncoder().encode(password), nKernel);
+    const chunk = new Uint8Array(2 << 20);
+    crypto.getRandomValues(chunk.subarray(0, 65536));
+    engine.DecryptChunk(handle, chunk, true); // warm-up
+    const nRounds = Math.max(1, nMiB / 2);
+    const nStart = performance.now();
+    for (let i = 0; i < nRounds; ++i)
+        engine.DecryptChunk(handle, chunk, i === 0);
+    const nSeconds = (performance.now() - nStart) / 1000;
+    engine.CloseCipher(handle);
+    return nRounds * chunk.length / nSeconds / (1 << 20);
+})().then(done, (error) => done(String(error)));
+"""
+
+
+def openssl_seconds(path):
+    start = time.perf_counter()
+    subprocess.run(["openssl", "enc", "-d", "-des-ede3", "-nopad", "-K", KEY.hex(), "-in", path, "-out",
+                    os.devnull], check=True)
+    return time.perf_counter() - start
+
+
+def random_file(path, size):
+    with open(path, "wb") as f:
+        for _ in range(size // (1 << 20)):
+            f.write(os.urandom(1 << 20))
+        f.write(os.urandom(size % (1 << 20)))
+    return path
+
+
+def browser_rss(profile):
+    """The resident memory of every process of this browser (its profile folder in the command line)."""
+    total = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if profile.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/status") as f:
+                for line in f:
+                    if line.startswith("VmRSS:"):
+                        total += int(line.split()[1]) * 1024
+        except OSError:
+            pass
+    return total
+
+
+class CBrowser:
+    def __init__(self, work):
+        self.downloads = os.path.join(work, "downloads")
+        os.makedirs(self.downloads, exist_ok=True)
+        self.profile = os.path.join(work, "profile")
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-default-apps",
+                     "--disable-dev-shm-usage", "--user-data-dir=" + self.profile]:
+            options.add_argument(flag)
+        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        self.driver.set_script_timeout(3600)
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                    {"behavior": "allow", "downloadPath": self.downloads})
+
+    def load(self):
+        self.driver.get("file://" + PAGE)
+        self.wait(lambda: self.body("data-state") in ("ready", "failed"))
+        return int(self.body("data-ready-ms"))
+
+    def body(self, name):
+        return self.driver.find_element(By.TAG_NAME, "body").get_attribute(name)
+
+    def wait(self, condition, timeout=3600, each=None):
+        end = time.time() + timeout
+        while time.time() < end:
+            try:
+                if condition():
+                    return
+            except Exception:  # not there yet
+                pass
+            if each:
+                each()
+            time.sleep(0.05)
+        raise TimeoutError
+
+    def run(self, paths, download, each=None):
+        """Chooses the files, decrypts, and waits for the download: the seconds from choosing. Random bytes
+        look like a wrong password's output: the question is answered with Ja."""
+        start = time.perf_counter()
+        self.driver.find_element(By.ID, "fileInput").send_keys("\n".join(paths))
+        self.driver.find_element(By.ID, "editPassword").clear()
+        self.driver.find_element(By.ID, "editPassword").send_keys(PASSWORD)
+        self.driver.find_element(By.ID, "btnDecrypt").click()
+        path = os.path.join(self.downloads, download)
+
+        def answer():
+            if self.driver.find_element(By.ID, "btnMsgYes").is_displayed():
+                self.driver.find_element(By.ID, "btnMsgYes").click()
+            if each:
+                each()
+        self.wait(lambda: os.path.exists(path) and not os.path.exists(path + ".crdownload")
+                  and self.driver.execute_script("return document.getElementById('dlgMessage').open"), each=answer)
+        seconds = time.perf_counter() - start
+        self.driver.find_element(By.ID, "btnMsgOk").click()
+        os.remove(path)
+        return seconds
+
+    def quit(self):
+        self.driver.quit()
+
+
+def main():
+    load = os.getloadavg()
+    print(f"web page in headless Chromium, {os.cpu_count()} cores, load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
+    work = tempfile.mkdtemp(prefix="brasko-bench-web-")
+    browser = CBrowser(work)
+    try:
+        ready = browser.load()
+        print(f"page: {os.path.getsize(PAGE) / 1024:.0f} KiB (goal <= 1024), ready in {ready} ms (goal < 500), "
+              f"kernel {browser.body('data-kernel')}")
+
+        sample = random_file(os.path.join(work, "kernel.bin"), KERNEL_MIB << 20)
+        openssl_rate = KERNEL_MIB / openssl_seconds(sample)
+        os.remove(sample)
+        print(f"openssl enc -d -des-ede3, one core: {openssl_rate:8.1f} MiB/s")
+        for kernel in ("u64", "simd128"):
+            rate = browser.driver.execute_async_script(KERNEL_SPEED, kernel, KERNEL_MIB, PASSWORD)
+            print(f"kernel {kernel:<8}, one core:           {rate:8.1f} MiB/s = {rate / openssl_rate:5.2f}x openssl"
+                  + (" (goal >= 8x)" if kernel == "simd128" else ""))
+
+        big = random_file(os.path.join(work, "gross.bin"), FILE_MIB << 20)
+        openssl_big = openssl_seconds(big)
+        before = browser_rss(browser.profile)
+        peak = [before]
+        seconds = browser.run([big], "e_gross.bin",
+                              each=lambda: peak.__setitem__(0, max(peak[0], browser_rss(browser.profile))))
+        os.remove(big)
+        print(f"one {FILE_MIB} MiB file end to end: {seconds:6.2f} s, openssl enc {openssl_big:6.2f} s = "
+              f"{openssl_big / seconds:5.2f}x openssl (goal >= 4x); browser memory grew by "
+              f"{(peak[0] - before) / (1 << 20):.0f} MiB (goal < 300 for 1 GiB)")
+
+        small = os.path.join(work, "klein")
+        os.mkdir(small)
+        paths = [random_file(os.path.join(small, f"d{i:05}.bin"), 4096) for i in range(FILES)]
+        seconds = browser.run(paths, "entschluesselt.zip")
+        print(f"{FILES} files of 4 KiB into the ZIP: {seconds:6.2f} s = {FILES / seconds:6.0f} files/s "
+              f"(goal >= 500)")
+    finally:
+        browser.quit()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

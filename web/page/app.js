@@ -1,0 +1,625 @@
+// The main dialog in a browser: collects password, template and inputs, runs the batch over the workers and
+// writes the outputs (next to the inputs in a granted folder, else as one download or one ZIP). The rules
+// (key, final chunk, naming, guards, verdict, texts) all come from the WebAssembly core.
+/* global BraskoEngine, BraskoZip, BRASKO_WASM_SIMD, BRASKO_WASM_U64 */
+(function () {
+    "use strict";
+
+    const kChunkSize = 2 << 20;
+    const kChunksInFlightPerWorker = 3;
+    const kZipName = "entschluesselt.zip";
+    const $ = (id) => document.getElementById(id);
+
+    let engine = null; // the main thread's instance: naming, guards, verdict, texts
+    let wasmModule = null;
+    let nKernel = 0;
+    let nWorkers = 1;
+    // The inputs: {path (relative, "/" between folders), file (File), dir (folder handle, folder mode)}.
+    let inputs = [];
+    let rootFolder = null; // the granted folder in folder mode, else null
+    let bRunning = false;
+    let bCancel = false;
+
+    function Base64Bytes(text) {
+        const binary = atob(text);
+        const bytes = new Uint8Array(binary.length);
+        for (let i = 0; i < binary.length; ++i)
+            bytes[i] = binary.charCodeAt(i);
+        return bytes;
+    }
+
+    // Loads the SIMD build where the browser validates it and its kernel passes the known-answer test,
+    // else the portable build.
+    async function Boot() {
+        const simd = Base64Bytes(BRASKO_WASM_SIMD);
+        if (BraskoEngine.SupportsSimd128(simd) && !window.BRASKO_NO_SIMD) {
+            const module = await WebAssembly.compile(simd);
+            const candidate = await BraskoEngine.CEngine.Create(module);
+            if (candidate.SelfTest(BraskoEngine.kKernelSimd128)) {
+                wasmModule = module;
+                engine = candidate;
+                nKernel = BraskoEngine.kKernelSimd128;
+            }
+        }
+        if (engine === null) {
+            wasmModule = await WebAssembly.compile(Base64Bytes(BRASKO_WASM_U64));
+            engine = await BraskoEngine.CEngine.Create(wasmModule);
+            nKernel = BraskoEngine.kKernelU64;
+            if (!engine.SelfTest(nKernel))
+                throw new Error("self-test failed");
+        }
+        nWorkers = Math.max(1, Math.min(16, navigator.hardwareConcurrency || 2));
+    }
+
+    // ---- Messages --------------------------------------------------------------------------------------
+
+    // Shows a modal message; resolves when it is closed. bStop: the stop icon, else the exclamation.
+    // With bQuestion it has Ja and Nein (Nein the default) and resolves to the answer.
+    function ShowMessage(strText, bStop, bQuestion = false) {
+        const dlg = $("dlgMessage");
+        $("msgText").textContent = strText;
+        $("msgIcon").className = "icon " + (bStop ? "stop" : "warning");
+        $("btnMsgYes").hidden = !bQuestion;
+        $("btnMsgNo").hidden = !bQuestion;
+        $("btnMsgOk").hidden = bQuestion;
+        return new Promise((resolve) => {
+            const finish = (answer) => {
+                dlg.removeEventListener("cancel", onCancel);
+                $("btnMsgYes").onclick = $("btnMsgNo").onclick = $("btnMsgOk").onclick = null;
+                dlg.close();
+                resolve(answer);
+            };
+            const onCancel = (event) => {
+                event.preventDefault();
+                finish(false);
+            };
+            dlg.addEventListener("cancel", onCancel);
+            $("btnMsgYes").onclick = () => finish(true);
+            $("btnMsgNo").onclick = () => finish(false);
+            $("btnMsgOk").onclick = () => finish(true);
+            dlg.showModal();
+            (bQuestion ? $("btnMsgNo") : $("btnMsgOk")).focus();
+        });
+    }
+
+    function BatchMessage(strKind, strPath, strOutput) {
+        return engine.Message(strKind, strPath, strOutput);
+    }
+
+    function ShowHelp() {
+        const dlg = $("dlgHelp");
+        if (dlg.open || $("dlgMessage").open || bRunning)
+            return;
+        $("btnHelpOk").onclick = () => dlg.close();
+        dlg.showModal();
+        $("btnHelpOk").focus();
+    }
+
+    // ---- The input list ----------------------------------------------------------------------------------
+
+    // Sorted alphabetically without regard to case, equal names by their exact text, as the dialog's list.
+    const collator = new Intl.Collator(undefined, {sensitivity: "accent"});
+    function ComparePaths(a, b) {
+        const nOrder = collator.compare(a, b);
+        return nOrder !== 0 ? nOrder : a < b ? -1 : a > b ? 1 : 0;
+    }
+
+    function ShowInputs() {
+        const list = $("listFiles");
+        list.textContent = "";
+        for (const input of inputs) {
+            const item = document.createElement("li");
+            item.textContent = input.path;
+            list.appendChild(item);
+        }
+    }
+
+    function SetInputs(newInputs, folder) {
+        inputs = newInputs.slice().sort((a, b) => ComparePaths(a.path, b.path));
+        rootFolder = folder;
+        ShowInputs();
+    }
+
+    // Bytewise order of UTF-8 names, as the command line's -r walks a folder.
+    function CompareBytewise(a, b) {
+        const ea = new TextEncoder().encode(a);
+        const eb = new TextEncoder().encode(b);
+        for (let i = 0; i < Math.min(ea.length, eb.length); ++i) {
+            if (ea[i] !== eb[i])
+                return ea[i] - eb[i];
+        }
+        return ea.length - eb.length;
+    }
+
+    // Every file below a dropped folder (a FileSystemDirectoryEntry), bytewise-sorted per folder.
+    async function WalkEntry(entry, strPrefix, out) {
+        if (entry.isFile) {
+            const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+            out.push({path: strPrefix + entry.name, file});
+            return;
+        }
+        const reader = entry.createReader();
+        const children = [];
+        for (;;) {
+            const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+            if (batch.length === 0)
+                break;
+            children.push(...batch);
+        }
+        children.sort((a, b) => CompareBytewise(a.name, b.name));
+        for (const child of children)
+            await WalkEntry(child, strPrefix + entry.name + "/", out);
+    }
+
+    // Every file below a granted folder (a FileSystemDirectoryHandle), with the handle of its folder.
+    async function WalkFolder(dir, strPrefix, out) {
+        const children = [];
+        for await (const [name, handle] of dir.entries())
+            children.push({name, handle});
+        children.sort((a, b) => CompareBytewise(a.name, b.name));
+        for (const child of children) {
+            if (child.handle.kind === "file")
+                out.push({path: strPrefix + child.name, name: child.name, handle: child.handle, dir});
+            else
+                await WalkFolder(child.handle, strPrefix + child.name + "/", out);
+        }
+    }
+
+    async function OpenFolder(dir) {
+        const found = [];
+        try {
+            await WalkFolder(dir, "", found);
+        } catch (error) {
+            await ShowMessage(BatchMessage("not-found", dir.name), false);
+            return;
+        }
+        SetInputs(found, dir);
+    }
+
+    // ---- Output sinks -------------------------------------------------------------------------------------
+
+    // Collects one output as Blob pieces, for a download or a ZIP entry.
+    class CBlobSink {
+        constructor() {
+            this.m_parts = [];
+            this.m_nSize = 0;
+            this.m_nCrc = 0;
+        }
+        async Write(bytes, nCrc) {
+            this.m_parts.push(new Blob([bytes]));
+            this.m_nCrc = engine.Crc32Combine(this.m_nCrc, nCrc, bytes.length);
+            this.m_nSize += bytes.length;
+        }
+        async Abort() {
+            this.m_parts = [];
+        }
+    }
+
+    // Writes one output into the granted folder through a writable stream, which puts the file in place
+    // only on close: a failure or Abbrechen leaves no output and an older one untouched.
+    class CFolderSink {
+        constructor(writable) {
+            this.m_writable = writable;
+        }
+        static async Open(dir, strRelative) {
+            const parts = strRelative.split("/");
+            let folder = dir;
+            for (const part of parts.slice(0, -1))
+                folder = await folder.getDirectoryHandle(part, {create: false});
+            const handle = await folder.getFileHandle(parts[parts.length - 1], {create: true});
+            return new CFolderSink(await handle.createWritable({keepExistingData: false}));
+        }
+        async Write(bytes) {
+            await this.m_writable.write(bytes);
+        }
+        async Commit() {
+            await this.m_writable.close();
+        }
+        async Abort() {
+            try {
+                await this.m_writable.abort();
+            } catch (error) {
+                // Nothing was put in place.
+            }
+        }
+    }
+
+    function Download(blob, strName) {
+        const url = URL.createObjectURL(blob);
+        const link = document.createElement("a");
+        link.href = url;
+        link.download = strName;
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+        setTimeout(() => URL.revokeObjectURL(url), 60000);
+    }
+
+    // ---- Workers ------------------------------------------------------------------------------------------
+
+    class CWorkerPool {
+        constructor(nCount) {
+            const source = document.getElementById("workerSource").textContent;
+            const url = URL.createObjectURL(new Blob([source], {type: "text/javascript"}));
+            this.m_workers = [];
+            this.m_pending = new Map();
+            this.m_nNextId = 1;
+            for (let i = 0; i < nCount; ++i) {
+                const worker = new Worker(url);
+                worker.onmessage = (event) => this.OnReply(worker, event.data);
+                this.m_workers.push({worker, nBusy: 0});
+            }
+            URL.revokeObjectURL(url);
+        }
+        // Replies may come in any order (a worker awaits its reads), so each is matched by its id.
+        OnReply(worker, reply) {
+            const slot = this.m_workers.find((w) => w.worker === worker);
+            const resolve = this.m_pending.get(reply.id);
+            this.m_pending.delete(reply.id);
+            slot.nBusy -= 1;
+            resolve(reply);
+        }
+        Send(slot, message, transfer = []) {
+            return new Promise((resolve) => {
+                message.id = this.m_nNextId++;
+                this.m_pending.set(message.id, resolve);
+                slot.nBusy += 1;
+                slot.worker.postMessage(message, transfer);
+            });
+        }
+        All(makeMessage) {
+            return Promise.all(this.m_workers.map((slot) => {
+                const [message, transfer] = makeMessage();
+                return this.Send(slot, message, transfer);
+            }));
+        }
+        // A chunk to the least busy worker.
+        Chunk(message) {
+            let slot = this.m_workers[0];
+            for (const w of this.m_workers) {
+                if (w.nBusy < slot.nBusy)
+                    slot = w;
+            }
+            return this.Send(slot, message);
+        }
+        Size() {
+            return this.m_workers.length;
+        }
+    }
+
+    let pool = null;
+    async function Pool() {
+        if (pool === null) {
+            pool = new CWorkerPool(nWorkers);
+            await pool.All(() => [{type: "init", module: wasmModule, kernel: nKernel}, []]);
+        }
+        return pool;
+    }
+
+    // ---- The batch ------------------------------------------------------------------------------------
+
+    function Template() {
+        return {prefix: $("editPrefix").value, suffix: $("editSuffix").value, extension: $("editExtension").value};
+    }
+
+    function FileOf(input) {
+        return input.file ? Promise.resolve(input.file) : input.handle.getFile();
+    }
+
+    // The password is tried on the first input that can be read, in memory: only a run that gets as far as
+    // decrypting is asked about, as in the dialog.
+    async function ConfirmPassword(tpl, passwordBytes) {
+        if (!engine.HasTemplate(tpl))
+            return true;
+        const nSample = engine.SampleSize();
+        for (const input of inputs) {
+            let sample;
+            try {
+                const file = await FileOf(input);
+                sample = new Uint8Array(await file.slice(0, Math.min(file.size, nSample)).arrayBuffer());
+            } catch (error) {
+                continue;
+            }
+            const nCipher = engine.OpenCipher(passwordBytes.slice(), nKernel);
+            try {
+                engine.DecryptChunk(nCipher, sample, true);
+            } finally {
+                engine.CloseCipher(nCipher);
+            }
+            const judged = engine.Judge(sample);
+            sample.fill(0);
+            if (judged.verdict !== "random")
+                return true;
+            return ShowMessage(BatchMessage("password-wrong", input.path), false, true);
+        }
+        return true;
+    }
+
+    function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
+        const strName = strPath.slice(strPath.lastIndexOf("/") + 1);
+        $("progText").textContent = "Datei " + (nIndex + 1) + " von " + nCount + "\n" + strName;
+        const nFile = nTotal > 0 ? Math.floor((1000 * nDone) / nTotal) : 0;
+        $("progBar").max = 1000 * nCount;
+        $("progBar").value = 1000 * nIndex + nFile;
+    }
+
+    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry) opens an entry's output,
+    // finish(entry, sink) completes it.
+    async function RunEntries(entries, sinkFor, finish) {
+        const workers = await Pool();
+        const nWindow = kChunksInFlightPerWorker * workers.Size();
+        let nFailures = 0;
+        // Jobs in batch order; each chunk job is started as soon as the window allows, and consumed in order.
+        const queue = [];
+        let nextEntry = 0;
+        let current = null; // {entry, file, nOffset}
+
+        const startJobs = async () => {
+            while (queue.length < nWindow && !bCancel) {
+                if (current === null) {
+                    if (nextEntry >= entries.length)
+                        return;
+                    const entry = entries[nextEntry++];
+                    if (entry.verdict !== "decrypt") {
+                        queue.push({entry, refused: true});
+                        continue;
+                    }
+                    let file = null;
+                    try {
+                        file = await FileOf(entry.input);
+                    } catch (error) {
+                        queue.push({entry, unreadable: true});
+                        continue;
+                    }
+                    current = {entry, file, nOffset: 0};
+                    if (file.size === 0) {
+                        queue.push({entry, file, start: 0, end: 0, last: true, result: Promise.resolve({bytes: new Uint8Array(0), crc: 0})});
+                        current = null;
+                        continue;
+                    }
+                }
+                const nStart = current.nOffset;
+                const nEnd = engine.ChunkEnd(nStart, current.file.size, kChunkSize);
+                const bLast = nEnd >= current.file.size;
+                const result = workers.Chunk({type: "chunk", file: current.file, start: nStart, end: nEnd, crc: true});
+                queue.push({entry: current.entry, file: current.file, start: nStart, end: nEnd, last: bLast, result});
+                current.nOffset = nEnd;
+                if (bLast)
+                    current = null;
+            }
+        };
+
+        let failedEntry = null;
+        let sink = null;
+        await startJobs();
+        while (queue.length > 0) {
+            const job = queue.shift();
+            const entry = job.entry;
+            if (job.refused) {
+                SetProgress(entry.nIndex, entries.length, entry.input.path, 0, 0);
+                const strKind = entry.verdict === "replaces-input" ? "replaces-input" : "duplicate-output";
+                await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), true);
+                ++nFailures;
+            } else if (job.unreadable) {
+                await ShowMessage(BatchMessage("not-found", entry.input.path), false);
+                ++nFailures;
+            } else if (failedEntry !== entry) {
+                if (job.start === 0) {
+                    SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.file.size);
+                    try {
+                        sink = await sinkFor(entry);
+                    } catch (error) {
+                        sink = null;
+                    }
+                    if (sink === null) {
+                        failedEntry = entry;
+                        ++nFailures;
+                    }
+                }
+                if (failedEntry !== entry) {
+                    const reply = await job.result;
+                    if (reply.error || reply.type === "error") {
+                        await sink.Abort();
+                        failedEntry = entry;
+                        ++nFailures;
+                        const strKind = reply.error === "shrank" ? "input-shrank" : "not-found";
+                        await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
+                    } else {
+                        try {
+                            await sink.Write(reply.bytes, reply.crc);
+                            reply.bytes.fill(0);
+                            SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.file.size);
+                            if (job.last)
+                                await finish(entry, sink);
+                        } catch (error) {
+                            await sink.Abort();
+                            failedEntry = entry;
+                            ++nFailures;
+                        }
+                    }
+                }
+            }
+            if (bCancel) {
+                if (sink !== null && !job.last && failedEntry !== entry)
+                    await sink.Abort();
+                // Chunks still in flight are waited for, so that no worker keeps plaintext of this run.
+                await Promise.all(queue.filter((j) => j.result).map((j) => j.result));
+                return {nFailures, bCancelled: true};
+            }
+            await startJobs();
+        }
+        return {nFailures, bCancelled: false};
+    }
+
+    async function OnOK() {
+        if (bRunning)
+            return;
+        const tpl = Template();
+        const passwordBytes = new TextEncoder().encode($("editPassword").value);
+        try {
+            await RunBatch(tpl, passwordBytes);
+        } finally {
+            passwordBytes.fill(0);
+        }
+    }
+
+    async function RunBatch(tpl, passwordBytes) {
+        if (!engine.HasTemplate(tpl)) {
+            await ShowMessage(BatchMessage("template-empty"), true);
+            return;
+        }
+        if (!(await ConfirmPassword(tpl, passwordBytes))) {
+            $("editPassword").focus();
+            return;
+        }
+        if (inputs.length === 0) {
+            await ShowMessage(BatchMessage("succeeded"), false);
+            return;
+        }
+        const plan = engine.PlanBatch(tpl, inputs.map((input) => input.path));
+        const entries = inputs.map((input, i) => ({input, nIndex: i, output: plan.outputs[i], verdict: plan.verdicts[i]}));
+
+        bRunning = true;
+        bCancel = false;
+        $("btnCancelBatch").disabled = false;
+        $("dlgProgress").showModal();
+        $("btnCancelBatch").focus();
+        const workers = await Pool();
+        await workers.All(() => {
+            const copy = passwordBytes.slice();
+            return [{type: "open", password: copy.buffer}, [copy.buffer]];
+        });
+        let outcome;
+        try {
+            if (rootFolder !== null) {
+                outcome = await RunEntries(entries, (entry) => CFolderSink.Open(rootFolder, entry.output),
+                    (entry, sink) => sink.Commit());
+            } else if (entries.length === 1) {
+                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
+                    const strName = entry.output.slice(entry.output.lastIndexOf("/") + 1);
+                    Download(new Blob(sink.m_parts, {type: "application/octet-stream"}), strName);
+                });
+            } else {
+                const zip = new BraskoZip.CZipWriter();
+                let nEntries = 0;
+                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
+                    const file = await FileOf(entry.input);
+                    zip.AddEntry(entry.output, sink.m_parts, sink.m_nSize, sink.m_nCrc, file.lastModified);
+                    ++nEntries;
+                });
+                if (nEntries > 0)
+                    Download(zip.Finish(), kZipName);
+            }
+        } finally {
+            await workers.All(() => [{type: "close"}, []]);
+            $("dlgProgress").close();
+            bRunning = false;
+        }
+        if (outcome.bCancelled)
+            await ShowMessage(BatchMessage("cancelled"), false);
+        else if (outcome.nFailures === 0)
+            await ShowMessage(BatchMessage("succeeded"), false);
+        else
+            await ShowMessage(BatchMessage("failed"), true);
+    }
+
+    // ---- Wiring -------------------------------------------------------------------------------------
+
+    function Wire() {
+        document.title = $("title").textContent;
+        $("btnBrowse").addEventListener("click", () => $("fileInput").click());
+        $("fileInput").addEventListener("change", () => {
+            const files = Array.from($("fileInput").files);
+            if (files.length > 0)
+                SetInputs(files.map((file) => ({path: file.name, file})), null);
+            $("fileInput").value = "";
+        });
+        if (typeof window.showDirectoryPicker === "function") {
+            $("btnFolder").hidden = false;
+            $("btnFolder").addEventListener("click", async () => {
+                let dir;
+                try {
+                    dir = await window.showDirectoryPicker({mode: "readwrite"});
+                } catch (error) {
+                    return; // cancelled: the list stays
+                }
+                await OpenFolder(dir);
+            });
+        }
+        $("btnDecrypt").addEventListener("click", OnOK);
+        $("btnCancelBatch").addEventListener("click", () => {
+            bCancel = true;
+            $("btnCancelBatch").disabled = true;
+        });
+        $("dlgProgress").addEventListener("cancel", (event) => event.preventDefault());
+        $("dlgHelp").addEventListener("cancel", () => $("dlgHelp").close());
+
+        document.addEventListener("keydown", (event) => {
+            if (event.key === "F1") {
+                event.preventDefault();
+                ShowHelp();
+                return;
+            }
+            if (event.key !== "Enter" || bRunning || document.querySelector("dialog[open]"))
+                return;
+            const target = event.target;
+            if (target instanceof HTMLInputElement || target === $("listFiles")) {
+                event.preventDefault();
+                OnOK();
+            }
+        });
+
+        // Files and folders dropped anywhere on the page join the list: a folder stands for every file
+        // below it.
+        document.addEventListener("dragover", (event) => {
+            event.preventDefault();
+            document.body.classList.add("dragging");
+        });
+        document.addEventListener("dragleave", () => document.body.classList.remove("dragging"));
+        document.addEventListener("drop", async (event) => {
+            event.preventDefault();
+            document.body.classList.remove("dragging");
+            if (bRunning)
+                return;
+            const entries = Array.from(event.dataTransfer.items)
+                .map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null))
+                .filter((entry) => entry !== null);
+            const found = [];
+            for (const entry of entries) {
+                try {
+                    await WalkEntry(entry, "", found);
+                } catch (error) {
+                    await ShowMessage(BatchMessage("not-found", entry.name), false);
+                }
+            }
+            const known = new Set(rootFolder === null ? inputs.map((input) => input.path) : []);
+            const merged = rootFolder === null ? inputs.slice() : [];
+            for (const input of found) {
+                if (!known.has(input.path)) {
+                    known.add(input.path);
+                    merged.push(input);
+                }
+            }
+            SetInputs(merged, null);
+        });
+    }
+
+    async function Start() {
+        const nStart = performance.now();
+        Wire();
+        try {
+            await Boot();
+        } catch (error) {
+            document.body.dataset.state = "failed";
+            return;
+        }
+        document.body.dataset.kernel = BraskoEngine.kKernelNames[nKernel];
+        document.body.dataset.readyMs = String(Math.round(performance.now() - nStart));
+        document.body.dataset.state = "ready";
+        $("btnBrowse").focus();
+        // For the tests and the benchmark: a granted folder without the picker, and the run's state.
+        window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel]};
+    }
+
+    Start();
+})();
