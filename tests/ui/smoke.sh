@@ -13,7 +13,9 @@ title="Brasko Decrypter. Version $version"
 if [ -z "${BRASKO_SMOKE_INSIDE_X:-}" ]; then
     export BRASKO_SMOKE_INSIDE_X=1
     # The whole run is bounded, so that a stuck X server or program can never hang the test suite.
-    exec timeout 90 xvfb-run -a -s '-screen 0 1024x768x24' "$0" "$exe" "$version"
+    # A display number of its own to start from, so that X servers started at the same moment by other
+    # tests or builds on the machine do not race for the same one.
+    exec timeout 90 xvfb-run -a -n $((100 + RANDOM % 800)) -s '-screen 0 1024x768x24' "$0" "$exe" "$version"
 fi
 
 unset QT_QPA_PLATFORM
