@@ -68,7 +68,7 @@ EOF
 chmod +x "$work/other"
 expect _brasko_decrypt_cli '--alpha|--beta|--delta|--gamma|-a|-c' "$work/other" -
 
-# The zsh completion lists its options by hand: the same ones, {-h,--help} pairs and single specs alike.
+# The zsh completion lists its options by hand: the same ones, {-h,--help} pairs and single entries alike.
 zsh_options=$({
     grep -oE '\{-[^}]*\}' "$zsh_completion" | tr -d '{}' | tr ',' '\n' | sed -E 's/[=+]$//'
     sed -nE "s/^[[:space:]]*'(\([^)]*\))?(--?[[:alnum:]][[:alnum:]-]*).*/\2/p" "$zsh_completion"
