@@ -58,6 +58,16 @@ void WriteFileBytes(const std::string& strPath, const std::string& strBytes)
         throw std::runtime_error("cannot write " + strPath);
 }
 
+std::string GermanText(std::size_t nSize)
+{
+    std::string strText;
+    for (int i = 0; strText.size() < nSize; ++i)
+        strText += "Zeile " + std::to_string(i) + ": Die Umsätze stiegen um " + std::to_string(i * 7 % 100) +
+                   " Prozent; Grüße aus Köln.\n";
+    strText.resize(nSize);
+    return strText;
+}
+
 std::string RandomBytes(std::size_t nSize, unsigned nSeed)
 {
     std::mt19937 generator(nSeed);

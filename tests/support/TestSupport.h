@@ -43,6 +43,9 @@ private:
 std::string ReadFileBytes(const std::string& strPath);
 void WriteFileBytes(const std::string& strPath, const std::string& strBytes);
 std::string RandomBytes(std::size_t nSize, unsigned nSeed);
+
+// German text with umlauts (UTF-8), nSize bytes: a plaintext every check must take for real content.
+std::string GermanText(std::size_t nSize);
 std::string ToHex(const std::string& strBytes);
 std::string FromHex(const std::string& strHex);
 

@@ -12,6 +12,7 @@ namespace brasko {
 namespace {
 
 using test::CTempDir;
+using test::GermanText;
 using test::RandomBytes;
 
 const std::string kKey = "geheim" + std::string(18, ' ');
@@ -20,16 +21,6 @@ const std::string kWrongKey = "gehein" + std::string(18, ' ');
 SPlausibility Judge(const std::string& strBytes)
 {
     return JudgePlaintext({reinterpret_cast<const unsigned char*>(strBytes.data()), strBytes.size()});
-}
-
-std::string GermanText(std::size_t nSize)
-{
-    std::string strText;
-    for (int i = 0; strText.size() < nSize; ++i)
-        strText += "Zeile " + std::to_string(i) + ": Die Umsätze stiegen um " + std::to_string(i * 7 % 100) +
-                   " Prozent; Grüße aus Köln.\n";
-    strText.resize(nSize);
-    return strText;
 }
 
 // The decryptor judges what it wrote when asked, on one thread and on several; --check judges the same start

@@ -10,21 +10,12 @@ namespace brasko {
 namespace {
 
 using test::CTempDir;
+using test::GermanText;
 using test::RandomBytes;
 
 SPlausibility Judge(const std::string& strBytes)
 {
     return JudgePlaintext({reinterpret_cast<const unsigned char*>(strBytes.data()), strBytes.size()});
-}
-
-std::string GermanText(std::size_t nSize)
-{
-    std::string strText;
-    for (int i = 0; strText.size() < nSize; ++i)
-        strText += "Zeile " + std::to_string(i) + ": Die Umsätze stiegen um " + std::to_string(i * 7 % 100) +
-                   " Prozent; Grüße aus Köln.\n";
-    strText.resize(nSize);
-    return strText;
 }
 
 std::string WithAt(std::string strBytes, std::size_t nOffset, const std::string& strMagic)
