@@ -41,17 +41,11 @@ std::string AbsoluteIn(const std::string& strCwd, const std::string& strPath)
 }
 
 // Every entry's output path under the request's template: next to its absolute input, or below the output
-// folder. Empty where the input has no absolute path.
+// folder, whose absolute path goes to strOutputDir. Empty where the input has no absolute path.
 std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::vector<std::string>& inputs,
-                                     const std::string& strCwd)
+                                     const std::string& strCwd, std::string& strOutputDir)
 {
     const SOutputTemplate outputTemplate{request.strPrefix, request.strSuffix, request.strExtension};
-    std::string strOutputDir;
-    if (!request.strOutputDir.empty()) {
-        strOutputDir = AbsoluteIn(strCwd, request.strOutputDir);
-        if (!strOutputDir.empty() && strOutputDir.back() != '/')
-            strOutputDir += '/';
-    }
     std::vector<std::string> outputs(inputs.size());
     if (inputs.size() == 1 && request.fdOutput >= 0) {
         outputs[0].push_back('-'); // standard output: never a path of the batch
@@ -60,6 +54,11 @@ std::vector<std::string> NameOutputs(const SBatchRequest& request, const std::ve
     if (inputs.size() == 1 && !request.strOutputFile.empty()) {
         outputs[0] = AbsoluteIn(strCwd, request.strOutputFile);
         return outputs;
+    }
+    if (!request.strOutputDir.empty()) {
+        strOutputDir = AbsoluteIn(strCwd, request.strOutputDir);
+        if (!strOutputDir.empty() && strOutputDir.back() != '/')
+            strOutputDir += '/';
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (inputs[i].empty())
@@ -167,7 +166,7 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
     const std::vector<std::string> noPaths;
 
     SBatchPlan plan;
-    plan.outputs = NameOutputs(request, inputs, strCwd);
+    plan.outputs = NameOutputs(request, inputs, strCwd, plan.strOutputDir);
     std::vector<std::optional<SFileId>> outputIds(nCount);
     std::transform(plan.outputs.begin(), plan.outputs.end(), outputIds.begin(), IdOf);
     if (nCount == 1 && request.fdOutput >= 0)

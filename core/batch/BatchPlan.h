@@ -21,6 +21,9 @@ struct SBatchPlan
 {
     std::vector<std::string> outputs; // empty where no path can be formed (the current folder is gone)
     std::vector<EPlanVerdict> verdicts;
+    // The output folder as an absolute path ending in '/', which every output below it starts with; empty
+    // when the outputs go next to their inputs.
+    std::string strOutputDir;
     std::size_t nRefused = 0;
 };
 

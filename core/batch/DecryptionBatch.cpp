@@ -4,9 +4,10 @@
 #include "BatchRunners.h"
 #include "DecryptStream.h"
 #include "Messages.h"
+#include "OutputFolder.h"
 
-#include <filesystem>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -40,12 +41,25 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
                 return outcome;
             }
         }
-        if (!context.request.strOutputDir.empty() && !strOutput.empty()) {
-            // Folders below the output folder are made as needed, with the permissions the umask leaves.
-            std::error_code error;
-            std::filesystem::create_directories(std::filesystem::path(strOutput).parent_path(), error);
-            if (error)
-                return SDecryptOutcome{EDecryptError::CreateOutput, error.value(), strOutput};
+        // Folders below the output folder are made as needed, with the permissions the umask leaves, and the
+        // output is written through the descriptor of its folder, so that nothing swapped in on the way
+        // counts.
+        CFileHandle outputFolder;
+        if (!context.plan.strOutputDir.empty() && strOutput.starts_with(context.plan.strOutputDir)) {
+            const std::size_t nBase = context.plan.strOutputDir.size();
+            const std::string_view sub =
+                std::string_view(strOutput).substr(nBase, strOutput.rfind('/') + 1 - nBase);
+            bool bRefused = false;
+            std::string strRefused;
+            if (const int nError =
+                    OpenOutputFolder(context.plan.strOutputDir, sub, outputFolder, bRefused, strRefused);
+                nError != 0) {
+                if (!bRefused)
+                    return SDecryptOutcome{EDecryptError::CreateOutput, nError, strOutput};
+                messages.ShowMessage(messages::OutputFolderIsForeign(strPath, strRefused),
+                                     EMessageIcon::Stop);
+                return SDecryptOutcome{EDecryptError::OutputRefused, nError, strOutput};
+            }
         }
         return context.decryptor.Decrypt({.strInputPath = strPath,
                                           .strOutputPath = strOutput,
@@ -56,7 +70,8 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
                                           .onInputOpened = onInputOpened,
                                           .pPendingOutput = pPendingOutput,
                                           .fdInput = context.request.fdInput,
-                                          .fdOutput = context.request.fdOutput});
+                                          .fdOutput = context.request.fdOutput,
+                                          .fdOutputFolder = outputFolder.Get()});
     } catch (const std::bad_alloc&) {
         return OutOfMemoryOutcome(strOutput);
     }

@@ -5,6 +5,7 @@
 #include "FileHandle.h"
 #include "Messages.h"
 #include "OutputTemplate.h"
+#include "PathResolver.h"
 #include "TripleDes.h"
 
 #include <cerrno>
@@ -19,12 +20,13 @@ namespace brasko {
 
 namespace {
 
-// Opens the input for reading. Anything but a regular file counts as not openable (bNotRegular);
-// O_NONBLOCK keeps the open of a pipe from waiting for a writer.
+// Opens the input for reading: the one place every input is opened, its path found by the link rule of
+// ResolvePath. Anything but a regular file counts as not openable (bNotRegular); O_NONBLOCK keeps the open
+// of a pipe from waiting for a writer.
 CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotRegular)
 {
     bNotRegular = false;
-    CFileHandle file(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    CFileHandle file = OpenFileByRule(AT_FDCWD, strPath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (!file)
         return file;
     if (::fstat(file.Get(), &info) != 0)
@@ -40,12 +42,11 @@ CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotR
     return file;
 }
 
-bool NamesFile(const std::string& strPath, const struct stat& file)
+bool NamesFile(int fdStart, const std::string& strPath, const struct stat& file)
 {
-    struct stat info
-    {
-    };
-    return ::stat(strPath.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
+    SResolvedPath resolved;
+    return ResolvePath(fdStart, strPath, true, resolved) == 0 && resolved.entry &&
+           resolved.info.st_dev == file.st_dev && resolved.info.st_ino == file.st_ino;
 }
 
 std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
@@ -82,11 +83,16 @@ SDecryptOutcome OpenOutput(const SDecryptJob& job, const struct stat& inputInfo,
     if (job.strOutputPath.empty())
         return Failure(EDecryptError::CreateOutput, ENOENT); // the current folder is gone
     // Writing over the input would destroy it before it is read.
-    if (NamesFile(job.strOutputPath, inputInfo))
+    const bool bInFolder = job.fdOutputFolder >= 0;
+    const std::string strTarget =
+        bInFolder ? job.strOutputPath.substr(job.strOutputPath.rfind('/') + 1) : job.strOutputPath;
+    const int fdStart = bInFolder ? job.fdOutputFolder : AT_FDCWD;
+    if (NamesFile(fdStart, strTarget, inputInfo))
         return Failure(EDecryptError::OutputIsInput, 0, job.strOutputPath);
     // The output is never readable by more users than the input. Its owner may always write it, so that a
     // read-only input (an archive) does not give an output that the next run could not replace.
-    pOutput = std::make_unique<CAtomicOutputFile>(job.strOutputPath, (inputInfo.st_mode & 0777) | S_IWUSR);
+    pOutput = std::make_unique<CAtomicOutputFile>(strTarget, (inputInfo.st_mode & 0777) | S_IWUSR,
+                                                  ETemporaryFile::Unnamed, fdStart);
     if (const int nError = pOutput->Open(); nError != 0) {
         if (const EOutputRefusal refusal = pOutput->Refusal(); refusal != EOutputRefusal::None) {
             job.messages.ShowMessage(RefusalMessage(refusal, job.strInputPath, job.strOutputPath),

@@ -45,6 +45,9 @@ struct SDecryptJob
     // A descriptor the plaintext is written to as it comes (standard output) instead of an output file, or
     // -1. A failure midway leaves what was written there.
     int fdOutput = -1;
+    // The folder the output is written in, already opened (a folder made below the output folder), or -1.
+    // Then only the last name of strOutputPath counts; the rest names it in messages.
+    int fdOutputFolder = -1;
 };
 
 // The output-name template and the decryption of one file under it.

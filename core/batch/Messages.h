@@ -50,6 +50,14 @@ inline std::string OutputIsForeignFile(const std::string& strPath, const std::st
            "' in einem gemeinsam genutzten Ordner einem anderen Benutzer gehört !";
 }
 
+// An output folder (the one given, or one below it) that another user made in a folder shared with others:
+// they could read what is written there or swap it for something else.
+inline std::string OutputFolderIsForeign(const std::string& strPath, const std::string& strFolder)
+{
+    return "Die Datei '" + strPath + "' wird nicht entschlüsselt, da der Ausgabeordner '" + strFolder +
+           "' in einem gemeinsam genutzten Ordner einem anderen Benutzer gehört !";
+}
+
 // An input that got shorter while it was decrypted; the older output stays.
 inline std::string InputShrank(const std::string& strPath, const std::string& strOutputPath)
 {

@@ -1,6 +1,7 @@
 #include "AtomicOutputFile.h"
 
 #include "ExtendedAttributes.h"
+#include "PathResolver.h"
 #include "TemporaryName.h"
 
 #include <array>
@@ -41,15 +42,6 @@ std::string DescriptorPath(int fd)
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-std::string ReadLink(int fdFolder, const std::string& strPath)
-{
-    std::array<char, PATH_MAX> buffer{};
-    const ssize_t n = ::readlinkat(fdFolder, strPath.c_str(), buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
-        return {};
-    return {buffer.data(), static_cast<std::size_t>(n)};
-}
-
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -60,14 +52,6 @@ bool SameFile(const struct stat& a, const struct stat& b)
 bool IsSharedFolder(const struct stat& folder)
 {
     return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-}
-
-// Whether a link or file of this owner in the folder was put there by someone the caller trusts: the caller
-// or the folder's owner, who could replace it anyway. File access on Linux goes by the file-system uid, which
-// follows the effective uid.
-bool IsTrustedOwner(const struct stat& folder, uid_t nOwner)
-{
-    return nOwner == ::geteuid() || nOwner == folder.st_uid;
 }
 
 // The umask, read without changing it: umask() would have to set it for a moment, and a thread creating a
@@ -92,9 +76,9 @@ mode_t ProcessUmask()
 } // namespace
 
 CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit,
-                                     ETemporaryFile temporary)
+                                     ETemporaryFile temporary, int fdStart)
     : m_strTargetPath(std::move(strTargetPath)), m_nPermissionLimit(nPermissionLimit & 0777),
-      m_temporary(temporary)
+      m_temporary(temporary), m_fdStart(fdStart)
 {}
 
 CAtomicOutputFile::~CAtomicOutputFile()
@@ -142,58 +126,24 @@ int CAtomicOutputFile::Open()
 
 int CAtomicOutputFile::ResolveTarget()
 {
-    auto [strFolder, strName] = SplitPath(m_strTargetPath);
-    if (!IsPlainName(strName))
+    if (!IsPlainName(SplitPath(m_strTargetPath).second))
         return EISDIR;
-    m_strName = std::move(strName);
-    m_folder = CFileHandle(::open(strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat folderInfo
-    {
-    };
-    if (!m_folder || ::fstat(m_folder.Get(), &folderInfo) != 0)
-        return errno;
-
-    CFileHandle entry(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!entry)
-        return errno == ENOENT ? 0 : errno;
-    struct stat info
-    {
-    };
-    if (::fstat(entry.Get(), &info) != 0)
-        return errno;
-    if (S_ISLNK(info.st_mode)) {
-        if (const int nError = FollowLink(entry, info, folderInfo); nError != 0)
-            return nError;
+    SResolvedPath resolved;
+    const int nError = ResolvePath(m_fdStart, m_strTargetPath, true, resolved);
+    if (nError != 0 || !resolved.entry) {
+        // No file is ever created through a link: the link's target must exist.
+        if (resolved.bForeignLink)
+            m_refusal = EOutputRefusal::ForeignLink;
+        else if (resolved.bThroughLink && (nError == 0 || nError == ENOENT))
+            m_refusal = EOutputRefusal::DanglingLink;
+        if (nError != 0 || m_refusal != EOutputRefusal::None)
+            return nError != 0 ? nError : ENOENT;
     }
-    return TakeExisting(std::move(entry), info, folderInfo);
-}
-
-// The target is a link: entry and info become the file it names, and where that is a regular file,
-// m_folder, m_strName and folderInfo its folder and name.
-int CAtomicOutputFile::FollowLink(CFileHandle& entry, struct stat& info, struct stat& folderInfo)
-{
-    // Followed only where the kernel's fs.protected_symlinks would follow it for an open.
-    if (IsSharedFolder(folderInfo) && !IsTrustedOwner(folderInfo, info.st_uid)) {
-        m_refusal = EOutputRefusal::ForeignLink;
-        return EACCES;
-    }
-    // The kernel follows the link, with whatever protection it applies itself.
-    entry = CFileHandle(::openat(m_folder.Get(), m_strName.c_str(), O_PATH | O_CLOEXEC));
-    if (!entry) {
-        if (errno != ENOENT)
-            return errno;
-        m_refusal = EOutputRefusal::DanglingLink;
-        return ENOENT;
-    }
-    if (::fstat(entry.Get(), &info) != 0)
-        return errno;
-    if (S_ISREG(info.st_mode)) {
-        if (const int nError = EnterLinkTarget(entry.Get(), info); nError != 0)
-            return nError;
-        if (::fstat(m_folder.Get(), &folderInfo) != 0)
-            return errno;
-    }
-    return 0;
+    m_folder = std::move(resolved.folder);
+    m_strName = std::move(resolved.strName);
+    if (!resolved.entry)
+        return 0;
+    return TakeExisting(std::move(resolved.entry), resolved.info, resolved.folderInfo);
 }
 
 // The file that is there already, to be replaced if it may be.
@@ -219,30 +169,6 @@ int CAtomicOutputFile::TakeExisting(CFileHandle entry, const struct stat& info, 
     m_nTargetUid = info.st_uid;
     m_nTargetGid = info.st_gid;
     return 0;
-}
-
-// Moves m_folder and m_strName from a link to the file it names, which the kernel has resolved. The file's
-// path as /proc shows it, or else the link's own text, gives a folder and a name; they count only when that
-// name in that folder is still the very file the kernel opened.
-int CAtomicOutputFile::EnterLinkTarget(int fdTarget, const struct stat& target)
-{
-    for (const std::string& strCandidate :
-         {ReadLink(AT_FDCWD, DescriptorPath(fdTarget)), ReadLink(m_folder.Get(), m_strName)}) {
-        auto [strFolder, strName] = SplitPath(strCandidate);
-        if (!IsPlainName(strName))
-            continue;
-        CFileHandle folder(::openat(m_folder.Get(), strFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        struct stat info
-        {
-        };
-        if (folder && ::fstatat(folder.Get(), strName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode) && SameFile(info, target)) {
-            m_folder = std::move(folder);
-            m_strName = std::move(strName);
-            return 0;
-        }
-    }
-    return ELOOP;
 }
 
 int CAtomicOutputFile::CreateTemporary()

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -14,7 +15,7 @@ namespace brasko {
 enum class EOutputRefusal
 {
     None,
-    ForeignLink,  // a symbolic link that another user put into a shared (sticky, world-writable) folder
+    ForeignLink,  // a symbolic link on the way that another user put into a guarded folder (IsGuardedFolder)
     DanglingLink, // a symbolic link to nothing: no file is ever created through a link
     ForeignFile,  // a file that another user put into a shared folder
 };
@@ -32,17 +33,19 @@ enum class ETemporaryFile
 // over the target. Until then the target keeps what it held; without a Commit() nothing is left behind.
 // Errors are reported as errno values.
 //
-// A symbolic link at the target is followed only where the kernel's fs.protected_symlinks would follow it,
-// and the file it names is replaced in its own folder; the link stays. In a shared folder a file of another
-// user is not replaced (as fs.protected_regular). A replaced file keeps its owner and group only when they
-// are the caller's or the folder owner's, and its extended attributes (its ACL among them). The final
+// The target's path is found by the link rule of ResolvePath, for every link in it; a link at the target is
+// not replaced: the file it names is, in its own folder, and the link stays. In a shared folder a file of
+// another user is not replaced (as fs.protected_regular). A replaced file keeps its owner and group only when
+// they are the caller's or the folder owner's, and its extended attributes (its ACL among them). The final
 // permission bits are those of the replaced file, or 0666 less the umask for a new one, narrowed to
 // nPermissionLimit (the input's), so the output is never readable by more users than the input.
 class CAtomicOutputFile
 {
 public:
+    // A relative strTargetPath starts at fdStart (a folder descriptor that must stay open until Open()
+    // returns), or at the current folder.
     explicit CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit = 0777,
-                               ETemporaryFile temporary = ETemporaryFile::Unnamed);
+                               ETemporaryFile temporary = ETemporaryFile::Unnamed, int fdStart = AT_FDCWD);
     ~CAtomicOutputFile();
     CAtomicOutputFile(const CAtomicOutputFile&) = delete;
     CAtomicOutputFile& operator=(const CAtomicOutputFile&) = delete;
@@ -66,8 +69,6 @@ public:
 
 private:
     int ResolveTarget();
-    int FollowLink(CFileHandle& entry, struct stat& info, struct stat& folderInfo);
-    int EnterLinkTarget(int fdTarget, const struct stat& target);
     int TakeExisting(CFileHandle entry, const struct stat& info, const struct stat& folderInfo);
     int CreateTemporary();
     int LinkUnder(const std::string& strName);
@@ -79,6 +80,7 @@ private:
     std::string m_strTargetPath;
     unsigned m_nPermissionLimit;
     ETemporaryFile m_temporary;
+    int m_fdStart;
     EOutputRefusal m_refusal = EOutputRefusal::None;
     CFileHandle m_folder;   // the folder of the file that is replaced or created
     std::string m_strName;  // its name there

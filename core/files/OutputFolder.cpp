@@ -1,0 +1,89 @@
+#include "OutputFolder.h"
+
+#include "PathResolver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace brasko {
+
+namespace {
+
+// Whether a folder (or a link at a folder's place) of this owner may hold outputs where it stands.
+bool MayHoldOutputs(const struct stat& parent, uid_t nOwner)
+{
+    return !IsGuardedFolder(parent) || IsTrustedOwner(parent, nOwner);
+}
+
+} // namespace
+
+int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileHandle& folder, bool& bRefused,
+                     std::string& strRefused)
+{
+    bRefused = false;
+    strRefused.clear();
+    bool bForeignLink = false;
+    folder = OpenFolderByRule(AT_FDCWD, strBase, O_PATH, &bForeignLink);
+    struct stat info
+    {
+    };
+    struct stat parent
+    {
+    };
+    if (!folder || ::fstat(folder.Get(), &info) != 0 || ::fstatat(folder.Get(), "..", &parent, 0) != 0) {
+        const int nError = errno;
+        bRefused = bForeignLink;
+        if (bRefused)
+            strRefused = strBase;
+        folder = CFileHandle();
+        return nError;
+    }
+    std::string strPath = strBase;
+    if (!strPath.empty() && strPath.back() != '/')
+        strPath.push_back('/');
+    std::size_t nPos = 0;
+    for (;;) {
+        if (!MayHoldOutputs(parent, info.st_uid)) {
+            bRefused = true;
+            strRefused = strPath;
+            folder = CFileHandle();
+            return EACCES;
+        }
+        while (nPos < strSub.size() && strSub[nPos] == '/')
+            ++nPos;
+        if (nPos == strSub.size())
+            return 0;
+        const std::size_t nEnd = std::min(strSub.find('/', nPos), strSub.size());
+        const std::string strName(strSub.substr(nPos, nEnd - nPos));
+        nPos = nEnd;
+        strPath.append(strName).push_back('/');
+        if (::mkdirat(folder.Get(), strName.c_str(), 0777) != 0 && errno != EEXIST)
+            return errno;
+        CFileHandle child(
+            ::openat(folder.Get(), strName.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!child) {
+            // Something else stands at the name: a link (never followed here) or a file.
+            const int nError = errno;
+            struct stat entry
+            {
+            };
+            if (::fstatat(folder.Get(), strName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                !MayHoldOutputs(info, entry.st_uid)) {
+                bRefused = true;
+                strRefused = strPath;
+            }
+            folder = CFileHandle();
+            return nError;
+        }
+        parent = info;
+        if (::fstat(child.Get(), &info) != 0)
+            return errno;
+        folder = std::move(child);
+    }
+}
+
+} // namespace brasko

@@ -1,0 +1,241 @@
+#include "PathResolver.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+// The walk opens every name with O_PATH|O_NOFOLLOW itself rather than asking openat2() to resolve the whole
+// path: the rule needs the owner of each link and the mode and owner of the folder it stands in, which
+// openat2() does not report, and RESOLVE_NO_SYMLINKS would stop at the first link anyway. One name per call
+// also lifts PATH_MAX, so that very deep trees stay reachable, and works on kernels and sandboxes without
+// openat2().
+
+namespace brasko {
+
+namespace {
+
+constexpr int kMaxLinks = 40; // as the kernel's own limit for one lookup
+
+bool StatOf(int fd, struct stat& info)
+{
+    return ::fstat(fd, &info) == 0;
+}
+
+// The text of the link that fdLink (O_PATH|O_NOFOLLOW) stands for; empty with errno set when it has none.
+std::string LinkText(int fdLink, const struct stat& info)
+{
+    std::vector<char> buffer(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1);
+    for (;;) {
+        const ssize_t n = ::readlinkat(fdLink, "", buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (static_cast<std::size_t>(n) < buffer.size())
+            return {buffer.data(), static_cast<std::size_t>(n)};
+        buffer.resize(buffer.size() * 2); // the link grew meanwhile
+    }
+}
+
+// A walk in progress: the folder reached so far and the names still to go.
+class CWalk
+{
+public:
+    CWalk(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result)
+        : m_fdStart(fdStart), m_strRest(strPath), m_bFollowLast(bFollowLast), m_result(result)
+    {}
+
+    int Run()
+    {
+        if (m_strRest.empty())
+            return ENOENT;
+        if (const int nError = StartAt(m_strRest.front() == '/'); nError != 0)
+            return nError;
+        for (;;) {
+            SkipSlashes();
+            if (m_nPos == m_strRest.size())
+                return NamesFolder();
+            const std::size_t nEnd = std::min(m_strRest.find('/', m_nPos), m_strRest.size());
+            std::string strName = m_strRest.substr(m_nPos, nEnd - m_nPos);
+            m_nPos = nEnd;
+            const bool bTrailingSlash = m_nPos < m_strRest.size();
+            SkipSlashes();
+            const bool bLast = m_nPos == m_strRest.size();
+            if (strName == ".")
+                continue;
+            if (strName == "..") {
+                if (const int nError =
+                        Enter(CFileHandle(::openat(m_folder.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC)));
+                    nError != 0)
+                    return nError;
+                continue;
+            }
+            if (const int nError = Step(std::move(strName), bLast, bTrailingSlash); nError != 0)
+                return nError == kDone ? 0 : nError;
+        }
+    }
+
+private:
+    static constexpr int kDone = -1;
+
+    int StartAt(bool bRoot)
+    {
+        return Enter(CFileHandle(
+            ::openat(bRoot ? AT_FDCWD : m_fdStart, bRoot ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC)));
+    }
+
+    int Enter(CFileHandle folder)
+    {
+        if (!folder || !StatOf(folder.Get(), m_folderInfo))
+            return errno;
+        m_folder = std::move(folder);
+        return 0;
+    }
+
+    void SkipSlashes()
+    {
+        while (m_nPos < m_strRest.size() && m_strRest[m_nPos] == '/')
+            ++m_nPos;
+    }
+
+    // The path ends in a folder ("/", ".", "..", a trailing slash): the result is that folder itself.
+    int NamesFolder()
+    {
+        m_result.entry = CFileHandle(::openat(m_folder.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!m_result.entry)
+            return errno;
+        m_result.info = m_folderInfo;
+        m_result.strName = ".";
+        Finish();
+        return 0;
+    }
+
+    void Finish()
+    {
+        m_result.folder = std::move(m_folder);
+        m_result.folderInfo = m_folderInfo;
+    }
+
+    // One name in the current folder: descends into a folder, follows a link by the rule, or ends the walk
+    // (kDone) at the last name.
+    int Step(std::string strName, bool bLast, bool bTrailingSlash)
+    {
+        const bool bEnd = bLast && !bTrailingSlash; // the last name, not required to be a folder
+        CFileHandle entry(::openat(m_folder.Get(), strName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info
+        {
+        };
+        if (!entry) {
+            if (errno != ENOENT || !bEnd)
+                return errno;
+            m_result.strName = std::move(strName);
+            Finish();
+            return kDone;
+        }
+        if (!StatOf(entry.Get(), info))
+            return errno;
+        if (S_ISLNK(info.st_mode) && (!bEnd || m_bFollowLast))
+            return FollowLink(std::move(entry), info, std::move(strName), bEnd, bTrailingSlash);
+        if (bEnd) {
+            m_result.strName = std::move(strName);
+            m_result.entry = std::move(entry);
+            m_result.info = info;
+            Finish();
+            return kDone;
+        }
+        if (!S_ISDIR(info.st_mode))
+            return ENOTDIR;
+        m_folder = std::move(entry);
+        m_folderInfo = info;
+        return 0;
+    }
+
+    // Puts the link's text in front of the names still to go, where the rule lets the link be followed.
+    int FollowLink(CFileHandle link, const struct stat& info, std::string strName, bool bEnd,
+                   bool bTrailingSlash)
+    {
+        if (IsGuardedFolder(m_folderInfo) && !IsTrustedOwner(m_folderInfo, info.st_uid)) {
+            m_result.bForeignLink = true;
+            m_result.strName = std::move(strName);
+            m_result.entry = std::move(link);
+            m_result.info = info;
+            Finish();
+            return EACCES;
+        }
+        if (++m_nLinks > kMaxLinks)
+            return ELOOP;
+        std::string strText = LinkText(link.Get(), info);
+        if (strText.empty())
+            return errno != 0 ? errno : ENOENT;
+        if (bEnd)
+            m_result.bThroughLink = true;
+        if (!bEnd)
+            strText.append("/").append(m_strRest, m_nPos, std::string::npos);
+        else if (bTrailingSlash)
+            strText.push_back('/');
+        m_strRest = std::move(strText);
+        m_nPos = 0;
+        if (m_strRest.front() == '/')
+            return StartAt(true);
+        return 0;
+    }
+
+    int m_fdStart;
+    std::string m_strRest;
+    std::size_t m_nPos = 0;
+    bool m_bFollowLast;
+    SResolvedPath& m_result;
+    CFileHandle m_folder;
+    struct stat m_folderInfo
+    {
+    };
+    int m_nLinks = 0;
+};
+
+} // namespace
+
+bool IsGuardedFolder(const struct stat& folder)
+{
+    if ((folder.st_mode & S_IWOTH) != 0)
+        return true;
+    return (folder.st_mode & S_IWGRP) != 0 && folder.st_uid != ::geteuid();
+}
+
+bool IsTrustedOwner(const struct stat& folder, uid_t nOwner)
+{
+    return nOwner == ::geteuid() || nOwner == folder.st_uid;
+}
+
+int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result)
+{
+    result = SResolvedPath{};
+    try {
+        return CWalk(fdStart, strPath, bFollowLast, result).Run();
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink)
+{
+    SResolvedPath resolved;
+    const int nError = ResolvePath(fdStart, strPath, true, resolved);
+    if (pForeignLink != nullptr)
+        *pForeignLink = resolved.bForeignLink;
+    if (nError != 0 || !resolved.entry) {
+        errno = nError != 0 ? nError : ENOENT;
+        return {};
+    }
+    // O_NOFOLLOW: a link put at the name since it was looked at is not followed by the kernel either.
+    return CFileHandle(
+        ::openat(resolved.folder.Get(), resolved.strName.c_str(), nFlags | O_NOFOLLOW | O_CLOEXEC));
+}
+
+CFileHandle OpenFolderByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink)
+{
+    return OpenFileByRule(fdStart, strPath, nFlags | O_DIRECTORY, pForeignLink);
+}
+
+} // namespace brasko
