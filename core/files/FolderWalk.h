@@ -16,10 +16,15 @@ struct SInputList
     std::vector<std::pair<std::string, int>> unreadableFolders;
 };
 
-// When strPath names a folder (or a link to one), adds every regular file below it (links to regular files
-// included): each folder's entries sorted by name, bytewise, and subfolders descended into where they stand
-// in that order. Links to folders, other kinds of files and the batch's own temporary files
-// (IsBatchTemporaryName) are left out. False, with nothing added, for anything that is not a folder.
+// When strPath names a folder (or a link to one that the link rule of ResolvePath follows), adds every
+// regular file below it (links to regular files included): each folder's entries sorted by name, bytewise,
+// and subfolders descended into where they stand in that order. Links to folders, other kinds of files and
+// the batch's own temporary files (IsBatchTemporaryName) are left out. False, with nothing added, for
+// anything that is not a folder. The paths added are opened later by the same rule (OpenFileByRule), so that
+// a folder swapped for a link after the walk leads nowhere the rule forbids. Memory grows with the depth and
+// the entries of the folders on the current path, not with the length of their paths; a folder that cannot
+// be read, or for which memory or descriptors run out, is listed in unreadableFolders and only its files
+// are left out.
 bool AddFolder(const std::string& strPath, SInputList& list);
 
 } // namespace brasko

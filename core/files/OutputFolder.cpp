@@ -13,10 +13,12 @@ namespace brasko {
 
 namespace {
 
-// Whether a folder (or a link at a folder's place) of this owner may hold outputs where it stands.
+// Whether a folder (or a link at a folder's place) of this owner may hold outputs where it stands: anywhere
+// others can write (sticky or not, the caller's own team folder too) it must be the caller's or the
+// parent's owner's.
 bool MayHoldOutputs(const struct stat& parent, uid_t nOwner)
 {
-    return !IsGuardedFolder(parent) || IsTrustedOwner(parent, nOwner);
+    return (parent.st_mode & (S_IWGRP | S_IWOTH)) == 0 || IsTrustedOwner(parent, nOwner);
 }
 
 } // namespace
@@ -67,16 +69,20 @@ int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileH
             ::openat(folder.Get(), strName.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!child) {
             // Something else stands at the name: a link (never followed here) or a file.
-            const int nError = errno;
+            int nError = errno;
             struct stat entry
             {
             };
-            if (::fstatat(folder.Get(), strName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                !MayHoldOutputs(info, entry.st_uid)) {
+            const bool bKnown = ::fstatat(folder.Get(), strName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+            if (bKnown && S_ISLNK(entry.st_mode))
+                nError = ELOOP; // O_PATH opens the link itself, which O_DIRECTORY then calls no folder
+            const bool bForeign = bKnown && !MayHoldOutputs(info, entry.st_uid);
+            folder = CFileHandle();
+            if (bForeign) {
                 bRefused = true;
                 strRefused = strPath;
+                return EACCES;
             }
-            folder = CFileHandle();
             return nError;
         }
         parent = info;
