@@ -178,8 +178,11 @@ private:
                 nPos = nEnd + 1;
             }
         }
-        if (!IsFrameFolder(frame))
-            Unreadable(frame, frame.folder ? ENOENT : errno);
+        if (!IsFrameFolder(frame)) {
+            const int nError = frame.folder ? ENOENT : errno;
+            frame.folder = CFileHandle();
+            Unreadable(frame, nError);
+        }
     }
 
     static bool IsFrameFolder(const SFrame& frame)

@@ -155,7 +155,8 @@ TEST_F(FolderTreeTest, Recursive_DeepTreeOfLongNames)
     const std::string strTop = test::GermanText(48);
     const std::string strBottom = test::GermanText(72);
     ASSERT_EQ(::mkdir((m_dir / "tief").c_str(), 0755), 0);
-    WriteFileBytes(m_dir / "tief/a.bin", test::OpenSslEncrypt(kKey, strTop));
+    // Listed after the chain: found once the walk has climbed back up through the folders it had closed.
+    WriteFileBytes(m_dir / "tief/z.bin", test::OpenSslEncrypt(kKey, strTop));
     {
         const int fdTop = ::open((m_dir / "tief").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int fdBottom = MakeChain(fdTop, strName, kLevels);
@@ -176,7 +177,7 @@ TEST_F(FolderTreeTest, Recursive_DeepTreeOfLongNames)
                        : test::RunCli({"--password-stdin", "-q", "-r", "tief"}, "geheim\n", InDir());
         EXPECT_EQ(result.nExitStatus, 0) << result.strStderr.substr(0, 300);
         const std::string strOut = bOutputDir ? m_dir / "klar" : m_dir / "tief";
-        EXPECT_EQ(ReadFileBytes(strOut + "/e_a.bin"), strTop);
+        EXPECT_EQ(ReadFileBytes(strOut + "/e_z.bin"), strTop);
         const int fdBottom = FindChain(strOut, strName, kLevels);
         ASSERT_GE(fdBottom, 0);
         EXPECT_EQ(ReadAt(fdBottom, "e_a.bin"), strBottom);

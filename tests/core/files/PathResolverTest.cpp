@@ -3,6 +3,7 @@
 #include "PathResolver.h"
 
 #include "AtomicOutputFile.h"
+#include "FolderWalk.h"
 #include "OutputFolder.h"
 #include "tests/support/TestSupport.h"
 
@@ -15,6 +16,7 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -265,6 +267,54 @@ TEST_F(PathResolverTest, OpenOutputFolder_RefusesForeignFoldersAndLinks)
         EXPECT_FALSE(std::filesystem::exists(strBase + "/own/victim/2019"));
         EXPECT_TRUE(std::filesystem::is_directory(strBase + "/own/fresh/a/b"));
     }
+}
+
+// The walk holds a bounded number of folders open: a tree deeper than the descriptors a process may have is
+// walked whole, the folders closed on the way down found again on the way up, and a folder that cannot be
+// opened fails alone.
+TEST(FolderWalkDepth, AddFolder_DeeperThanTheDescriptorLimit)
+{
+    constexpr int kLevels = 300;
+    const CTempDir dir;
+    std::string strPath = dir / "baum";
+    for (int i = 0; i < kLevels; ++i) {
+        ASSERT_EQ(::mkdir(strPath.c_str(), 0755), 0);
+        strPath += "/d";
+    }
+    WriteFileBytes(strPath.substr(0, strPath.size() - 2) + "/unten.bin", "x");
+    WriteFileBytes(dir / "baum/z.bin", "x");
+    ASSERT_EQ(::mkdir((dir / "baum/gesperrt").c_str(), 0755), 0);
+    WriteFileBytes(dir / "baum/gesperrt/y.bin", "x");
+    ASSERT_EQ(::chmod((dir / "baum/gesperrt").c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    // As nobody (where the test runs as root) the locked folder cannot be opened; root opens it all the same.
+    const SCaller caller = [] {
+        const passwd* pEntry = ::getpwnam("nobody");
+        return ::geteuid() == 0 && pEntry != nullptr ? SCaller{pEntry->pw_uid, pEntry->pw_gid, "nobody"}
+                                                     : SCaller{};
+    }();
+    const bool bLocked = caller.uid != 0 || ::geteuid() != 0;
+    const std::string strRoot = dir / "baum/";
+    std::vector<std::string> expected = {strPath.substr(0, strPath.size() - 2) + "/unten.bin"};
+    if (!bLocked)
+        expected.push_back(strRoot + "gesperrt/y.bin");
+    expected.push_back(strRoot + "z.bin");
+    const int nResult = RunAs(caller, [&] {
+        const rlimit limit{128, 128};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 10;
+        SInputList list;
+        if (!AddFolder(dir / "baum", list))
+            return 11;
+        if (list.paths != expected || list.subFolders.size() != expected.size() ||
+            !list.subFolders.back().empty())
+            return 12;
+        const std::vector<std::pair<std::string, int>> unreadable = {{strRoot + "gesperrt/", EACCES}};
+        if (list.unreadableFolders != (bLocked ? unreadable : std::vector<std::pair<std::string, int>>{}))
+            return 13;
+        return 0;
+    });
+    EXPECT_EQ(nResult, 0);
 }
 
 } // namespace
