@@ -1,9 +1,8 @@
-// The one link rule for every path, and the folders outputs go to, checked as root and as an unprivileged
-// user against links, folders and files that other users put into shared folders.
+// The one link rule for every path and the folders outputs go to, run as root and as nobody against links
+// and folders that other users put into shared folders.
 #include "PathResolver.h"
 
 #include "AtomicOutputFile.h"
-#include "FolderWalk.h"
 #include "OutputFolder.h"
 #include "tests/support/TestSupport.h"
 
@@ -11,12 +10,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <grp.h>
-#include <optional>
 #include <pwd.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,17 +23,16 @@
 namespace brasko {
 namespace {
 
-using test::CTempDir;
 using test::ReadFileBytes;
-using test::WriteFileBytes;
 
-constexpr uid_t kOther = 12345;       // a user who is neither the caller nor a folder's owner
+constexpr uid_t kOther = 12345;       // neither the caller nor a folder's owner
 constexpr uid_t kFolderOwner = 23456; // the owner of the shared folders
+constexpr uid_t kCaller = 99999;      // stands for the caller in the tables
 
 struct SCaller
 {
-    uid_t uid = 0;
-    gid_t gid = 0;
+    uid_t uid;
+    gid_t gid;
     std::string strName;
 };
 
@@ -56,72 +53,77 @@ int RunAs(const SCaller& caller, const std::function<int()>& fn)
     return WEXITSTATUS(nStatus);
 }
 
-void Folder(const std::string& strPath, mode_t mode, uid_t uid)
+// A folder (pszLink nullptr) or a link of a test tree.
+struct SEntry
 {
-    ASSERT_EQ(::mkdir(strPath.c_str(), 0700), 0) << strPath;
-    ASSERT_EQ(::chown(strPath.c_str(), uid, uid), 0);
-    ASSERT_EQ(::chmod(strPath.c_str(), mode), 0);
-}
+    const char* pszPath;
+    mode_t mode;
+    uid_t owner;
+    const char* pszLink = nullptr;
+};
 
-void Link(const std::string& strText, const std::string& strPath, uid_t uid)
-{
-    ASSERT_EQ(::symlink(strText.c_str(), strPath.c_str()), 0) << strPath;
-    ASSERT_EQ(::lchown(strPath.c_str(), uid, uid), 0);
-}
+// The common part: the caller's folder with its file "target", a sticky shared folder, a team folder (2775)
+// and a world-writable one.
+const std::vector<SEntry> kBaseTree = {{"own", 0755, kCaller},
+                                       {"shared", 01777, kFolderOwner},
+                                       {"team", 02775, kFolderOwner},
+                                       {"open", 0777, 0}};
 
-// Root builds the folders of other users; each case runs once as root and once as nobody.
 class PathResolverTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root, to create files and links of other users";
+            GTEST_SKIP() << "needs root, to create folders and links of other users";
         ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
         m_callers.push_back(SCaller{0, 0, "root"});
         if (const passwd* pEntry = ::getpwnam("nobody"); pEntry != nullptr && pEntry->pw_uid != 0)
             m_callers.push_back(SCaller{pEntry->pw_uid, pEntry->pw_gid, "nobody"});
     }
 
-    // A fresh tree for one caller: its own folder, a sticky shared folder, a team folder (2775) and a
-    // world-writable one, the latter three owned by others.
-    std::string Tree(const SCaller& caller)
+    // A fresh tree of kBaseTree and the entries given, for one caller; returns its folder.
+    std::string Tree(const SCaller& caller, const std::vector<SEntry>& entries)
     {
         const std::string strBase = m_dir / caller.strName;
-        Folder(strBase, 0755, 0);
-        Folder(strBase + "/own", 0755, caller.uid);
-        Folder(strBase + "/shared", 01777, kFolderOwner);
-        Folder(strBase + "/team", 02775, kFolderOwner);
-        Folder(strBase + "/open", 0777, 0);
-        WriteFileBytes(strBase + "/own/target", "alt");
+        EXPECT_EQ(::mkdir(strBase.c_str(), 0755), 0);
+        for (const std::vector<SEntry>* pList : {&kBaseTree, &entries}) {
+            for (const SEntry& entry : *pList) {
+                const std::string strPath = strBase + "/" + entry.pszPath;
+                const uid_t owner = entry.owner == kCaller ? caller.uid : entry.owner;
+                if (entry.pszLink != nullptr) {
+                    EXPECT_EQ(::symlink(entry.pszLink, strPath.c_str()), 0) << strPath;
+                } else {
+                    EXPECT_EQ(::mkdir(strPath.c_str(), 0700), 0) << strPath;
+                    EXPECT_EQ(::chmod(strPath.c_str(), entry.mode), 0);
+                }
+                EXPECT_EQ(::lchown(strPath.c_str(), owner, owner), 0);
+            }
+        }
+        test::WriteFileBytes(strBase + "/own/target", "alt");
         EXPECT_EQ(::chown((strBase + "/own/target").c_str(), caller.uid, caller.gid), 0);
         return strBase;
     }
 
-    CTempDir m_dir;
+    test::CTempDir m_dir;
     std::vector<SCaller> m_callers;
 };
 
 enum EReached : int
 {
-    kTarget = 0,    // the caller's own/target
-    kRefused = 1,   // stopped at a link of an untrusted owner
-    kLoop = 2,      // ELOOP
-    kDangling = 3,  // a link to nothing
-    kSomewhere = 4, // anything else
-};
-
-struct SResolveCase
-{
-    const char* pszPath;
-    EReached expected;
+    kTarget,    // the caller's own/target
+    kRefused,   // stopped at a link of an untrusted owner
+    kLoop,      // ELOOP
+    kDangling,  // a link to nothing
+    kSomewhere, // anything else
 };
 
 // Every link on the way counts, in a folder part, at the end or inside a chain: one of another user in a
 // sticky, team or world-writable folder stops the walk; one of the caller or the folder's owner is followed.
+// An output's folder parts go by the same rule.
 TEST_F(PathResolverTest, ResolvePath_AppliesTheLinkRuleToEveryLink)
 {
-    const std::vector<SResolveCase> cases = {
+    const std::vector<std::pair<const char*, EReached>> cases = {
         {"shared/by-other/target", kRefused},
         {"shared/by-owner/target", kTarget},
         {"shared/by-caller/target", kTarget},
@@ -130,60 +132,45 @@ TEST_F(PathResolverTest, ResolvePath_AppliesTheLinkRuleToEveryLink)
         {"open/by-other", kRefused},
         {"own/chain", kRefused},
         {"own/good-chain", kTarget},
-        {"own/absolute", kTarget},
         {"own/loop", kLoop},
         {"own/dangling", kDangling},
         {"own/../own/./target", kTarget},
         {"shared/by-owner/../own/target", kTarget},
     };
     for (const SCaller& caller : m_callers) {
-        const std::string strBase = Tree(caller);
-        Link("../own", strBase + "/shared/by-other", kOther);
-        Link("../own", strBase + "/shared/by-owner", kFolderOwner);
-        Link("../own", strBase + "/shared/by-caller", caller.uid);
-        Link("../own/target", strBase + "/shared/file-by-other", kOther);
-        Link("../own/target", strBase + "/team/by-member", kOther);
-        Link("../own/target", strBase + "/team/by-owner", kFolderOwner);
-        Link("../own/target", strBase + "/open/by-other", kOther);
-        Link("../shared/file-by-other", strBase + "/own/chain", caller.uid);
-        Link("../shared/by-owner/target", strBase + "/own/good-chain", caller.uid);
-        Link(strBase + "/shared/by-caller/target", strBase + "/own/absolute", caller.uid);
-        Link("loop", strBase + "/own/loop", caller.uid);
-        Link("missing", strBase + "/own/dangling", caller.uid);
+        const std::string strBase = Tree(caller, {{"shared/by-other", 0, kOther, "../own"},
+                                                  {"shared/by-owner", 0, kFolderOwner, "../own"},
+                                                  {"shared/by-caller", 0, kCaller, "../own"},
+                                                  {"shared/file-by-other", 0, kOther, "../own/target"},
+                                                  {"team/by-member", 0, kOther, "../own/target"},
+                                                  {"team/by-owner", 0, kFolderOwner, "../own/target"},
+                                                  {"open/by-other", 0, kOther, "../own/target"},
+                                                  {"own/chain", 0, kCaller, "../shared/file-by-other"},
+                                                  {"own/good-chain", 0, kCaller, "../shared/by-owner/target"},
+                                                  {"own/loop", 0, kCaller, "loop"},
+                                                  {"own/dangling", 0, kCaller, "missing"}});
         struct stat target
         {
         };
         ASSERT_EQ(::stat((strBase + "/own/target").c_str(), &target), 0);
-        for (const SResolveCase& c : cases) {
-            SCOPED_TRACE(std::string(c.pszPath) + " as " + caller.strName);
-            const int nReached = RunAs(caller, [&] {
-                SResolvedPath resolved;
-                const int nError = ResolvePath(AT_FDCWD, strBase + "/" + c.pszPath, true, resolved);
-                if (nError == EACCES && resolved.bForeignLink)
-                    return kRefused;
-                if (nError == ELOOP)
-                    return kLoop;
-                if (nError == 0 && !resolved.entry && resolved.bThroughLink)
-                    return kDangling;
-                if (nError == 0 && resolved.entry && resolved.info.st_ino == target.st_ino &&
-                    resolved.info.st_dev == target.st_dev && resolved.strName == "target")
-                    return kTarget;
-                return kSomewhere;
-            });
-            EXPECT_EQ(nReached, c.expected);
+        for (const auto& [pszPath, expected] : cases) {
+            SCOPED_TRACE(std::string(pszPath) + " as " + caller.strName);
+            EXPECT_EQ(
+                RunAs(caller,
+                      [&, pszPath = pszPath] {
+                          SResolvedPath resolved;
+                          const int nError = ResolvePath(AT_FDCWD, strBase + "/" + pszPath, true, resolved);
+                          if (nError == EACCES && resolved.bForeignLink)
+                              return kRefused;
+                          if (nError == ELOOP || (nError == 0 && !resolved.entry && resolved.bThroughLink))
+                              return nError == ELOOP ? kLoop : kDangling;
+                          const bool bTarget = nError == 0 && resolved.entry &&
+                                               resolved.strName == "target" &&
+                                               resolved.info.st_ino == target.st_ino;
+                          return bTarget ? kTarget : kSomewhere;
+                      }),
+                expected);
         }
-    }
-}
-
-// An output's folder parts go by the same rule: a link of another user on the way to the output is not
-// followed, and the caller's file behind it stays.
-TEST_F(PathResolverTest, AtomicOutputFile_RefusesForeignLinkInFolderPart)
-{
-    for (const SCaller& caller : m_callers) {
-        SCOPED_TRACE(caller.strName);
-        const std::string strBase = Tree(caller);
-        Link("../own", strBase + "/shared/by-other", kOther);
-        Link("../own", strBase + "/team/by-owner", kFolderOwner);
         EXPECT_EQ(RunAs(caller,
                         [&] {
                             CAtomicOutputFile output(strBase + "/shared/by-other/target");
@@ -193,15 +180,6 @@ TEST_F(PathResolverTest, AtomicOutputFile_RefusesForeignLinkInFolderPart)
                         }),
                   0);
         EXPECT_EQ(ReadFileBytes(strBase + "/own/target"), "alt");
-        EXPECT_EQ(RunAs(caller,
-                        [&] {
-                            CAtomicOutputFile output(strBase + "/team/by-owner/target");
-                            return output.Open() == 0 && output.Write("neu", 3) == 0 && output.Commit() == 0
-                                       ? 0
-                                       : 1;
-                        }),
-                  0);
-        EXPECT_EQ(ReadFileBytes(strBase + "/own/target"), "neu");
     }
 }
 
@@ -225,96 +203,45 @@ TEST_F(PathResolverTest, OpenOutputFolder_RefusesForeignFoldersAndLinks)
         {"own/out", "2019/", ELOOP, nullptr},
         {"team/klar", "", EACCES, "team/klar/"},
         {"team/boss", "x/y/", 0, nullptr},
-        {"shared/by-owner", "", 0, nullptr},
         {"own/fresh", "a/b/", 0, nullptr},
     };
     for (const SCaller& caller : m_callers) {
-        const std::string strBase = Tree(caller);
-        Folder(strBase + "/shared/foreign", 0777, kOther);
-        Folder(strBase + "/shared/mine", 0777, caller.uid);
-        Folder(strBase + "/shared/mine/2019", 0777, kOther);
-        Link("../../own", strBase + "/shared/mine/planted", kOther);
-        Link("../own", strBase + "/shared/theirs-link", kOther);
-        Folder(strBase + "/shared/by-owner", 0777, kFolderOwner);
-        Folder(strBase + "/own/out", 0755, caller.uid);
-        Folder(strBase + "/own/victim", 0755, caller.uid);
-        Link("../victim", strBase + "/own/out/2019", caller.uid);
-        Folder(strBase + "/own/fresh", 0755, caller.uid);
-        Folder(strBase + "/team/klar", 0777, kOther);
-        Folder(strBase + "/team/boss", 0777, kFolderOwner);
+        const std::string strBase = Tree(caller, {{"shared/foreign", 0777, kOther},
+                                                  {"shared/mine", 0777, kCaller},
+                                                  {"shared/mine/2019", 0777, kOther},
+                                                  {"shared/mine/planted", 0, kOther, "../../own"},
+                                                  {"shared/theirs-link", 0, kOther, "../own"},
+                                                  {"own/out", 0755, kCaller},
+                                                  {"own/victim", 0755, kCaller},
+                                                  {"own/out/2019", 0, kCaller, "../victim"},
+                                                  {"own/fresh", 0755, kCaller},
+                                                  {"team/klar", 0777, kOther},
+                                                  {"team/boss", 0777, kFolderOwner}});
         for (const SFolderCase& c : cases) {
             SCOPED_TRACE(std::string(c.pszBase) + " " + c.pszSub + " as " + caller.strName);
             const std::string strExpected = c.pszRefused != nullptr ? strBase + "/" + c.pszRefused : "";
-            const int nResult = RunAs(caller, [&] {
-                CFileHandle folder;
-                bool bRefused = false;
-                std::string strRefused;
-                const int nError =
-                    OpenOutputFolder(strBase + "/" + c.pszBase, c.pszSub, folder, bRefused, strRefused);
-                struct stat info
-                {
-                };
-                if (nError == 0 && *c.pszSub != '\0' &&
-                    (::fstat(folder.Get(), &info) != 0 || info.st_uid != caller.uid))
-                    return 100;
-                return nError == c.nError && bRefused == (c.pszRefused != nullptr) &&
-                               strRefused == strExpected
-                           ? 0
-                           : 101;
-            });
-            EXPECT_EQ(nResult, 0);
+            EXPECT_EQ(RunAs(caller,
+                            [&] {
+                                CFileHandle folder;
+                                bool bRefused = false;
+                                std::string strRefused;
+                                const int nError = OpenOutputFolder(strBase + "/" + c.pszBase, c.pszSub,
+                                                                    folder, bRefused, strRefused);
+                                struct stat info
+                                {
+                                };
+                                if (nError == 0 &&
+                                    (::fstat(folder.Get(), &info) != 0 || info.st_uid != caller.uid))
+                                    return 2;
+                                return nError == c.nError && strRefused == strExpected &&
+                                               bRefused == (c.pszRefused != nullptr)
+                                           ? 0
+                                           : 1;
+                            }),
+                      0);
         }
         EXPECT_FALSE(std::filesystem::exists(strBase + "/own/victim/2019"));
-        EXPECT_TRUE(std::filesystem::is_directory(strBase + "/own/fresh/a/b"));
     }
-}
-
-// The walk holds a bounded number of folders open: a tree deeper than the descriptors a process may have is
-// walked whole, the folders closed on the way down found again on the way up, and a folder that cannot be
-// opened fails alone.
-TEST(FolderWalkDepth, AddFolder_DeeperThanTheDescriptorLimit)
-{
-    constexpr int kLevels = 300;
-    const CTempDir dir;
-    std::string strPath = dir / "baum";
-    for (int i = 0; i < kLevels; ++i) {
-        ASSERT_EQ(::mkdir(strPath.c_str(), 0755), 0);
-        strPath += "/d";
-    }
-    WriteFileBytes(strPath.substr(0, strPath.size() - 2) + "/unten.bin", "x");
-    WriteFileBytes(dir / "baum/z.bin", "x");
-    ASSERT_EQ(::mkdir((dir / "baum/gesperrt").c_str(), 0755), 0);
-    WriteFileBytes(dir / "baum/gesperrt/y.bin", "x");
-    ASSERT_EQ(::chmod((dir / "baum/gesperrt").c_str(), 0), 0);
-    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-    // As nobody (where the test runs as root) the locked folder cannot be opened; root opens it all the same.
-    const SCaller caller = [] {
-        const passwd* pEntry = ::getpwnam("nobody");
-        return ::geteuid() == 0 && pEntry != nullptr ? SCaller{pEntry->pw_uid, pEntry->pw_gid, "nobody"}
-                                                     : SCaller{};
-    }();
-    const bool bLocked = caller.uid != 0 || ::geteuid() != 0;
-    const std::string strRoot = dir / "baum/";
-    std::vector<std::string> expected = {strPath.substr(0, strPath.size() - 2) + "/unten.bin"};
-    if (!bLocked)
-        expected.push_back(strRoot + "gesperrt/y.bin");
-    expected.push_back(strRoot + "z.bin");
-    const int nResult = RunAs(caller, [&] {
-        const rlimit limit{128, 128};
-        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
-            return 10;
-        SInputList list;
-        if (!AddFolder(dir / "baum", list))
-            return 11;
-        if (list.paths != expected || list.subFolders.size() != expected.size() ||
-            !list.subFolders.back().empty())
-            return 12;
-        const std::vector<std::pair<std::string, int>> unreadable = {{strRoot + "gesperrt/", EACCES}};
-        if (list.unreadableFolders != (bLocked ? unreadable : std::vector<std::pair<std::string, int>>{}))
-            return 13;
-        return 0;
-    });
-    EXPECT_EQ(nResult, 0);
 }
 
 } // namespace
