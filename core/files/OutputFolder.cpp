@@ -28,22 +28,26 @@ int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileH
 {
     bRefused = false;
     strRefused.clear();
-    bool bForeignLink = false;
-    folder = OpenFolderByRule(AT_FDCWD, strBase, O_PATH, &bForeignLink);
-    struct stat info
-    {
-    };
+    SResolvedPath resolved;
+    int nError = ResolvePath(AT_FDCWD, strBase, true, resolved);
+    if (nError == 0 && !resolved.entry)
+        nError = ENOENT;
+    else if (nError == 0 && !S_ISDIR(resolved.info.st_mode))
+        nError = ENOTDIR;
+    struct stat info = resolved.info;
     struct stat parent
     {
     };
-    if (!folder || ::fstat(folder.Get(), &info) != 0 || ::fstatat(folder.Get(), "..", &parent, 0) != 0) {
-        const int nError = errno;
-        bRefused = bForeignLink;
+    if (nError == 0 && ::fstatat(resolved.entry.Get(), "..", &parent, 0) != 0)
+        nError = errno;
+    if (nError != 0) {
+        bRefused = resolved.bForeignLink;
         if (bRefused)
             strRefused = strBase;
-        folder = CFileHandle();
         return nError;
     }
+    // The O_PATH descriptor of a folder serves as the folder for every *at() call.
+    folder = std::move(resolved.entry);
     std::string strPath = strBase;
     if (!strPath.empty() && strPath.back() != '/')
         strPath.push_back('/');
@@ -63,13 +67,16 @@ int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileH
         const std::string strName(strSub.substr(nPos, nEnd - nPos));
         nPos = nEnd;
         strPath.append(strName).push_back('/');
-        if (::mkdirat(folder.Get(), strName.c_str(), 0777) != 0 && errno != EEXIST)
-            return errno;
+        if (::mkdirat(folder.Get(), strName.c_str(), 0777) != 0 && errno != EEXIST) {
+            nError = errno;
+            folder = CFileHandle();
+            return nError;
+        }
         CFileHandle child(
             ::openat(folder.Get(), strName.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!child) {
             // Something else stands at the name: a link (never followed here) or a file.
-            int nError = errno;
+            nError = errno;
             struct stat entry
             {
             };

@@ -88,9 +88,19 @@ private:
 
     int Enter(CFileHandle folder)
     {
-        if (!folder || !StatOf(folder.Get(), m_folderInfo))
+        if (!folder)
             return errno;
         m_folder = std::move(folder);
+        m_bFolderInfo = false;
+        return 0;
+    }
+
+    // The current folder's mode and owner, looked up only where a link or the end of the walk needs them.
+    int LookAtFolder()
+    {
+        if (!m_bFolderInfo && !StatOf(m_folder.Get(), m_folderInfo))
+            return errno;
+        m_bFolderInfo = true;
         return 0;
     }
 
@@ -103,19 +113,23 @@ private:
     // The path ends in a folder ("/", ".", "..", a trailing slash): the result is that folder itself.
     int NamesFolder()
     {
-        m_result.entry = CFileHandle(::openat(m_folder.Get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        m_result.entry = CFileHandle(::fcntl(m_folder.Get(), F_DUPFD_CLOEXEC, 0));
         if (!m_result.entry)
             return errno;
-        m_result.info = m_folderInfo;
-        m_result.strName = ".";
-        Finish();
+        m_result.strName.assign(1, '.'); // (= "." trips a false -Wrestrict of GCC 12)
+        if (const int nError = Finish(); nError != 0)
+            return nError;
+        m_result.info = m_result.folderInfo;
         return 0;
     }
 
-    void Finish()
+    int Finish()
     {
+        if (const int nError = LookAtFolder(); nError != 0)
+            return nError;
         m_result.folder = std::move(m_folder);
         m_result.folderInfo = m_folderInfo;
+        return 0;
     }
 
     // One name in the current folder: descends into a folder, follows a link by the rule, or ends the walk
@@ -123,6 +137,16 @@ private:
     int Step(std::string strName, bool bLast, bool bTrailingSlash)
     {
         const bool bEnd = bLast && !bTrailingSlash; // the last name, not required to be a folder
+        if (!bEnd) {
+            // Mostly a folder, entered without a look at it; ENOTDIR for a link (O_PATH opens the link
+            // itself).
+            CFileHandle folder(
+                ::openat(m_folder.Get(), strName.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (folder)
+                return Enter(std::move(folder));
+            if (errno != ENOTDIR)
+                return errno;
+        }
         CFileHandle entry(::openat(m_folder.Get(), strName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info
         {
@@ -131,8 +155,7 @@ private:
             if (errno != ENOENT || !bEnd)
                 return errno;
             m_result.strName = std::move(strName);
-            Finish();
-            return kDone;
+            return Finish() == 0 ? kDone : errno;
         }
         if (!StatOf(entry.Get(), info))
             return errno;
@@ -142,20 +165,19 @@ private:
             m_result.strName = std::move(strName);
             m_result.entry = std::move(entry);
             m_result.info = info;
-            Finish();
-            return kDone;
+            return Finish() == 0 ? kDone : errno;
         }
         if (!S_ISDIR(info.st_mode))
             return ENOTDIR;
-        m_folder = std::move(entry);
-        m_folderInfo = info;
-        return 0;
+        return Enter(std::move(entry)); // a link swapped for a folder meanwhile
     }
 
     // Puts the link's text in front of the names still to go, where the rule lets the link be followed.
     int FollowLink(CFileHandle link, const struct stat& info, std::string strName, bool bEnd,
                    bool bTrailingSlash)
     {
+        if (const int nError = LookAtFolder(); nError != 0)
+            return nError;
         if (IsGuardedFolder(m_folderInfo) && !IsTrustedOwner(m_folderInfo, info.st_uid)) {
             m_result.bForeignLink = true;
             m_result.strName = std::move(strName);
@@ -191,6 +213,7 @@ private:
     struct stat m_folderInfo
     {
     };
+    bool m_bFolderInfo = false;
     int m_nLinks = 0;
 };
 
@@ -231,11 +254,6 @@ CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bo
     // O_NOFOLLOW: a link put at the name since it was looked at is not followed by the kernel either.
     return CFileHandle(
         ::openat(resolved.folder.Get(), resolved.strName.c_str(), nFlags | O_NOFOLLOW | O_CLOEXEC));
-}
-
-CFileHandle OpenFolderByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink)
-{
-    return OpenFileByRule(fdStart, strPath, nFlags | O_DIRECTORY, pForeignLink);
 }
 
 } // namespace brasko

@@ -48,7 +48,4 @@ int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolv
 // a refused link (and *pForeignLink set, when given).
 CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink = nullptr);
 
-// The folder at strPath, resolved likewise, opened with O_DIRECTORY and the flags given (O_PATH, O_RDONLY).
-CFileHandle OpenFolderByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink = nullptr);
-
 } // namespace brasko

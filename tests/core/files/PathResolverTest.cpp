@@ -85,7 +85,7 @@ protected:
     // A fresh tree of kBaseTree and the entries given, for one caller; returns its folder.
     std::string Tree(const SCaller& caller, const std::vector<SEntry>& entries)
     {
-        const std::string strBase = m_dir / caller.strName;
+        std::string strBase = m_dir / caller.strName;
         EXPECT_EQ(::mkdir(strBase.c_str(), 0755), 0);
         for (const std::vector<SEntry>* pList : {&kBaseTree, &entries}) {
             for (const SEntry& entry : *pList) {
