@@ -1,9 +1,12 @@
 #include "PathResolver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <new>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 #include <vector>
