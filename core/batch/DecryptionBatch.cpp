@@ -13,6 +13,19 @@
 
 namespace brasko {
 
+namespace {
+
+// The part of an input's path that the folder walk found below its folder argument, in bytes.
+std::size_t WalkedTail(const SBatchRequest& request, std::size_t i)
+{
+    if (i >= request.subFolders.size() || request.subFolders[i].empty())
+        return 0;
+    const std::string& strPath = request.paths[i];
+    return request.subFolders[i].size() + strPath.size() - (strPath.rfind('/') + 1);
+}
+
+} // namespace
+
 SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessageSink& messages,
                              IProgressSink* pProgress, const InputOpenedFn& onInputOpened,
                              std::unique_ptr<CAtomicOutputFile>* pPendingOutput)
@@ -71,7 +84,11 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
                                           .pPendingOutput = pPendingOutput,
                                           .fdInput = context.request.fdInput,
                                           .fdOutput = context.request.fdOutput,
-                                          .fdOutputFolder = outputFolder.Get()});
+                                          .fdOutputFolder = outputFolder.Get(),
+                                          .bOutputBesideInput = context.plan.strOutputDir.empty() &&
+                                                                context.request.strOutputFile.empty() &&
+                                                                context.request.fdOutput < 0,
+                                          .nInputWalked = WalkedTail(context.request, i)});
     } catch (const std::bad_alloc&) {
         return OutOfMemoryOutcome(strOutput);
     }

@@ -21,14 +21,24 @@ namespace brasko {
 namespace {
 
 // Opens the input for reading: the one place every input is opened, its path found by the link rule of
-// ResolvePath. Anything but a regular file counts as not openable (bNotRegular); O_NONBLOCK keeps the open
-// of a pipe from waiting for a writer.
-CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotRegular)
+// ResolvePath (nWalkedTail as there). pFolder, when given, receives the folder the input's name stands in.
+// Anything but a regular file counts as not openable (bNotRegular); O_NONBLOCK keeps the open of a pipe from
+// waiting for a writer.
+CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotRegular,
+                      std::size_t nWalkedTail = 0, CFileHandle* pFolder = nullptr)
 {
     bNotRegular = false;
-    CFileHandle file = OpenFileByRule(AT_FDCWD, strPath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    SResolvedPath place;
+    if (const int nError = ResolvePath(AT_FDCWD, strPath, false, place, nWalkedTail);
+        nError != 0 || !place.entry) {
+        errno = nError != 0 ? nError : ENOENT;
+        return {};
+    }
+    CFileHandle file = OpenFileByRule(place.folder.Get(), place.strName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (!file)
         return file;
+    if (pFolder != nullptr)
+        *pFolder = std::move(place.folder);
     if (::fstat(file.Get(), &info) != 0)
         return {};
     if (!S_ISREG(info.st_mode)) {
@@ -77,16 +87,18 @@ EDecryptError OpenFailure(int nError, bool bNotRegular)
 }
 
 // Checks the output path of an input that is open and creates the output's temporary file.
-SDecryptOutcome OpenOutput(const SDecryptJob& job, const struct stat& inputInfo,
+SDecryptOutcome OpenOutput(const SDecryptJob& job, const struct stat& inputInfo, int fdInputFolder,
                            std::unique_ptr<CAtomicOutputFile>& pOutput)
 {
     if (job.strOutputPath.empty())
         return Failure(EDecryptError::CreateOutput, ENOENT); // the current folder is gone
     // Writing over the input would destroy it before it is read.
-    const bool bInFolder = job.fdOutputFolder >= 0;
+    const int fdFolder = job.fdOutputFolder >= 0  ? job.fdOutputFolder
+                         : job.bOutputBesideInput ? fdInputFolder
+                                                  : -1;
     const std::string strTarget =
-        bInFolder ? job.strOutputPath.substr(job.strOutputPath.rfind('/') + 1) : job.strOutputPath;
-    const int fdStart = bInFolder ? job.fdOutputFolder : AT_FDCWD;
+        fdFolder >= 0 ? job.strOutputPath.substr(job.strOutputPath.rfind('/') + 1) : job.strOutputPath;
+    const int fdStart = fdFolder >= 0 ? fdFolder : AT_FDCWD;
     if (NamesFile(fdStart, strTarget, inputInfo))
         return Failure(EDecryptError::OutputIsInput, 0, job.strOutputPath);
     // The output is never readable by more users than the input. Its owner may always write it, so that a
@@ -133,7 +145,8 @@ int CFileDecryptor::DecryptFile(const std::string& strInputPath, const std::stri
                               .cipher = cipher,
                               .messages = messages,
                               .pProgress = pProgress,
-                              .nJobs = nJobs};
+                              .nJobs = nJobs,
+                              .bOutputBesideInput = true};
         return Decrypt(job).Succeeded() ? 0 : 1;
     } catch (const std::bad_alloc&) {
         return 1;
@@ -161,9 +174,10 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     {
     };
     CFileHandle input;
+    CFileHandle inputFolder;
     if (job.fdInput < 0) {
         bool bNotRegular = false;
-        input = OpenInput(job.strInputPath, inputInfo, bNotRegular);
+        input = OpenInput(job.strInputPath, inputInfo, bNotRegular, job.nInputWalked, &inputFolder);
         if (!input) {
             const int nError = errno;
             job.messages.ShowMessage(messages::FileNotFound(job.strInputPath), EMessageIcon::Default);
@@ -180,7 +194,7 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
                                    S_ISREG(inputInfo.st_mode) ? static_cast<std::uint64_t>(inputInfo.st_size)
                                                               : 0);
     std::unique_ptr<CAtomicOutputFile> pOutput;
-    if (SDecryptOutcome opened = OpenOutput(job, inputInfo, pOutput); !opened.Succeeded())
+    if (SDecryptOutcome opened = OpenOutput(job, inputInfo, inputFolder.Get(), pOutput); !opened.Succeeded())
         return opened;
 
     const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);

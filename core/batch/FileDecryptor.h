@@ -48,6 +48,12 @@ struct SDecryptJob
     // The folder the output is written in, already opened (a folder made below the output folder), or -1.
     // Then only the last name of strOutputPath counts; the rest names it in messages.
     int fdOutputFolder = -1;
+    // The output goes next to the input (strOutputPath names it there): it is written in the very folder the
+    // input was opened from, under the last name of strOutputPath.
+    bool bOutputBesideInput = false;
+    // Bytes at the end of strInputPath that a folder walk found below a folder argument: a folder among them
+    // that has become a link since is not followed (ResolvePath).
+    std::size_t nInputWalked = 0;
 };
 
 // The output-name template and the decryption of one file under it.

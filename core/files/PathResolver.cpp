@@ -46,8 +46,10 @@ std::string LinkText(int fdLink, const struct stat& info)
 class CWalk
 {
 public:
-    CWalk(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result)
-        : m_fdStart(fdStart), m_strRest(strPath), m_bFollowLast(bFollowLast), m_result(result)
+    CWalk(int fdStart, std::string_view strPath, bool bFollowLast, std::size_t nWalkedTail,
+          SResolvedPath& result)
+        : m_fdStart(fdStart), m_strRest(strPath), m_bFollowLast(bFollowLast),
+          m_nWalkedTail(std::min(nWalkedTail, strPath.size())), m_result(result)
     {}
 
     int Run()
@@ -60,6 +62,7 @@ public:
             SkipSlashes();
             if (m_nPos == m_strRest.size())
                 return NamesFolder();
+            const bool bWalked = m_strRest.size() - m_nPos <= m_nWalkedTail;
             const std::size_t nEnd = std::min(m_strRest.find('/', m_nPos), m_strRest.size());
             std::string strName = m_strRest.substr(m_nPos, nEnd - m_nPos);
             m_nPos = nEnd;
@@ -75,7 +78,7 @@ public:
                     return nError;
                 continue;
             }
-            if (const int nError = Step(std::move(strName), bLast, bTrailingSlash); nError != 0)
+            if (const int nError = Step(std::move(strName), bLast, bTrailingSlash, bWalked); nError != 0)
                 return nError == kDone ? 0 : nError;
         }
     }
@@ -137,7 +140,7 @@ private:
 
     // One name in the current folder: descends into a folder, follows a link by the rule, or ends the walk
     // (kDone) at the last name.
-    int Step(std::string strName, bool bLast, bool bTrailingSlash)
+    int Step(std::string strName, bool bLast, bool bTrailingSlash, bool bWalked)
     {
         const bool bEnd = bLast && !bTrailingSlash; // the last name, not required to be a folder
         if (!bEnd) {
@@ -162,6 +165,9 @@ private:
         }
         if (!StatOf(entry.Get(), info))
             return errno;
+        // A folder that the walk found as a folder and that is a link now was swapped since.
+        if (S_ISLNK(info.st_mode) && !bEnd && bWalked)
+            return ELOOP;
         if (S_ISLNK(info.st_mode) && (!bEnd || m_bFollowLast))
             return FollowLink(std::move(entry), info, std::move(strName), bEnd, bTrailingSlash);
         if (bEnd) {
@@ -194,8 +200,10 @@ private:
         std::string strText = LinkText(link.Get(), info);
         if (strText.empty())
             return errno != 0 ? errno : ENOENT;
-        if (bEnd)
+        if (bEnd) {
             m_result.bThroughLink = true;
+            m_nWalkedTail = 0; // the names that follow come from the link
+        }
         if (!bEnd)
             strText.append("/").append(m_strRest, m_nPos, std::string::npos);
         else if (bTrailingSlash)
@@ -211,6 +219,7 @@ private:
     std::string m_strRest;
     std::size_t m_nPos = 0;
     bool m_bFollowLast;
+    std::size_t m_nWalkedTail; // bytes at the end of m_strRest that a folder walk found
     SResolvedPath& m_result;
     CFileHandle m_folder;
     struct stat m_folderInfo
@@ -234,11 +243,12 @@ bool IsTrustedOwner(const struct stat& folder, uid_t nOwner)
     return nOwner == ::geteuid() || nOwner == folder.st_uid;
 }
 
-int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result)
+int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result,
+                std::size_t nWalkedTail)
 {
     result = SResolvedPath{};
     try {
-        return CWalk(fdStart, strPath, bFollowLast, result).Run();
+        return CWalk(fdStart, strPath, bFollowLast, nWalkedTail, result).Run();
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }

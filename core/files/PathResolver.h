@@ -41,7 +41,10 @@ struct SResolvedPath
 // count by their text. At most 40 links (ELOOP). With bFollowLast false, a link at the end is the result.
 // A missing last name is no error (result.entry stays empty); a missing folder part is ENOENT. 0 or an
 // errno value; EACCES with bForeignLink for a refused link, whose folder and name the result then holds.
-int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result);
+// The last nWalkedTail bytes of strPath name folders that a folder walk found (and the file's name): a link
+// among those folders, put there since, is not followed at all (ELOOP).
+int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result,
+                std::size_t nWalkedTail = 0);
 
 // Opens the file at strPath, resolved as ResolvePath does, with the open flags given (O_NOFOLLOW and
 // O_CLOEXEC are added). An invalid handle with errno set when it fails: ENOENT where nothing is, EACCES for

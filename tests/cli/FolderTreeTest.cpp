@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -33,25 +34,34 @@ protected:
     test::SCliOptions m_options;
 };
 
-// -r walks before it asks for the password. A folder of another user in a shared tree, swapped for their
-// link to the caller's folder meanwhile, leads nowhere: nothing outside the tree is read or replaced.
+// -r walks before it asks for the password. A walked folder swapped for a link to the caller's folder
+// meanwhile leads nowhere, whether the link's owner may plant links there (their own folder) or not (a
+// shared one): nothing outside the trees is read or replaced.
 TEST_F(FolderTreeTest, Recursive_FolderSwappedAfterTheWalkIsNotFollowed)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root, to create folders and links of another user";
     constexpr uid_t kOther = 12345;
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir((m_dir / "baum").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((m_dir / "baum").c_str(), 01777), 0);
-    ASSERT_EQ(::mkdir((m_dir / "baum/sub").c_str(), 0777), 0);
-    ASSERT_EQ(::chown((m_dir / "baum/sub").c_str(), kOther, kOther), 0);
-    WriteFileBytes(m_dir / "baum/sub/a.bin", test::OpenSslEncrypt(kKey, test::GermanText(64)));
-    ASSERT_EQ(::mkdir((m_dir / "geheim").c_str(), 0700), 0);
-    WriteFileBytes(m_dir / "geheim/a.bin", test::OpenSslEncrypt(kKey, test::GermanText(80)));
-    WriteFileBytes(m_dir / "geheim/e_a.bin", "alt");
+    const auto makeFolder = [&](const std::string& strName, mode_t mode, uid_t owner) {
+        ASSERT_EQ(::mkdir((m_dir / strName).c_str(), 0700), 0);
+        ASSERT_EQ(::chmod((m_dir / strName).c_str(), mode), 0);
+        ASSERT_EQ(::chown((m_dir / strName).c_str(), owner, owner), 0);
+    };
+    makeFolder("geteilt", 01777, 0);
+    makeFolder("fremd", 0755, kOther);
+    makeFolder("geheim", 0700, 0);
+    for (const std::string strTree : {"geteilt", "fremd"}) {
+        makeFolder(strTree + "/sub", 0755, kOther);
+        WriteFileBytes(m_dir / strTree + "/sub/a.bin", test::OpenSslEncrypt(kKey, test::GermanText(64)));
+        makeFolder("geheim/" + strTree, 0700, 0);
+        WriteFileBytes(m_dir / "geheim/" + strTree + "/a.bin",
+                       test::OpenSslEncrypt(kKey, test::GermanText(80)));
+        WriteFileBytes(m_dir / "geheim/" + strTree + "/e_a.bin", "alt");
+    }
     ASSERT_EQ(::mkfifo((m_dir / "kennwort").c_str(), 0600), 0);
 
-    test::CCliProcess cli({"--password-file", "kennwort", "-q", "-r", "baum"}, m_options);
+    test::CCliProcess cli({"--password-file", "kennwort", "-q", "-r", "geteilt", "fremd"}, m_options);
     // The password file is opened after the walk: once the FIFO has its reader, the walk is over.
     int fdPassword = -1;
     for (int i = 0; i < 6000 && fdPassword < 0; ++i) {
@@ -60,16 +70,22 @@ TEST_F(FolderTreeTest, Recursive_FolderSwappedAfterTheWalkIsNotFollowed)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_GE(fdPassword, 0);
-    ASSERT_EQ(::rename((m_dir / "baum/sub").c_str(), (m_dir / "baum/alt").c_str()), 0);
-    ASSERT_EQ(::symlink("../geheim", (m_dir / "baum/sub").c_str()), 0);
-    ASSERT_EQ(::lchown((m_dir / "baum/sub").c_str(), kOther, kOther), 0);
+    for (const std::string strTree : {"geteilt", "fremd"}) {
+        const std::string strSub = m_dir / strTree + "/sub";
+        ASSERT_EQ(::rename(strSub.c_str(), (m_dir / strTree + "/alt").c_str()), 0);
+        ASSERT_EQ(::symlink(("../geheim/" + strTree).c_str(), strSub.c_str()), 0);
+        ASSERT_EQ(::lchown(strSub.c_str(), kOther, kOther), 0);
+    }
     ASSERT_EQ(::write(fdPassword, "geheim\n", 7), 7);
     ::close(fdPassword);
     const test::SCliResult result = cli.Finish();
 
     EXPECT_EQ(result.nExitStatus, 1) << result.strStderr;
-    EXPECT_EQ(ReadFileBytes(m_dir / "geheim/e_a.bin"), "alt");
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "baum/alt/e_a.bin"));
+    for (const std::string strTree : {"geteilt", "fremd"}) {
+        SCOPED_TRACE(strTree);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir / "geheim/" + strTree), {}), 2);
+        EXPECT_EQ(ReadFileBytes(m_dir / "geheim/" + strTree + "/e_a.bin"), "alt");
+    }
 }
 
 // The folder nLevels times strName below strTop, made where bMake; open, or -1.
