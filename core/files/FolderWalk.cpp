@@ -225,10 +225,11 @@ private:
         } else if (type == DT_DIR) {
             // O_NOFOLLOW: a folder swapped for a link since it was listed is not followed either.
             CFileHandle child(::openat(fd, strName.c_str(), kFolderFlags | O_NOFOLLOW));
+            const int nError = errno;
             m_strPath.append(strName).push_back('/');
             if (!child) {
-                if (errno != ELOOP && errno != ENOTDIR && errno != ENOENT)
-                    m_list.unreadableFolders.emplace_back(m_strPath, errno);
+                if (nError != ELOOP && nError != ENOTDIR && nError != ENOENT)
+                    m_list.unreadableFolders.emplace_back(m_strPath, nError);
                 m_strPath.resize(frame.nPathLength);
                 return;
             }
