@@ -167,13 +167,13 @@ int CAtomicOutputFile::ShapeTemporary()
         nMode = HasAccessAcl(fd) ? 0666U : 0666U & ~ProcessUmask();
     }
     nMode &= m_source.nMode;
-    if (m_source.group) {
+    if (m_source.group && m_created.st_gid != *m_source.group) {
         // A setgid folder hands its group down; it is kept only when the input has it too, as it would let
-        // the folder's members read what only the input's group could.
+        // the folder's members read what only the input's group could. A group that is not the input's gets
+        // no permissions.
         gid_t nGroup = m_created.st_gid;
-        const gid_t nOwnGroup = ::getegid();
-        if (nGroup != *m_source.group && nGroup != nOwnGroup &&
-            ::fchown(fd, static_cast<uid_t>(-1), nOwnGroup) == 0)
+        if (const gid_t nOwnGroup = ::getegid();
+            nGroup != nOwnGroup && ::fchown(fd, static_cast<uid_t>(-1), nOwnGroup) == 0)
             nGroup = nOwnGroup;
         if (nGroup != *m_source.group)
             nMode &= ~static_cast<unsigned>(S_IRWXG);
