@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -367,14 +368,24 @@ TEST_F(CliSafetyTest, Kill9_LeavesATemporaryFileTheNextRunRemoves)
         const std::array<timeval, 2> times{now, now};
         ASSERT_EQ(::utimes((m_dir / strName).c_str(), times.data()), 0);
     };
-    test::WriteFileBytes(m_dir / ".e_b.bin.Ab3dE6gH.tmp", "b");
-    age(".e_b.bin.Ab3dE6gH.tmp", 120);
+    Names kept = {".e_b.bin.Ab3dE6gH.tmp", "a.bin", "e_a.bin"};
+    test::WriteFileBytes(m_dir / kept[0], "b");
+    age(kept[0], 120);
+    if (::geteuid() == 0) {
+        kept.insert(kept.begin(), ".e_a.bin.Zz9yX8wV.tmp"); // another user's
+        test::WriteFileBytes(m_dir / kept[0], "x");
+        ASSERT_EQ(::chown((m_dir / kept[0]).c_str(), 12345, 12345), 0);
+        age(kept[0], 120);
+    }
     age(strLeft, 30);
     EXPECT_EQ(RunCli({"--password-stdin", "-q", "a.bin"}, "geheim\n", InDir()).nExitStatus, 0);
-    EXPECT_EQ(m_dir.List(), (Names{strLeft, ".e_b.bin.Ab3dE6gH.tmp", "a.bin", "e_a.bin"}));
+    Names withLeft = kept;
+    withLeft.push_back(strLeft);
+    std::sort(withLeft.begin(), withLeft.end());
+    EXPECT_EQ(m_dir.List(), withLeft);
     age(strLeft, 90);
     EXPECT_EQ(RunCli({"--password-stdin", "-q", "a.bin"}, "geheim\n", InDir()).nExitStatus, 0);
-    EXPECT_EQ(m_dir.List(), (Names{".e_b.bin.Ab3dE6gH.tmp", "a.bin", "e_a.bin"}));
+    EXPECT_EQ(m_dir.List(), kept);
     EXPECT_EQ(test::ReadFileBytes(m_dir / "e_a.bin"), strPlain);
 }
 
