@@ -169,111 +169,90 @@ TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
     ::umask(previous);
 }
 
-struct SOwner
-{
-    uid_t uid;
-    gid_t gid;
-};
-
-struct SOwnerCase
-{
-    const char* pszCase;
-    bool bAsNobody;                 // the caller: nobody, else root
-    SOwner folder;                  // of the output's folder
-    mode_t folderMode;              // with S_ISGID for a setgid folder
-    std::optional<SOwner> existing; // the file that is replaced (0666), or none
-    bool bExistingAcl;              // which then carries the entry user:12345:rw
-    SOwner input;                   // the input's owner (not used) and group
-    mode_t inputMode;
-    SOwner expected;
-    mode_t expectedMode;
-    bool bExpectedAcl;
-};
-
-// Writes "klar" through CAtomicOutputFile as root or nobody, in a process of its own; its exit status is the
-// errno value of the first step that failed.
-int WriteAs(bool bAsNobody, SOwner nobody, const std::string& strTarget, const SOutputSource& source)
+// Writes "klar" through CAtomicOutputFile as root or as the user nobody, in a process of its own; its exit
+// status is the errno value of the step that failed.
+int WriteAs(const passwd* pUser, const std::string& strTarget, const SOutputSource& source)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::umask(022);
-        if (bAsNobody &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(nobody.gid, nobody.gid, nobody.gid) != 0 ||
-             ::setresuid(nobody.uid, nobody.uid, nobody.uid) != 0))
+        if (pUser != nullptr &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(pUser->pw_gid) != 0 || ::setuid(pUser->pw_uid) != 0))
             ::_exit(255);
         CAtomicOutputFile output(strTarget, source);
         int nError = output.Open();
-        if (nError == 0)
-            nError = output.Write("klar", 4);
-        if (nError == 0)
-            nError = output.Commit();
-        ::_exit(nError);
+        nError = nError != 0 ? nError : output.Write("klar", 4);
+        ::_exit(nError != 0 ? nError : output.Commit());
     }
     int nStatus = 0;
     ::waitpid(pid, &nStatus, 0);
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 256;
 }
 
-// An output always belongs to the caller, whoever owned the file it replaces. Its group is the caller's
-// unless a setgid folder's group is the input's too; without the input's group it loses the group's bits.
-// Only the caller's own replaced file passes its ACL on.
+// An output always belongs to the caller, whoever owned the file it replaces, and only the caller's own
+// replaced file passes its ACL on. Its group is the caller's unless a setgid folder's group is the input's
+// too; a group that is not the input's gets no permissions.
 TEST(OutputFileTest, AtomicOutputFile_OutputIsAlwaysTheCallers)
 {
     const passwd* pNobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || pNobody == nullptr || pNobody->pw_uid == 0)
         GTEST_SKIP() << "needs root and a second user (nobody)";
-    const SOwner root{0, 0};
-    const SOwner nobody{pNobody->pw_uid, pNobody->pw_gid};
+    const uid_t nb = pNobody->pw_uid;
+    const gid_t nbGroup = pNobody->pw_gid;
     const gid_t kTeam = 12345;
-    const std::vector<SOwnerCase> cases = {
-        {"another user's file in their folder", false, nobody, 0755, nobody, false, nobody, 0600, root, 0600,
-         false},
-        {"another user's file with an ACL entry", false, nobody, 0755, nobody, true, root, 0640, root, 0640,
-         false},
-        {"the caller's file with an ACL entry", false, root, 0755, root, true, root, 0640, root, 0640, true},
-        {"setgid folder of another group", false, SOwner{0, kTeam}, 02775, std::nullopt, false, root, 0640,
-         root, 0640, false},
-        {"setgid folder of the input's group", false, SOwner{0, kTeam}, 02775, std::nullopt, false,
-         SOwner{0, kTeam}, 0640, SOwner{0, kTeam}, 0640, false},
-        {"input of another group", false, root, 0755, std::nullopt, false, SOwner{0, kTeam}, 0640, root, 0600,
-         false},
-        {"root's file in the caller's folder", true, nobody, 0755, root, true, nobody, 0640, nobody, 0640,
-         false},
-        {"setgid folder of another group, unprivileged", true, SOwner{0, kTeam}, 02777, std::nullopt, false,
-         nobody, 0640, nobody, 0640, false},
+    struct SCase
+    {
+        const char* pszCase;
+        bool bAsNobody;
+        uid_t folderUid;
+        gid_t folderGid;
+        mode_t folderMode;
+        std::optional<uid_t> existing; // the owner of a replaced file (0666, ACL entry user:12345:rw)
+        gid_t inputGid;
+        mode_t inputMode;
+        gid_t expectedGid;
+        mode_t expectedMode;
+    };
+    const std::vector<SCase> cases = {
+        {"another user's file in their folder", false, nb, nbGroup, 0755, nb, 0, 0600, 0, 0600},
+        {"the caller's file", false, 0, 0, 0755, 0, 0, 0640, 0, 0640},
+        {"setgid folder of another group", false, 0, kTeam, 02775, std::nullopt, 0, 0640, 0, 0640},
+        {"setgid folder of the input's group", false, 0, kTeam, 02775, std::nullopt, kTeam, 0640, kTeam,
+         0640},
+        {"input of another group", false, 0, 0, 0755, std::nullopt, kTeam, 0640, 0, 0600},
+        {"root's file in the caller's folder", true, nb, nbGroup, 0755, 0, nbGroup, 0640, nbGroup, 0640},
+        {"setgid folder of another group", true, 0, kTeam, 02777, std::nullopt, nbGroup, 0640, nbGroup, 0640},
     };
     const std::vector<char> acl =
         EncodeAcl({{kUserObj, 6, 0}, {kUser, 6, 12345}, {kGroupObj, 4, 0}, {kMask, 6, 0}, {kOther, 6, 0}});
-    for (const SOwnerCase& c : cases) {
-        SCOPED_TRACE(c.pszCase);
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pszCase) + (c.bAsNobody ? " (nobody)" : " (root)"));
         const CTempDir dir;
+        const std::string strTarget = dir / "f/e_rechnung.pdf";
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-        const std::string strFolder = dir / "f";
-        ASSERT_EQ(::mkdir(strFolder.c_str(), 0700), 0);
-        ASSERT_EQ(::chown(strFolder.c_str(), c.folder.uid, c.folder.gid), 0);
-        ASSERT_EQ(::chmod(strFolder.c_str(), c.folderMode), 0);
-        const std::string strTarget = strFolder + "/e_rechnung.pdf";
+        ASSERT_EQ(::mkdir((dir / "f").c_str(), 0700), 0);
+        ASSERT_EQ(::chown((dir / "f").c_str(), c.folderUid, c.folderGid), 0);
+        ASSERT_EQ(::chmod((dir / "f").c_str(), c.folderMode), 0);
         if (c.existing) {
             MakeFile(strTarget, "alt", 0666);
-            ASSERT_EQ(::chown(strTarget.c_str(), c.existing->uid, c.existing->gid), 0);
-            if (c.bExistingAcl) {
-                ASSERT_EQ(::setxattr(strTarget.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0),
-                          0);
-            }
+            ASSERT_EQ(::chown(strTarget.c_str(), *c.existing, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(::setxattr(strTarget.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
         }
         SOutputSource source;
         source.nMode = c.inputMode | S_IWUSR;
-        source.group = c.input.gid;
-        ASSERT_EQ(WriteAs(c.bAsNobody, nobody, strTarget, source), 0);
+        source.group = c.inputGid;
+        const uid_t caller = c.bAsNobody ? nb : 0;
+        ASSERT_EQ(WriteAs(c.bAsNobody ? pNobody : nullptr, strTarget, source), 0);
         struct stat info
         {
         };
         ASSERT_EQ(::stat(strTarget.c_str(), &info), 0);
         EXPECT_EQ(ReadFileBytes(strTarget), "klar");
-        EXPECT_EQ(info.st_uid, c.expected.uid);
-        EXPECT_EQ(info.st_gid, c.expected.gid);
+        EXPECT_EQ(info.st_uid, caller);
+        EXPECT_EQ(info.st_gid, c.expectedGid);
         EXPECT_EQ(info.st_mode & 07777, c.expectedMode);
-        EXPECT_EQ(::getxattr(strTarget.c_str(), "system.posix_acl_access", nullptr, 0) > 0, c.bExpectedAcl);
+        EXPECT_EQ(::getxattr(strTarget.c_str(), "system.posix_acl_access", nullptr, 0) > 0,
+                  c.existing == caller);
     }
 }
 
