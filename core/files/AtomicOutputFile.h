@@ -99,9 +99,10 @@ private:
     std::string m_strName;  // its name there
     CFileHandle m_existing; // the file that is replaced, when there is one
     CFileHandle m_file;
+    // m_file as it was created
     struct stat m_created
     {
-    };                         // m_file as it was created
+    };
     std::string m_strTempName; // the temporary file's name in m_folder, while it has one
     bool m_bUnnamed = false;
     bool m_bCommitted = false;
