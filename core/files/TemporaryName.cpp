@@ -22,7 +22,7 @@ constexpr std::size_t kMaxTempStem = 200; // keeps the temporary name below NAME
 constexpr std::size_t kRandomLength = 8;
 constexpr std::string_view kTempEnding = ".tmp";
 constexpr std::chrono::seconds kStaleAfter{60};
-constexpr std::size_t kScansKept = 1024; // folders remembered before expired scans are dropped
+constexpr std::size_t kScansKept = 1024; // folders whose reading is remembered, at most
 
 std::string RandomSuffix()
 {
@@ -119,6 +119,8 @@ void RemoveStaleTemporaries(int fdFolder, const std::string& strName)
     if (it == scans.end() || isExpired(it->second)) {
         if (scans.size() >= kScansKept)
             std::erase_if(scans, [&](const auto& entry) { return isExpired(entry.second); });
+        if (scans.size() >= kScansKept)
+            scans.clear(); // a folder seen again is read again
         it = scans
                  .insert_or_assign({folder.st_dev, folder.st_ino},
                                    SFolderScan{now, StaleTemporaries(fdFolder)})
