@@ -100,10 +100,11 @@ int PrintPlan(const SBatchRequest& request)
         case EPlanVerdict::Decrypt:
             break;
         }
-        struct stat info
+        struct stat input
         {
         };
-        if (request.bSkipExisting && ::lstat(strOutput.c_str(), &info) == 0) {
+        if (request.bSkipExisting && ::stat(strPath.c_str(), &input) == 0 &&
+            IsFinishedOutput(input, strOutput)) {
             ++nSkipped;
             continue;
         }

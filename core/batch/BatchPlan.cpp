@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace brasko {
@@ -198,6 +199,15 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
             ++plan.nRefused;
     }
     return plan;
+}
+
+bool IsFinishedOutput(const struct stat& input, const std::string& strOutputPath)
+{
+    struct stat output
+    {
+    };
+    return S_ISREG(input.st_mode) && ::lstat(strOutputPath.c_str(), &output) == 0 &&
+           S_ISREG(output.st_mode) && output.st_uid == ::geteuid() && output.st_size == input.st_size;
 }
 
 } // namespace brasko

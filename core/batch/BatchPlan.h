@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace brasko {
@@ -31,5 +32,11 @@ struct SBatchPlan
 // entries that must not be decrypted, before any file is written. Sorting makes it O(n log n); it looks at
 // the file system only with stat, once per input and once per output.
 SBatchPlan PlanBatch(const SBatchRequest& request);
+
+// Whether a run that skips existing outputs (bSkipExisting) may count the output of an input as finished:
+// a regular file of the caller's, not a link, exactly as long as the input. An output is always as long as
+// its input; a new one is not flushed to disk, so after a power cut it may be shorter and is done again.
+// Anything else at the output's name is decrypted over, or refused, as without skipping.
+bool IsFinishedOutput(const struct stat& input, const std::string& strOutputPath);
 
 } // namespace brasko

@@ -1,6 +1,7 @@
 #include "DecryptionBatch.h"
 
 #include "AtomicOutputFile.h"
+#include "BatchPlan.h"
 #include "BatchRunners.h"
 #include "DecryptStream.h"
 #include "Messages.h"
@@ -44,11 +45,12 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
             break;
         }
         if (context.request.bSkipExisting && context.request.fdOutput < 0 && !strOutput.empty()) {
-            // Outputs are only ever complete, so one that exists is one that was finished.
-            struct stat info
+            struct stat input
             {
             };
-            if (::lstat(strOutput.c_str(), &info) == 0) {
+            const int nStat = context.request.fdInput >= 0 ? ::fstat(context.request.fdInput, &input)
+                                                           : ::stat(strPath.c_str(), &input);
+            if (nStat == 0 && IsFinishedOutput(input, strOutput)) {
                 SDecryptOutcome outcome{EDecryptError::None, 0, strOutput};
                 outcome.bSkipped = true;
                 return outcome;

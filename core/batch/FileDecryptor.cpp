@@ -52,13 +52,6 @@ CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotR
     return file;
 }
 
-bool NamesFile(int fdStart, const std::string& strPath, const struct stat& file)
-{
-    SResolvedPath resolved;
-    return ResolvePath(fdStart, strPath, true, resolved) == 0 && resolved.entry &&
-           resolved.info.st_dev == file.st_dev && resolved.info.st_ino == file.st_ino;
-}
-
 std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
                            const std::string& strOutputPath)
 {
@@ -68,6 +61,7 @@ std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
     case EOutputRefusal::DanglingLink:
         return messages::OutputIsDanglingLink(strPath, strOutputPath);
     case EOutputRefusal::ForeignFile:
+    case EOutputRefusal::Input:
     case EOutputRefusal::None:
         break;
     }
@@ -92,21 +86,24 @@ SDecryptOutcome OpenOutput(const SDecryptJob& job, const struct stat& inputInfo,
 {
     if (job.strOutputPath.empty())
         return Failure(EDecryptError::CreateOutput, ENOENT); // the current folder is gone
-    // Writing over the input would destroy it before it is read.
     const int fdFolder = job.fdOutputFolder >= 0  ? job.fdOutputFolder
                          : job.bOutputBesideInput ? fdInputFolder
                                                   : -1;
     const std::string strTarget =
         fdFolder >= 0 ? job.strOutputPath.substr(job.strOutputPath.rfind('/') + 1) : job.strOutputPath;
     const int fdStart = fdFolder >= 0 ? fdFolder : AT_FDCWD;
-    if (NamesFile(fdStart, strTarget, inputInfo))
-        return Failure(EDecryptError::OutputIsInput, 0, job.strOutputPath);
     // The output is never readable by more users than the input. Its owner may always write it, so that a
     // read-only input (an archive) does not give an output that the next run could not replace.
-    pOutput = std::make_unique<CAtomicOutputFile>(strTarget, (inputInfo.st_mode & 0777) | S_IWUSR,
-                                                  ETemporaryFile::Unnamed, fdStart);
+    const SOutputSource source{.nMode = (inputInfo.st_mode & 0777) | S_IWUSR,
+                               .group = inputInfo.st_gid,
+                               .nDevice = inputInfo.st_dev,
+                               .nInode = inputInfo.st_ino};
+    pOutput = std::make_unique<CAtomicOutputFile>(strTarget, source, ETemporaryFile::Unnamed, fdStart);
     if (const int nError = pOutput->Open(); nError != 0) {
-        if (const EOutputRefusal refusal = pOutput->Refusal(); refusal != EOutputRefusal::None) {
+        const EOutputRefusal refusal = pOutput->Refusal();
+        if (refusal == EOutputRefusal::Input)
+            return Failure(EDecryptError::OutputIsInput, 0, job.strOutputPath);
+        if (refusal != EOutputRefusal::None) {
             job.messages.ShowMessage(RefusalMessage(refusal, job.strInputPath, job.strOutputPath),
                                      EMessageIcon::Stop);
             return Failure(EDecryptError::OutputRefused, nError, job.strOutputPath);

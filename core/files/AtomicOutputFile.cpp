@@ -5,6 +5,7 @@
 #include "TemporaryName.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -56,7 +57,7 @@ bool IsSharedFolder(const struct stat& folder)
 
 // The umask, read without changing it: umask() would have to set it for a moment, and a thread creating a
 // file meanwhile would get the wrong permissions. Unknown, it counts as the narrowest.
-mode_t ProcessUmask()
+mode_t ReadProcessUmask()
 {
     std::FILE* pStatus = std::fopen("/proc/self/status", "re");
     if (pStatus == nullptr)
@@ -73,13 +74,21 @@ mode_t ProcessUmask()
     return nUmask;
 }
 
+// The umask, read once: the program does not change it while it runs.
+mode_t ProcessUmask()
+{
+    static const mode_t nUmask = ReadProcessUmask();
+    return nUmask;
+}
+
 } // namespace
 
-CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit,
+CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, SOutputSource source,
                                      ETemporaryFile temporary, int fdStart)
-    : m_strTargetPath(std::move(strTargetPath)), m_nPermissionLimit(nPermissionLimit & 0777),
-      m_temporary(temporary), m_fdStart(fdStart)
-{}
+    : m_strTargetPath(std::move(strTargetPath)), m_source(source), m_temporary(temporary), m_fdStart(fdStart)
+{
+    m_source.nMode &= 0777;
+}
 
 CAtomicOutputFile::~CAtomicOutputFile()
 {
@@ -110,17 +119,50 @@ int CAtomicOutputFile::Open()
     lock.l_whence = SEEK_SET;
     ::fcntl(m_file.Get(), F_SETLK, &lock);
 
-    if (!m_existing) {
-        // Where the folder has a default ACL, that ACL rather than the umask shapes a new file.
-        const bool bDefaultAcl = HasAccessAcl(m_file.Get());
-        m_nFinalMode = (bDefaultAcl ? 0666U : 0666U & ~ProcessUmask()) & m_nPermissionLimit;
-        return 0;
-    }
-    if (const int nError = CarryAttributesOver(m_existing.Get(), m_folder.Get(), m_strName, m_file.Get());
-        nError != 0) {
+    // A run killed between link and rename leaves a named temporary file beside the output it replaced; where
+    // every temporary file has a name, beside any output.
+    if (m_existing || !m_bUnnamed)
+        RemoveStaleTemporaries(m_folder.Get(), m_strName);
+    if (const int nError = ShapeTemporary(); nError != 0) {
         Discard();
         return nError;
     }
+    return 0;
+}
+
+// Gives the new file its group and works out its final permissions; a replaced file of the caller's passes
+// its permissions and extended attributes on, anything else nothing.
+int CAtomicOutputFile::ShapeTemporary()
+{
+    const int fd = m_file.Get();
+    if (::fstat(fd, &m_created) != 0)
+        return errno;
+    unsigned nMode = 0;
+    if (m_bOwnExisting) {
+        if (const int nError = CarryAttributesOver(m_existing.Get(), m_folder.Get(), m_strName, fd);
+            nError != 0)
+            return nError;
+        nMode = m_nExistingMode;
+    } else if (m_bUnnamed) {
+        // Created with 0666, it has what the kernel gives a new file: the umask or the folder's default ACL.
+        nMode = m_created.st_mode & 0777;
+    } else {
+        // Where the folder has a default ACL, that ACL rather than the umask shapes a new file.
+        nMode = HasAccessAcl(fd) ? 0666U : 0666U & ~ProcessUmask();
+    }
+    nMode &= m_source.nMode;
+    if (m_source.group && m_created.st_gid != *m_source.group) {
+        // A setgid folder hands its group down; it is kept only when the input has it too, as it would let
+        // the folder's members read what only the input's group could. A group that is not the input's gets
+        // no permissions.
+        gid_t nGroup = m_created.st_gid;
+        if (const gid_t nOwnGroup = ::getegid();
+            nGroup != nOwnGroup && ::fchown(fd, static_cast<uid_t>(-1), nOwnGroup) == 0)
+            nGroup = nOwnGroup;
+        if (nGroup != *m_source.group)
+            nMode &= ~static_cast<unsigned>(S_IRWXG);
+    }
+    m_nFinalMode = nMode;
     return 0;
 }
 
@@ -149,6 +191,10 @@ int CAtomicOutputFile::ResolveTarget()
 // The file that is there already, to be replaced if it may be.
 int CAtomicOutputFile::TakeExisting(CFileHandle entry, const struct stat& info, const struct stat& folderInfo)
 {
+    if (m_source.nInode != 0 && info.st_dev == m_source.nDevice && info.st_ino == m_source.nInode) {
+        m_refusal = EOutputRefusal::Input; // writing over it would destroy it before it is read
+        return EEXIST;
+    }
     // A rename must never replace a folder, a device or a pipe.
     if (S_ISDIR(info.st_mode))
         return EISDIR;
@@ -163,18 +209,18 @@ int CAtomicOutputFile::TakeExisting(CFileHandle entry, const struct stat& info, 
         ::faccessat(m_folder.Get(), m_strName.c_str(), W_OK, AT_EACCESS) != 0)
         return EACCES;
     m_existing = std::move(entry);
-    m_nFinalMode = info.st_mode & 0777 & m_nPermissionLimit;
-    // Never give the content away: only an owner who could replace the file anyway keeps it.
-    m_bKeepOwner = IsTrustedOwner(folderInfo, info.st_uid);
-    m_nTargetUid = info.st_uid;
-    m_nTargetGid = info.st_gid;
+    m_nExistingMode = info.st_mode & 0777;
+    // Another user's file could carry an ACL entry or a mode that lets them read the new content.
+    m_bOwnExisting = info.st_uid == ::geteuid();
     return 0;
 }
 
 int CAtomicOutputFile::CreateTemporary()
 {
     if (m_temporary == ETemporaryFile::Unnamed) {
-        const int fd = ::openat(m_folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        // No other user can open a file without a name, so it is made like any new file: the kernel applies
+        // the umask or the folder's default ACL, and ShapeTemporary() reads the result.
+        const int fd = ::openat(m_folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             m_file = CFileHandle(fd);
             m_bUnnamed = true;
@@ -215,9 +261,6 @@ int CAtomicOutputFile::Commit()
     if (!m_file)
         return EBADF;
     const int fd = m_file.Get();
-    if (m_bKeepOwner && ::fchown(fd, m_nTargetUid, m_nTargetGid) != 0) {
-        // Only root may give a file away; anyone else keeps their own ownership.
-    }
     if (::fchmod(fd, m_nFinalMode) != 0)
         return errno;
     // Make sure the new content is on disk before the old content goes: a crash must not leave an empty
@@ -234,13 +277,21 @@ int CAtomicOutputFile::Commit()
 
 int CAtomicOutputFile::LinkUnder(const std::string& strName)
 {
-    // The /proc path works for every user; AT_EMPTY_PATH needed CAP_DAC_READ_SEARCH before Linux 6.10.
+    // AT_EMPTY_PATH links the descriptor itself. Before Linux 6.10 it needs CAP_DAC_READ_SEARCH, and the
+    // kernel answers ENOENT without it; the path through /proc works for every user. Once the process has
+    // needed that path, it takes it straight away.
+    static std::atomic<bool> bEmptyPathRefused{false};
+    if (!bEmptyPathRefused.load(std::memory_order_relaxed)) {
+        if (::linkat(m_file.Get(), "", m_folder.Get(), strName.c_str(), AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
+    }
     if (::linkat(AT_FDCWD, DescriptorPath(m_file.Get()).c_str(), m_folder.Get(), strName.c_str(),
-                 AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != ENOENT)
+                 AT_SYMLINK_FOLLOW) != 0)
         return errno;
-    return ::linkat(m_file.Get(), "", m_folder.Get(), strName.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+    bEmptyPathRefused.store(true, std::memory_order_relaxed);
+    return 0;
 }
 
 int CAtomicOutputFile::PutInPlace()
@@ -272,11 +323,6 @@ int CAtomicOutputFile::PutInPlace()
 int CAtomicOutputFile::LinkNewFile()
 {
     const int fdFolder = m_folder.Get();
-    struct stat info
-    {
-    };
-    if (::fstat(m_file.Get(), &info) != 0)
-        return errno;
     if (const int nError = LinkUnder(m_strName); nError != 0)
         return nError;
     if (!m_file.Close()) {
@@ -285,7 +331,7 @@ int CAtomicOutputFile::LinkNewFile()
         {
         };
         if (::fstatat(fdFolder, m_strName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
-            SameFile(info, linked))
+            SameFile(m_created, linked))
             ::unlinkat(fdFolder, m_strName.c_str(), 0);
         return nError;
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -18,6 +19,16 @@ enum class EOutputRefusal
     ForeignLink,  // a symbolic link on the way that another user put into a guarded folder (IsGuardedFolder)
     DanglingLink, // a symbolic link to nothing: no file is ever created through a link
     ForeignFile,  // a file that another user put into a shared folder
+    Input,        // the input itself (SOutputSource), reached by a link or a second name
+};
+
+// The input an output is decrypted from, as far as the output depends on it.
+struct SOutputSource
+{
+    unsigned nMode = 0777;      // permission bits: the output gets none that are not here
+    std::optional<gid_t> group; // the input's group; none: the output's group is left as the folder gives it
+    dev_t nDevice = 0;          // the input file, which is never written over; inode 0 (no file has it): none
+    ino_t nInode = 0;
 };
 
 // How the file being written is kept until Commit().
@@ -28,23 +39,25 @@ enum class ETemporaryFile
 };
 
 // Writes a file as a whole or not at all, safely in a folder that other users share. Everything happens
-// through a descriptor of the target's folder. The bytes go to a temporary file in that folder that only the
-// caller can read (0600); Commit() gives it its final permissions, links it into the folder and renames it
-// over the target. Until then the target keeps what it held; without a Commit() nothing is left behind.
-// Errors are reported as errno values.
+// through a descriptor of the target's folder. The bytes go to a temporary file in that folder that no other
+// user can open (unnamed, or 0600); Commit() gives it its final permissions, links it into the folder and
+// renames it over the target. Until then the target keeps what it held; without a Commit() nothing is left
+// behind. Errors are reported as errno values.
 //
 // The target's path is found by the link rule of ResolvePath, for every link in it; a link at the target is
 // not replaced: the file it names is, in its own folder, and the link stays. In a shared folder a file of
-// another user is not replaced (as fs.protected_regular). A replaced file keeps its owner and group only when
-// they are the caller's or the folder owner's, and its extended attributes (its ACL among them). The final
-// permission bits are those of the replaced file, or 0666 less the umask for a new one, narrowed to
-// nPermissionLimit (the input's), so the output is never readable by more users than the input.
+// another user is not replaced (as fs.protected_regular). The output always belongs to the caller. Its group
+// is the caller's, unless the folder's setgid group is the input's group too. Its permission bits are those of
+// the replaced file when that was the caller's, else 0666 less the umask (or as the folder's default ACL
+// says), narrowed to the input's bits, without the group's bits when the group is not the input's: the output
+// is never readable by more users than the input. A replaced file of the caller's passes its extended
+// attributes (its ACL among them) on; another user's passes nothing on.
 class CAtomicOutputFile
 {
 public:
     // A relative strTargetPath starts at fdStart (a folder descriptor that must stay open until Open()
     // returns), or at the current folder.
-    explicit CAtomicOutputFile(std::string strTargetPath, unsigned nPermissionLimit = 0777,
+    explicit CAtomicOutputFile(std::string strTargetPath, SOutputSource source = {},
                                ETemporaryFile temporary = ETemporaryFile::Unnamed, int fdStart = AT_FDCWD);
     ~CAtomicOutputFile();
     CAtomicOutputFile(const CAtomicOutputFile&) = delete;
@@ -53,16 +66,17 @@ public:
     CAtomicOutputFile& operator=(CAtomicOutputFile&&) = delete;
 
     // Checks the target (a folder, a device, a pipe or a read-only file is refused, as are the cases of
-    // EOutputRefusal) and creates the temporary file, carrying the replaced file's extended attributes over
-    // to it. 0 or an errno value; Refusal() tells when the target was refused for its owner or as a link.
+    // EOutputRefusal), removes what a killed run left of this output (RemoveStaleTemporaries) and creates the
+    // temporary file, carrying the replaced file's extended attributes over to it where they pass on. 0 or
+    // an errno value; Refusal() tells when the target was refused as the input, for its owner or as a link.
     int Open();
     EOutputRefusal Refusal() const { return m_refusal; }
     // 0 or an errno value.
     int Write(const void* pData, std::size_t nSize);
     // All bytes written so far.
     std::uint64_t BytesWritten() const { return m_nBytesWritten; }
-    // Flushes, gives the file its owner and permissions and puts it in the target's place. 0 or an errno
-    // value; on failure the target is as it was.
+    // Flushes, gives the file its permissions and puts it in the target's place. 0 or an errno value; on
+    // failure the target is as it was.
     int Commit();
     // Whether the file being written has no name (O_TMPFILE); false before Open().
     bool IsUnnamed() const { return m_bUnnamed; }
@@ -71,6 +85,7 @@ private:
     int ResolveTarget();
     int TakeExisting(CFileHandle entry, const struct stat& info, const struct stat& folderInfo);
     int CreateTemporary();
+    int ShapeTemporary();
     int LinkUnder(const std::string& strName);
     int PutInPlace();
     int LinkNewFile();
@@ -78,7 +93,7 @@ private:
     void Discard();
 
     std::string m_strTargetPath;
-    unsigned m_nPermissionLimit;
+    SOutputSource m_source;
     ETemporaryFile m_temporary;
     int m_fdStart;
     EOutputRefusal m_refusal = EOutputRefusal::None;
@@ -86,13 +101,16 @@ private:
     std::string m_strName;  // its name there
     CFileHandle m_existing; // the file that is replaced, when there is one
     CFileHandle m_file;
+    // m_file as it was created
+    struct stat m_created
+    {
+    };
     std::string m_strTempName; // the temporary file's name in m_folder, while it has one
     bool m_bUnnamed = false;
     bool m_bCommitted = false;
-    bool m_bKeepOwner = false;
+    bool m_bOwnExisting = false; // m_existing is the caller's: it passes its permissions and attributes on
+    unsigned m_nExistingMode = 0;
     unsigned m_nFinalMode = 0;
-    uid_t m_nTargetUid = 0;
-    gid_t m_nTargetGid = 0;
     std::uint64_t m_nBytesWritten = 0;
 };
 

@@ -22,6 +22,10 @@ template <class FRead> int ReadSized(FRead read, std::vector<char>& buffer)
         const ssize_t nSize = read(nullptr, 0);
         if (nSize < 0)
             return errno;
+        if (nSize == 0) {
+            buffer.clear(); // nothing to read, as for a file without attributes
+            return 0;
+        }
         buffer.resize(static_cast<std::size_t>(nSize));
         const ssize_t n = read(buffer.data(), buffer.size());
         if (n >= 0) {
@@ -144,9 +148,11 @@ int CopyAttributes(const SAttributeSource& source, int fdTarget)
 
 int CarryAttributesOver(int fdExisting, int fdFolder, const std::string& strName, int fdTarget)
 {
+    // Whether /proc is mounted is asked once.
+    static const bool bProc = ::access("/proc/self/fd", F_OK) == 0;
     SAttributeSource source{-1, "/proc/self/fd/" + std::to_string(fdExisting)};
     CFileHandle readable;
-    if (::access(source.strPath.c_str(), F_OK) != 0) {
+    if (!bProc) {
         readable = CFileHandle(
             ::openat(fdFolder, strName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat info

@@ -183,18 +183,19 @@ TEST_F(ArchiveTest, FilesFrom_LinesOrNulSeparated)
     ExpectDecrypted("z.bin", "e_z.bin");
 }
 
-// A rerun with -n finishes what an interrupted run left: existing outputs count as done and stay as they
-// are, and stderr says how many were skipped.
+// A rerun with -n finishes what an interrupted run left: finished outputs (the caller's, as long as their
+// inputs) count as done and stay as they are, and stderr says how many were skipped.
 TEST_F(ArchiveTest, SkipExisting_ResumesARun)
 {
     for (const char* pszName : {"a.bin", "b.bin", "c.bin"})
         MakeInput(pszName);
-    WriteFileBytes(m_dir / "e_b.bin", "schon fertig");
+    const std::string strFinished(fs::file_size(m_dir / "b.bin"), 'f');
+    WriteFileBytes(m_dir / "e_b.bin", strFinished);
     const SCliResult first = Run({"--password-stdin", "-n", "a.bin", "b.bin", "c.bin"});
     EXPECT_EQ(first.nExitStatus, 0);
     EXPECT_EQ(first.strStdout, kTrace + kTrace);
     EXPECT_EQ(first.strStderr, Lines({messages::kBatchSucceeded, climsg::Skipped(1)}));
-    EXPECT_EQ(ReadFileBytes(m_dir / "e_b.bin"), "schon fertig");
+    EXPECT_EQ(ReadFileBytes(m_dir / "e_b.bin"), strFinished);
     ExpectDecrypted("c.bin", "e_c.bin");
 
     const SCliResult again = Run({"--password-stdin", "-n", "a.bin", "b.bin", "c.bin"});

@@ -8,15 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <locale.h> // NOLINT(modernize-deprecated-headers): newlocale and strerror_l are POSIX
+#include <map>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace brasko {
@@ -302,6 +306,87 @@ TEST_F(CliSafetyTest, Process_NotDumpableAndPasswordLocked)
     cli.WriteTerminal("\x04");
     const SCliResult result = cli.Finish();
     EXPECT_EQ(result.nExitStatus, 2);
+}
+
+// -n counts only a regular file of the caller's as long as its input as finished. Another user's forged
+// file or link at an output's name is replaced or refused as without -n, never taken for a finished output.
+TEST_F(CliSafetyTest, SkipExisting_TrustsOnlyTheCallersOwnFinishedFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to create files and links of another user";
+    constexpr uid_t kOther = 12345;
+    const std::string strShared = m_dir / "shared";
+    fs::create_directory(strShared);
+    ASSERT_EQ(::chmod(strShared.c_str(), 01777), 0);
+    std::map<std::string, std::string> plain;
+    for (const char* pszName : {"shared/a.bin", "shared/b.bin", "c.bin", "d.bin"})
+        plain[pszName] = MakeInput(pszName);
+    const auto forge = [&](const std::string& strName, uid_t owner) {
+        test::WriteFileBytes(m_dir / strName, std::string(40, 'x'));
+        ASSERT_EQ(::chown((m_dir / strName).c_str(), owner, owner), 0);
+    };
+    forge("shared/e_a.bin", kOther); // in a shared folder: refused
+    ASSERT_EQ(::symlink("nirgends", (m_dir / "shared/e_b.bin").c_str()), 0);
+    ASSERT_EQ(::lchown((m_dir / "shared/e_b.bin").c_str(), kOther, kOther), 0);
+    forge("e_c.bin", kOther); // in the caller's folder: replaced
+    forge("e_d.bin", 0);      // the caller's own, as long as its input: finished
+    const SCliResult result =
+        RunCli({"--password-stdin", "-q", "-n", "shared/a.bin", "shared/b.bin", "c.bin", "d.bin"}, "geheim\n",
+               InDir());
+    EXPECT_EQ(result.nExitStatus, 1);
+    EXPECT_EQ(result.strStderr,
+              Lines({messages::OutputIsForeignFile("shared/a.bin", m_dir / "shared/e_a.bin"),
+                     messages::OutputIsForeignLink("shared/b.bin", m_dir / "shared/e_b.bin"),
+                     messages::kBatchFailed, climsg::Skipped(1)}));
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_c.bin"), plain["c.bin"]);
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_d.bin"), std::string(40, 'x'));
+}
+
+// kill -9 exactly between linking a finished output that replaces an older one under its temporary name and
+// renaming it leaves that hidden file, with the whole plaintext, beside the unchanged older output. The next
+// run that writes the output removes it once it was last written over a minute ago; a younger one, or one
+// of another output, it leaves.
+TEST_F(CliSafetyTest, Kill9_LeavesATemporaryFileTheNextRunRemoves)
+{
+    if (test::RunShell("command -v strace >/dev/null") != 0)
+        GTEST_SKIP() << "strace missing (see scripts/install-deps)";
+    const std::string strPlain = MakeInput("a.bin");
+    test::WriteFileBytes(m_dir / "e_a.bin", "alt");
+    // The shell's own "Killed" is silenced with the program's output.
+    test::RunShell("cd '" + m_dir.Path().string() + "' && { echo geheim | strace -f -qq -o /dev/null " +
+                   "-e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:signal=KILL '" +
+                   BRASKO_CLI_PATH + "' --password-stdin -q a.bin; } >/dev/null 2>&1");
+    const Names left = m_dir.List();
+    ASSERT_EQ(left.size(), 3U);
+    const std::string strLeft = left[0];
+    EXPECT_TRUE(strLeft.starts_with(".e_a.bin.") && strLeft.ends_with(".tmp")) << strLeft;
+    EXPECT_EQ(test::ReadFileBytes(m_dir / strLeft), strPlain);
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_a.bin"), "alt");
+
+    const auto age = [&](const std::string& strName, int nSeconds) {
+        const timeval now{::time(nullptr) - nSeconds, 0};
+        const std::array<timeval, 2> times{now, now};
+        ASSERT_EQ(::utimes((m_dir / strName).c_str(), times.data()), 0);
+    };
+    Names kept = {".e_b.bin.Ab3dE6gH.tmp", "a.bin", "e_a.bin"};
+    test::WriteFileBytes(m_dir / kept[0], "b");
+    age(kept[0], 120);
+    if (::geteuid() == 0) {
+        kept.insert(kept.begin(), ".e_a.bin.Zz9yX8wV.tmp"); // another user's
+        test::WriteFileBytes(m_dir / kept[0], "x");
+        ASSERT_EQ(::chown((m_dir / kept[0]).c_str(), 12345, 12345), 0);
+        age(kept[0], 120);
+    }
+    age(strLeft, 30);
+    EXPECT_EQ(RunCli({"--password-stdin", "-q", "a.bin"}, "geheim\n", InDir()).nExitStatus, 0);
+    Names withLeft = kept;
+    withLeft.push_back(strLeft);
+    std::sort(withLeft.begin(), withLeft.end());
+    EXPECT_EQ(m_dir.List(), withLeft);
+    age(strLeft, 90);
+    EXPECT_EQ(RunCli({"--password-stdin", "-q", "a.bin"}, "geheim\n", InDir()).nExitStatus, 0);
+    EXPECT_EQ(m_dir.List(), kept);
+    EXPECT_EQ(test::ReadFileBytes(m_dir / "e_a.bin"), strPlain);
 }
 
 } // namespace

@@ -285,15 +285,16 @@ struct SOwnerCase
     mode_t expectedMode; // for an input of 0644
 };
 
-// A replaced file keeps its owner only when that is the caller or the folder's owner: another user's file
-// that the caller may replace does not hand that user the plaintext, nor does its mode 0666.
+// A replaced output belongs to the caller and the caller's group, whoever owned it, the folder's owner
+// included: neither that owner nor the file's group gets the plaintext, nor does a mode of 0666. Only the
+// caller's own file passes its permissions on (narrowed); another user's counts as no file.
 TEST_F(SharedFolderTest, DecryptFile_GivesNoPlaintextAwayThroughOwnerOrMode)
 {
-    for (const SOwnerCase& c :
-         {SOwnerCase{0755, kOther, kOther, 0666, 0, 0, 0644},
-          SOwnerCase{0755, kFolderOwner, kFolderOwner, 0640, kFolderOwner, kFolderOwner, 0640},
-          SOwnerCase{0755, 0, kOther, 0660, 0, kOther, 0640},
-          SOwnerCase{01777, kFolderOwner, kOther, 0666, kFolderOwner, kOther, 0644}}) {
+    const mode_t previous = ::umask(022);
+    for (const SOwnerCase& c : {SOwnerCase{0755, kOther, kOther, 0666, 0, 0, 0644},
+                                SOwnerCase{0755, kFolderOwner, kFolderOwner, 0600, 0, 0, 0644},
+                                SOwnerCase{0755, 0, kOther, 0660, 0, 0, 0640},
+                                SOwnerCase{01777, kFolderOwner, kOther, 0666, 0, 0, 0644}}) {
         SCOPED_TRACE(std::to_string(c.uid) + " in " + std::to_string(c.folderMode));
         const CTempDir dir;
         MakeFolder(dir / "f", c.folderMode, kFolderOwner);
@@ -312,6 +313,7 @@ TEST_F(SharedFolderTest, DecryptFile_GivesNoPlaintextAwayThroughOwnerOrMode)
         EXPECT_EQ(info.st_mode & 07777, c.expectedMode);
         EXPECT_EQ(ReadFileBytes(dir / "f/e_in.enc"), m_strPlain);
     }
+    ::umask(previous);
 }
 
 struct SModeCase

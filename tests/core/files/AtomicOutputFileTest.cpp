@@ -8,8 +8,13 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
+#include <optional>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -103,7 +108,7 @@ TEST(OutputFileTest, AtomicOutputFile_NamedTemporaryFileTakesAclClosed)
     const CTempDir dir;
     MakeFile(dir / "out", "alt", 0664);
     ASSERT_EQ(test::RunShell("setfacl -m u:12345:rw '" + (dir / "out") + "'"), 0);
-    CAtomicOutputFile output(dir / "out", 0777, ETemporaryFile::Named);
+    CAtomicOutputFile output(dir / "out", {}, ETemporaryFile::Named);
     ASSERT_EQ(output.Open(), 0);
     const std::vector<std::string> names = dir.List();
     ASSERT_EQ(names.size(), 2U);
@@ -123,7 +128,7 @@ TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
         SCOPED_TRACE(temporary == ETemporaryFile::Named ? "named" : "unnamed");
         const CTempDir dir;
         {
-            CAtomicOutputFile output(dir / "out", 0777, temporary);
+            CAtomicOutputFile output(dir / "out", {}, temporary);
             ASSERT_EQ(output.Open(), 0);
             ASSERT_EQ(output.Write("abandoned", 9), 0);
             const std::vector<std::string> names = dir.List();
@@ -151,7 +156,9 @@ TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
             EXPECT_EQ(lock.l_type, F_WRLCK);
         }
         EXPECT_TRUE(dir.List().empty());
-        CAtomicOutputFile output(dir / "out", 0640, temporary);
+        SOutputSource source;
+        source.nMode = 0640;
+        CAtomicOutputFile output(dir / "out", source, temporary);
         ASSERT_EQ(output.Open(), 0);
         ASSERT_EQ(output.Write("done", 4), 0);
         ASSERT_EQ(output.Commit(), 0);
@@ -160,6 +167,93 @@ TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
         EXPECT_EQ(fs::status(dir / "out").permissions(), fs::perms(0640));
     }
     ::umask(previous);
+}
+
+// Writes "klar" through CAtomicOutputFile as root or as the user nobody, in a process of its own; its exit
+// status is the errno value of the step that failed.
+int WriteAs(const passwd* pUser, const std::string& strTarget, const SOutputSource& source)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::umask(022);
+        if (pUser != nullptr &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(pUser->pw_gid) != 0 || ::setuid(pUser->pw_uid) != 0))
+            ::_exit(255);
+        CAtomicOutputFile output(strTarget, source);
+        int nError = output.Open();
+        nError = nError != 0 ? nError : output.Write("klar", 4);
+        ::_exit(nError != 0 ? nError : output.Commit());
+    }
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 256;
+}
+
+// An output always belongs to the caller, whoever owned the file it replaces, and only the caller's own
+// replaced file passes its ACL on. Its group is the caller's unless a setgid folder's group is the input's
+// too; a group that is not the input's gets no permissions.
+TEST(OutputFileTest, AtomicOutputFile_OutputIsAlwaysTheCallers)
+{
+    const passwd* pNobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || pNobody == nullptr || pNobody->pw_uid == 0)
+        GTEST_SKIP() << "needs root and a second user (nobody)";
+    const uid_t nb = pNobody->pw_uid;
+    const gid_t nbGroup = pNobody->pw_gid;
+    const gid_t kTeam = 12345;
+    struct SCase
+    {
+        const char* pszCase;
+        bool bAsNobody;
+        uid_t folderUid;
+        gid_t folderGid;
+        mode_t folderMode;
+        std::optional<uid_t> existing; // the owner of a replaced file (0666, ACL entry user:12345:rw)
+        gid_t inputGid;
+        mode_t inputMode;
+        gid_t expectedGid;
+        mode_t expectedMode;
+    };
+    const std::vector<SCase> cases = {
+        {"another user's file in their folder", false, nb, nbGroup, 0755, nb, 0, 0600, 0, 0600},
+        {"the caller's file", false, 0, 0, 0755, 0, 0, 0640, 0, 0640},
+        {"setgid folder of another group", false, 0, kTeam, 02775, std::nullopt, 0, 0640, 0, 0640},
+        {"setgid folder of the input's group", false, 0, kTeam, 02775, std::nullopt, kTeam, 0640, kTeam,
+         0640},
+        {"input of another group", false, 0, 0, 0755, std::nullopt, kTeam, 0640, 0, 0600},
+        {"root's file in the caller's folder", true, nb, nbGroup, 0755, 0, nbGroup, 0640, nbGroup, 0640},
+        {"setgid folder of another group", true, 0, kTeam, 02777, std::nullopt, nbGroup, 0640, nbGroup, 0640},
+    };
+    const std::vector<char> acl =
+        EncodeAcl({{kUserObj, 6, 0}, {kUser, 6, 12345}, {kGroupObj, 4, 0}, {kMask, 6, 0}, {kOther, 6, 0}});
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pszCase) + (c.bAsNobody ? " (nobody)" : " (root)"));
+        const CTempDir dir;
+        const std::string strTarget = dir / "f/e_rechnung.pdf";
+        ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / "f").c_str(), 0700), 0);
+        ASSERT_EQ(::chown((dir / "f").c_str(), c.folderUid, c.folderGid), 0);
+        ASSERT_EQ(::chmod((dir / "f").c_str(), c.folderMode), 0);
+        if (c.existing) {
+            MakeFile(strTarget, "alt", 0666);
+            ASSERT_EQ(::chown(strTarget.c_str(), *c.existing, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(::setxattr(strTarget.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+        }
+        SOutputSource source;
+        source.nMode = c.inputMode | S_IWUSR;
+        source.group = c.inputGid;
+        const uid_t caller = c.bAsNobody ? nb : 0;
+        ASSERT_EQ(WriteAs(c.bAsNobody ? pNobody : nullptr, strTarget, source), 0);
+        struct stat info
+        {
+        };
+        ASSERT_EQ(::stat(strTarget.c_str(), &info), 0);
+        EXPECT_EQ(ReadFileBytes(strTarget), "klar");
+        EXPECT_EQ(info.st_uid, caller);
+        EXPECT_EQ(info.st_gid, c.expectedGid);
+        EXPECT_EQ(info.st_mode & 07777, c.expectedMode);
+        EXPECT_EQ(::getxattr(strTarget.c_str(), "system.posix_acl_access", nullptr, 0) > 0,
+                  c.existing == caller);
+    }
 }
 
 } // namespace

@@ -36,7 +36,7 @@ TEST(TemporaryName, IsBatchTemporaryName_AcceptsTheNamesTheOutputFileMakes)
 {
     const CTempDir dir;
     for (const std::string& strTarget : {std::string("e_bericht.xls"), std::string(250, 'x')}) {
-        CAtomicOutputFile output(dir / strTarget, 0777, ETemporaryFile::Named);
+        CAtomicOutputFile output(dir / strTarget, {}, ETemporaryFile::Named);
         ASSERT_EQ(output.Open(), 0);
         const std::vector<std::string> names = dir.List();
         ASSERT_EQ(names.size(), 1U);
