@@ -6,6 +6,7 @@
 #include "Messages.h"
 #include "TextConversion.h"
 
+#include <chrono>
 #include <iostream>
 
 namespace brasko {
@@ -109,6 +110,14 @@ CBatchRunner::~CBatchRunner()
         m_bAbandoned = true;
     }
     m_cvMessageDone.notify_all();
+    // A trial's answer is of no use any more: it is stopped, a read that waits for its file included.
+    if (m_bTrial) {
+        m_bCancel = true;
+        while (!m_bWorkerDone) {
+            WakeBlockedReads();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeIntervalMs));
+        }
+    }
     m_thread.join();
 }
 
@@ -117,11 +126,14 @@ bool CBatchRunner::Start(SBatchRequest request)
     if (IsRunning())
         return false;
     m_bCancel = false;
+    m_bTrial = false;
+    m_bWorkerDone = false;
     m_thread = std::thread([this, request = std::move(request)]() mutable {
         CRelaySink sink(*this);
         CRelayProgress progress(*this);
         CFileObserver observer(*this);
         RunDecryptionBatch(request, sink, &progress, &observer);
+        m_bWorkerDone = true;
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
     });
@@ -133,8 +145,11 @@ bool CBatchRunner::StartTrial(std::vector<std::string> paths, std::string_view p
     if (IsRunning())
         return false;
     m_bCancel = false;
+    m_bTrial = true;
+    m_bWorkerDone = false;
     m_thread = std::thread([this, paths = std::move(paths), password] {
         const int nResult = RunTrial(paths, password);
+        m_bWorkerDone = true;
         QMetaObject::invokeMethod(
             this, [this, nResult] { OnTrialDone(nResult); }, Qt::QueuedConnection);
     });

@@ -40,7 +40,7 @@ public:
     static constexpr int kTrialCancelled = -2;
 
     explicit CBatchRunner(IMessageSink& messages, QObject* pParent = nullptr);
-    // Waits for a running batch to end; messages it still has are dropped.
+    // Waits for a running batch to end; messages it still has are dropped. A running trial is stopped.
     ~CBatchRunner() override;
     Q_DISABLE_COPY_MOVE(CBatchRunner)
 
@@ -95,6 +95,8 @@ private:
     // Worker thread: the batch has shown a message for the current file, so its failure needs no reason.
     std::atomic<bool> m_bMessageForFile{false};
     PasswordTrialFn m_trial;
+    bool m_bTrial = false; // the worker runs a trial, not a batch
+    std::atomic<bool> m_bWorkerDone{false};
     // Wakes a read that a cancel request found still waiting, until the worker is done.
     QTimer m_timerWake;
 };
