@@ -161,7 +161,10 @@ int RunCheck(const std::vector<std::string>& files, std::string_view password, C
         reporter.OnFileStarted(i, files.size(), files[i]);
         if (reporter.IsCancelRequested())
             return 128 + InterruptSignal();
-        const SDecryptOutcome outcome = CheckFileContent(files[i], password, reporter);
+        const SDecryptOutcome outcome = CheckFileContent(
+            files[i], password, reporter, [&reporter] { return reporter.IsCancelRequested(); });
+        if (outcome.error == EDecryptError::Cancelled)
+            return 128 + InterruptSignal();
         if (!outcome.Succeeded()) {
             reporter.OnFileFinished(i, files[i], outcome);
             bUnreadable = true;
