@@ -145,76 +145,41 @@ std::string ExpectedPlaintext(const std::string& strKey, const std::string& strC
     return strPlain;
 }
 
-namespace {
-
-struct SMapping
-{
-    unsigned long long nBegin = 0;
-    unsigned long long nEnd = 0;
-    bool bWritable = false;
-    bool bLocked = false;
-};
-
-// The mappings of /proc/self/smaps: a header line "begin-end perms ...", then "Name: value" lines.
-std::vector<SMapping> Mappings()
-{
-    std::ifstream smaps("/proc/self/smaps");
-    if (!smaps)
-        throw std::runtime_error("cannot read /proc/self/smaps");
-    std::vector<SMapping> mappings;
-    for (std::string strLine; std::getline(smaps, strLine);) {
-        std::istringstream fields(strLine);
-        std::string strFirst;
-        fields >> strFirst;
-        if (strFirst == "Locked:") {
-            unsigned long nKb = 0;
-            fields >> nKb;
-            if (!mappings.empty())
-                mappings.back().bLocked = nKb > 0;
-            continue;
-        }
-        const std::size_t nDash = strFirst.find('-');
-        if (strFirst.ends_with(':') || nDash == std::string::npos)
-            continue;
-        std::string strPerms;
-        fields >> strPerms;
-        SMapping mapping;
-        mapping.nBegin = std::stoull(strFirst.substr(0, nDash), nullptr, 16);
-        mapping.nEnd = std::stoull(strFirst.substr(nDash + 1), nullptr, 16);
-        mapping.bWritable = strPerms.size() >= 2 && strPerms[0] == 'r' && strPerms[1] == 'w';
-        mappings.push_back(mapping);
-    }
-    return mappings;
-}
-
-} // namespace
-
 bool WritableMemoryHolds(const std::string& strMasked, unsigned char nMask, bool bLockedToo)
 {
     const auto Matches = [nMask](char cMemory, char cMasked) {
-        return static_cast<char>(static_cast<unsigned char>(cMemory) ^ nMask) == cMasked;
+        return char(cMemory ^ char(nMask)) == cMasked;
     };
-    const std::vector<SMapping> mappings = Mappings();
+    // Each mapping's "begin-end perms ..." line comes before its "Locked: n kB" line.
+    std::ifstream smaps("/proc/self/smaps");
     const int fdMemory = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
-    if (fdMemory < 0)
-        throw std::runtime_error("cannot read /proc/self/mem");
+    if (!smaps || fdMemory < 0)
+        throw std::runtime_error("cannot read the process's memory");
     std::vector<char> buffer(std::size_t{1} << 20);
+    unsigned long long nBegin = 0;
+    unsigned long long nEnd = 0;
     bool bFound = false;
-    for (const SMapping& mapping : mappings) {
-        if (bFound || !mapping.bWritable || (mapping.bLocked && !bLockedToo))
+    for (std::string strLine; !bFound && std::getline(smaps, strLine);) {
+        unsigned long long nFrom = 0;
+        unsigned long long nTo = 0;
+        unsigned long nLockedKb = 0;
+        char szPerms[5] = {};
+        if (std::sscanf(strLine.c_str(), "%llx-%llx %4s", &nFrom, &nTo, szPerms) == 3) {
+            nBegin = nFrom;
+            nEnd = szPerms[1] == 'w' ? nTo : nFrom;
+            continue;
+        }
+        if (std::sscanf(strLine.c_str(), "Locked: %lu", &nLockedKb) != 1 || (nLockedKb > 0 && !bLockedToo))
             continue;
         // Chunks overlap by the needle's length, so that no match is cut in two.
-        for (auto nPos = mapping.nBegin; !bFound && nPos < mapping.nEnd;) {
-            const std::size_t nWant = std::min<std::size_t>(buffer.size(), mapping.nEnd - nPos);
+        for (auto nPos = nBegin; !bFound && nPos + strMasked.size() < nEnd;) {
+            const std::size_t nWant = std::min<std::size_t>(buffer.size(), nEnd - nPos);
             const ssize_t nRead = ::pread(fdMemory, buffer.data(), nWant, static_cast<off_t>(nPos));
             if (nRead <= 0)
                 break;
             bFound = std::search(buffer.begin(), buffer.begin() + nRead, strMasked.begin(), strMasked.end(),
                                  Matches) != buffer.begin() + nRead;
-            if (static_cast<std::size_t>(nRead) < nWant ||
-                static_cast<std::size_t>(nRead) <= strMasked.size())
-                break;
-            nPos += static_cast<std::size_t>(nRead) - strMasked.size();
+            nPos += nWant - strMasked.size();
         }
     }
     std::fill(buffer.begin(), buffer.end(), 0);

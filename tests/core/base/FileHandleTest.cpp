@@ -19,13 +19,12 @@ using std::chrono::milliseconds;
 TEST(FileHandle, ReadFully_WaitingReadEndsOnWakeOnceStopAsked)
 {
     const milliseconds kSettle(50);    // for the reader to reach its read
-    const milliseconds kWakeEvery(10); // wakes that come before the read starts are lost
+    const milliseconds kWakeEvery(10); // a wake that comes before the read starts is lost
     const milliseconds kPromptly(10000);
     int fds[2] = {-1, -1};
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     const CFileHandle readEnd(fds[0]);
     const CFileHandle writeEnd(fds[1]);
-
     std::atomic<bool> bStop{false};
     std::atomic<bool> bDone{false};
     ssize_t nRead = 0;
@@ -37,25 +36,21 @@ TEST(FileHandle, ReadFully_WaitingReadEndsOnWakeOnceStopAsked)
         bDone = true;
     });
     const auto WakeFor = [&](milliseconds duration) {
-        const auto end = std::chrono::steady_clock::now() + duration;
-        while (!bDone && std::chrono::steady_clock::now() < end) {
+        for (const auto end = std::chrono::steady_clock::now() + duration;
+             !bDone && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(kWakeEvery))
             WakeBlockedReads();
-            std::this_thread::sleep_for(kWakeEvery);
-        }
     };
 
-    std::this_thread::sleep_for(kSettle);
     WakeFor(kSettle);
-    EXPECT_FALSE(bDone);
     ASSERT_EQ(::write(writeEnd.Get(), "ab", 2), 2);
     WakeFor(kSettle);
     EXPECT_FALSE(bDone); // two of four bytes
-
     bStop = true;
     WakeFor(kPromptly);
     EXPECT_TRUE(bDone);
-    if (!bDone)
+    if (!bDone) {
         EXPECT_EQ(::write(writeEnd.Get(), "cd", 2), 2); // the read is complete then, and the thread ends
+    }
     reader.join();
     EXPECT_EQ(nRead, -1);
     EXPECT_EQ(nError, EINTR);
