@@ -57,11 +57,17 @@ bool CollectInputs(const SCommandLine& commandLine, SInputList& inputs, std::str
     }
     const char cSeparator = commandLine.bNullSeparated ? '\0' : '\n';
     std::size_t nStart = 0;
-    while (nStart < strList.size()) {
+    for (std::size_t nLine = 1; nStart < strList.size(); ++nLine) {
         std::size_t nEnd = strList.find(cSeparator, nStart);
         if (nEnd == std::string::npos)
             nEnd = strList.size();
         std::string strName = strList.substr(nStart, nEnd - nStart);
+        // The system would read a line with a NUL only up to it, while the output's name would be formed
+        // from the whole line: "a.enc\0/../x" reads a.enc and writes elsewhere. The list is refused whole.
+        if (!commandLine.bNullSeparated && strName.find('\0') != std::string::npos) {
+            strError = messages::FileListLineHasNul(commandLine.strFilesFrom, nLine);
+            return false;
+        }
         // A list written on Windows ends its lines in CR LF.
         if (!commandLine.bNullSeparated && strName.ends_with('\r'))
             strName.pop_back();

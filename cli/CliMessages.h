@@ -181,6 +181,13 @@ inline std::string FileListFailed(const std::string& strPath, const std::string&
     return "Die Dateiliste '" + strPath + "' kann nicht gelesen werden: " + strReason;
 }
 
+// A line of a newline-separated list holds a NUL byte; nLine counts from 1.
+inline std::string FileListLineHasNul(const std::string& strPath, std::size_t nLine)
+{
+    return "Die Zeile " + std::to_string(nLine) + " der Dateiliste '" + strPath +
+           "' enthält ein NUL-Zeichen; eine durch NUL getrennte Liste wird mit -0 (--null) gelesen.";
+}
+
 inline std::string OutputDirMissing(const std::string& strPath)
 {
     return "Der Ausgabeordner '" + strPath + "' existiert nicht oder ist kein Ordner.";
@@ -224,6 +231,7 @@ inline std::string PasswordFileEmpty(const std::string& strPath)
 using brasko::messages::InputNotOpened;
 using brasko::messages::InputNotRead;
 using brasko::messages::InputNotRegular;
+using brasko::messages::InputOnPseudoFileSystem;
 using brasko::messages::kCipherUnavailable;
 using brasko::messages::OutOfMemory;
 using brasko::messages::OutputIsInput;

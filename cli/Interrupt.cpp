@@ -1,5 +1,7 @@
 #include "Interrupt.h"
 
+#include "FileHandle.h"
+
 #include <atomic>
 #include <csignal>
 #include <initializer_list>
@@ -17,6 +19,8 @@ void OnInterrupt(int nSignal)
 {
     g_nInterruptSignal = nSignal;
     std::signal(nSignal, SIG_DFL);
+    // The signal interrupts the thread it lands on; a read that waits on another one is woken as well.
+    WakeBlockedReads();
 }
 
 } // namespace
@@ -29,7 +33,9 @@ void CatchInterrupts()
         };
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
+        // Without SA_RESTART: a read that waits for a file that never delivers returns EINTR, and the
+        // batch asks whether to stop.
+        action.sa_flags = 0;
         ::sigaction(nSignal, &action, nullptr);
     }
 }

@@ -33,6 +33,7 @@ public:
     // Removes the first nSize bytes.
     void RemovePrefix(std::size_t nSize);
     std::string_view Get() const { return m_buffer.View(); }
+    const CSecureBuffer& Buffer() const { return m_buffer; }
 
 private:
     CSecureBuffer m_buffer;

@@ -161,7 +161,10 @@ int RunCheck(const std::vector<std::string>& files, std::string_view password, C
         reporter.OnFileStarted(i, files.size(), files[i]);
         if (reporter.IsCancelRequested())
             return 128 + InterruptSignal();
-        const SDecryptOutcome outcome = CheckFileContent(files[i], password, reporter);
+        const SDecryptOutcome outcome = CheckFileContent(
+            files[i], password, reporter, [&reporter] { return reporter.IsCancelRequested(); });
+        if (outcome.error == EDecryptError::Cancelled)
+            return 128 + InterruptSignal();
         if (!outcome.Succeeded()) {
             reporter.OnFileFinished(i, files[i], outcome);
             bUnreadable = true;
@@ -190,9 +193,8 @@ std::optional<std::string> PasswordTrialLooksRandom(const SBatchRequest& request
 {
     CSilentSink silent;
     for (const std::string& strPath : request.paths) {
-        const SDecryptOutcome outcome = CheckFileContent(strPath, request.strPassword, silent);
-        if (outcome.error == EDecryptError::OpenInput || outcome.error == EDecryptError::InputMissing ||
-            outcome.error == EDecryptError::InputNotRegular)
+        const SDecryptOutcome outcome = CheckFileContent(strPath, request.Password(), silent);
+        if (IsOpenFailure(outcome.error))
             continue;
         if (outcome.plausibility.verdict == EPlausibility::LooksRandom)
             return strPath;
@@ -230,11 +232,9 @@ int RunBatch(const SCommandLine& commandLine, const CSecretText& password, SBatc
 {
     for (const auto& [nBatchIndex, strFolder] : folders)
         reporter.AddHeldBackFailure(nBatchIndex, messages::FolderWithoutRecursive(strFolder));
-    request.strPassword = password.Get();
+    request.pPassword = &password.Buffer();
     request.bCheckPlaintext = !commandLine.bNoCheck;
-    const int nStatus = TryAndDecrypt(commandLine, request, folders.size(), reporter);
-    SecureWipe(request.strPassword.data(), request.strPassword.size());
-    return nStatus;
+    return TryAndDecrypt(commandLine, request, folders.size(), reporter);
 }
 
 // Decrypts or checks, telling how it goes: messages and the progress line on stderr, trace lines on stdout.

@@ -1,11 +1,12 @@
 #include "BatchRunner.h"
 
+#include "ContentCheck.h"
 #include "DecryptionBatch.h"
 #include "FailureText.h"
 #include "Messages.h"
-#include "SecureBuffer.h"
 #include "TextConversion.h"
 
+#include <chrono>
 #include <iostream>
 
 namespace brasko {
@@ -78,8 +79,27 @@ private:
     CBatchRunner& m_runner;
 };
 
-CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent) : QObject(pParent), m_messages(messages)
-{}
+namespace {
+
+// Swallows the trial's messages: the batch reports inputs that cannot be opened itself.
+class CSilentSink : public IMessageSink
+{
+public:
+    void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
+};
+
+// How often a read is woken again after a cancel request: a wake that lands just before the read starts is
+// lost.
+constexpr int kWakeIntervalMs = 100;
+
+} // namespace
+
+CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent)
+    : QObject(pParent), m_messages(messages), m_trial(CheckFileContent)
+{
+    m_timerWake.setInterval(kWakeIntervalMs);
+    connect(&m_timerWake, &QTimer::timeout, this, [] { WakeBlockedReads(); });
+}
 
 CBatchRunner::~CBatchRunner()
 {
@@ -90,6 +110,14 @@ CBatchRunner::~CBatchRunner()
         m_bAbandoned = true;
     }
     m_cvMessageDone.notify_all();
+    // A trial's answer is of no use any more: it is stopped, a read that waits for its file included.
+    if (m_bTrial) {
+        m_bCancel = true;
+        while (!m_bWorkerDone) {
+            WakeBlockedReads();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeIntervalMs));
+        }
+    }
     m_thread.join();
 }
 
@@ -98,16 +126,61 @@ bool CBatchRunner::Start(SBatchRequest request)
     if (IsRunning())
         return false;
     m_bCancel = false;
+    m_bTrial = false;
+    m_bWorkerDone = false;
     m_thread = std::thread([this, request = std::move(request)]() mutable {
         CRelaySink sink(*this);
         CRelayProgress progress(*this);
         CFileObserver observer(*this);
         RunDecryptionBatch(request, sink, &progress, &observer);
-        SecureWipe(request.strPassword.data(), request.strPassword.size());
+        m_bWorkerDone = true;
         QMetaObject::invokeMethod(
             this, [this] { OnWorkerDone(); }, Qt::QueuedConnection);
     });
     return true;
+}
+
+bool CBatchRunner::StartTrial(std::vector<std::string> paths, std::string_view password)
+{
+    if (IsRunning())
+        return false;
+    m_bCancel = false;
+    m_bTrial = true;
+    m_bWorkerDone = false;
+    m_thread = std::thread([this, paths = std::move(paths), password] {
+        const int nResult = RunTrial(paths, password);
+        m_bWorkerDone = true;
+        QMetaObject::invokeMethod(
+            this, [this, nResult] { OnTrialDone(nResult); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+int CBatchRunner::RunTrial(const std::vector<std::string>& paths, std::string_view password)
+{
+    CSilentSink silent;
+    const StopAskedFn stopAsked = [this] { return m_bCancel.load(); };
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (m_bCancel)
+            return kTrialCancelled;
+        emit FileStarted(static_cast<int>(i), static_cast<int>(paths.size()), text::PathFromCore(paths[i]));
+        const SDecryptOutcome outcome = m_trial(paths[i], password, silent, stopAsked);
+        if (outcome.error == EDecryptError::Cancelled || m_bCancel)
+            return kTrialCancelled;
+        if (IsOpenFailure(outcome.error))
+            continue;
+        return outcome.plausibility.verdict == EPlausibility::LooksRandom ? static_cast<int>(i)
+                                                                          : kTrialPassed;
+    }
+    return kTrialPassed;
+}
+
+void CBatchRunner::RequestCancel()
+{
+    m_bCancel = true;
+    WakeBlockedReads();
+    if (IsRunning())
+        m_timerWake.start();
 }
 
 void CBatchRunner::RelayMessage(const std::string& strText, EMessageIcon icon)
@@ -136,8 +209,16 @@ void CBatchRunner::ShowOnUiThread(const std::string& strText, EMessageIcon icon)
 
 void CBatchRunner::OnWorkerDone()
 {
+    m_timerWake.stop();
     m_thread.join();
     emit Finished();
+}
+
+void CBatchRunner::OnTrialDone(int nResult)
+{
+    m_timerWake.stop();
+    m_thread.join();
+    emit TrialFinished(nResult);
 }
 
 } // namespace brasko

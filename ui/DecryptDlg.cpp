@@ -3,7 +3,6 @@
 #include "ApplicationIcon.h"
 #include "BatchInputs.h"
 #include "BatchProgressDlg.h"
-#include "ContentCheck.h"
 #include "DialogLayout.h"
 #include "Messages.h"
 #include "OutputTemplate.h"
@@ -69,13 +68,6 @@ bool IsUserInput(QEvent::Type type)
         return false;
     }
 }
-
-// Swallows the messages of a trial: the batch itself reports inputs that cannot be opened.
-class CSilentSink : public IMessageSink
-{
-public:
-    void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
-};
 
 // The local files a drag carries; empty when it carries none.
 QStringList LocalFiles(const QMimeData* pData)
@@ -145,6 +137,7 @@ CDecryptDlg::CDecryptDlg(IFileChooser& fileChooser, IMessageSink& messages, QWid
             m_timerProgress.start();
     });
     connect(&m_runner, &CBatchRunner::Finished, this, &CDecryptDlg::OnBatchFinished);
+    connect(&m_runner, &CBatchRunner::TrialFinished, this, &CDecryptDlg::OnTrialFinished);
 
     m_timerProgress.setSingleShot(true);
     m_timerProgress.setInterval(kProgressDelayMs);
@@ -195,12 +188,10 @@ void CDecryptDlg::UpdateTemplateToolTips()
 void CDecryptDlg::UpdateData(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_strPassword = m_pUi->m_editPassword->text();
         m_strExtension = m_pUi->m_editExtension->text();
         m_strPrefix = m_pUi->m_editPrefix->text();
         m_strSuffix = m_pUi->m_editSuffix->text();
     } else {
-        m_pUi->m_editPassword->setText(m_strPassword);
         m_pUi->m_editExtension->setText(m_strExtension);
         m_pUi->m_editPrefix->setText(m_strPrefix);
         m_pUi->m_editSuffix->setText(m_strSuffix);
@@ -304,49 +295,73 @@ void CDecryptDlg::dropEvent(QDropEvent* pEvent)
         QDialog::dropEvent(pEvent);
 }
 
+void CDecryptDlg::TakePassword()
+{
+    // text() shares the field's own storage; the UTF-8 bytes are made straight in the locked buffer, so that
+    // no converted copy is left in freed memory.
+    const QString strText = m_pUi->m_editPassword->text();
+    m_password = text::ToSecureUtf8(strText);
+}
+
 void CDecryptDlg::OnOK()
 {
     if (IsBatchRunning())
         return;
     UpdateData(true);
+    TakePassword();
     SBatchRequest request;
-    request.strPassword = text::ToCore(m_strPassword);
+    request.pPassword = &m_password;
     request.strPrefix = text::ToCore(m_strPrefix);
     request.strSuffix = text::ToCore(m_strSuffix);
     request.strExtension = text::ToCore(m_strExtension);
     for (int i = 0; i < m_pUi->m_listFiles->count(); ++i)
         request.paths.push_back(text::PathToCore(m_pUi->m_listFiles->item(i)->text()));
 
-    if (!ConfirmPassword(request)) {
-        m_pUi->m_editPassword->setFocus();
-        return;
-    }
-
     m_pProgress = new CBatchProgressDlg(this);
     connect(m_pProgress, &CBatchProgressDlg::CancelRequested, &m_runner, &CBatchRunner::RequestCancel);
     qApp->installEventFilter(this);
     m_timerProgress.start();
+    // The password is tried on the first input that can be opened, in memory, off the UI thread: a read that
+    // waits for its file leaves the dialog drawn, and "Abbrechen" ends it. Only a batch that gets as far as
+    // decrypting is asked about: an empty template or an empty list gives the batch's own message first.
+    if (request.HasTemplate() && !request.paths.empty()) {
+        std::vector<std::string> paths = request.paths;
+        m_pendingRequest = std::move(request);
+        m_runner.StartTrial(std::move(paths), m_password.View());
+        return;
+    }
     m_runner.Start(std::move(request));
 }
 
-// The password is tried on the first input that can be opened, in memory. Only a batch that gets as far as
-// decrypting is asked about: an empty template or an empty list gives the batch's own message first.
-bool CDecryptDlg::ConfirmPassword(const SBatchRequest& request)
+void CDecryptDlg::OnTrialFinished(int nResult)
 {
-    if (!request.HasTemplate())
-        return true;
-    CSilentSink silent;
-    for (std::size_t i = 0; i < request.paths.size(); ++i) {
-        const SDecryptOutcome outcome = CheckFileContent(request.paths[i], request.strPassword, silent);
-        if (outcome.error == EDecryptError::OpenInput || outcome.error == EDecryptError::InputMissing ||
-            outcome.error == EDecryptError::InputNotRegular)
-            continue;
-        if (outcome.plausibility.verdict != EPlausibility::LooksRandom)
-            return true;
-        const QString strPath = m_pUi->m_listFiles->item(static_cast<int>(i))->text();
-        return m_messages.AskYesNo(messages::PasswordLooksWrong(text::ToCore(strPath)));
+    if (nResult == CBatchRunner::kTrialCancelled || m_runner.IsCancelRequested()) {
+        m_timerProgress.stop();
+        m_messages.ShowMessage(messages::kBatchCancelled, EMessageIcon::Default);
+        EndRunAtPassword();
+        return;
     }
-    return true;
+    if (nResult >= 0) {
+        m_timerProgress.stop();
+        const QString strPath = m_pUi->m_listFiles->item(nResult)->text();
+        if (!m_messages.AskYesNo(messages::PasswordLooksWrong(text::ToCore(strPath)))) {
+            EndRunAtPassword();
+            return;
+        }
+        if (m_pProgress && !m_pProgress->isVisible())
+            m_timerProgress.start();
+    }
+    SBatchRequest request = std::move(*m_pendingRequest);
+    m_pendingRequest.reset();
+    m_runner.Start(std::move(request));
+}
+
+void CDecryptDlg::EndRunAtPassword()
+{
+    m_pendingRequest.reset();
+    m_password = CSecureBuffer();
+    OnBatchFinished();
+    m_pUi->m_editPassword->setFocus();
 }
 
 void CDecryptDlg::OnHelpButton()
@@ -362,6 +377,7 @@ void CDecryptDlg::OnFileStarted(int nIndex, int nCount, const QString& strPath)
 
 void CDecryptDlg::OnBatchFinished()
 {
+    m_password = CSecureBuffer();
     qApp->removeEventFilter(this);
     m_timerProgress.stop();
     delete m_pProgress;

@@ -4,6 +4,7 @@
 #include "BatchRunner.h"
 #include "FileChooser.h"
 #include "MessageSink.h"
+#include "SecureBuffer.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class DecryptDlg;
@@ -31,7 +33,8 @@ public:
     ~CDecryptDlg() override;
     Q_DISABLE_COPY_MOVE(CDecryptDlg)
 
-    bool IsBatchRunning() const { return m_runner.IsRunning(); }
+    // A run is under way: the trial of the password, its question, or the batch.
+    bool IsBatchRunning() const { return m_runner.IsRunning() || m_pendingRequest.has_value(); }
 
     // Adds paths to the input list, as dropped on the dialog or given to the program: a folder stands for
     // every regular file below it (as brasko-decrypt-cli -r walks it), a relative path is taken from the
@@ -43,6 +46,11 @@ public:
     // How long a batch runs before its progress is shown; time spent reading messages does not count.
     static constexpr int kProgressDelayMs = 500;
     void SetProgressDelay(int nMs) { m_timerProgress.setInterval(nMs); }
+    // Replaces the trial of the password on an input (CheckFileContent) for tests.
+    void SetPasswordTrial(CBatchRunner::PasswordTrialFn trial)
+    {
+        m_runner.SetPasswordTrial(std::move(trial));
+    }
 
 public slots:
     void OnBrowse();
@@ -53,7 +61,8 @@ public slots:
 signals:
     // F1 or the help button: the application shows its help.
     void HelpRequested();
-    // A batch has ended and its summary has been dismissed.
+    // A run has ended: its batch, the summary dismissed, or the trial of the password, cancelled or with
+    // the question answered Nein.
     void BatchFinished();
 
 protected:
@@ -72,14 +81,22 @@ private:
     void UpdateTemplateToolTips();
     void OnFileStarted(int nIndex, int nCount, const QString& strPath);
     void OnBatchFinished();
-    // False when the password gives random-looking content and the user chose not to go on.
-    bool ConfirmPassword(const SBatchRequest& request);
+    // The trial of the password is over: asks when it gave random-looking content, then runs the batch.
+    void OnTrialFinished(int nResult);
+    // A run that ends without its batch: back to the password.
+    void EndRunAtPassword();
+    // Copies the password field's text into m_password as UTF-8, without a copy anywhere else.
+    void TakePassword();
     // Files dropped anywhere on the dialog: true when the event was one and has been handled.
     bool HandleDrop(QEvent* pEvent);
     void RemoveSelectedFiles();
 
     std::unique_ptr<Ui::DecryptDlg> m_pUi;
-    QString m_strPassword;
+    // The password during a run, locked in memory where allowed; released (wiped) when the run ends. The
+    // field itself keeps the other copy (docs/design.md).
+    CSecureBuffer m_password;
+    // The batch that waits for the trial of the password and its question.
+    std::optional<SBatchRequest> m_pendingRequest;
     QString m_strExtension;
     QString m_strPrefix;
     QString m_strSuffix;

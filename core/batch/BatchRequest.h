@@ -1,16 +1,20 @@
 #pragma once
 
 #include "OutputTemplate.h"
+#include "SecureBuffer.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brasko {
 
-// What one run of the decryption batch works on, copied out of the front end at its start.
+// What one run of the decryption batch works on, copied out of the front end at its start; the password is
+// not copied: it stays in the front end's secure buffer, which outlives the run.
 struct SBatchRequest
 {
-    std::string strPassword;
+    // The password's bytes (UTF-8); none is the empty password.
+    const CSecureBuffer* pPassword = nullptr;
     std::string strPrefix;
     std::string strSuffix;
     std::string strExtension;
@@ -35,6 +39,11 @@ struct SBatchRequest
     bool bSkipExisting = false;
     // Judge the start of each decrypted plaintext; the verdict reaches the observer with the outcome.
     bool bCheckPlaintext = false;
+
+    std::string_view Password() const
+    {
+        return pPassword != nullptr ? pPassword->View() : std::string_view();
+    }
 
     // Whether the outputs have names: the template has at least one field, or the one output is named by the
     // caller. A batch without decrypts nothing.

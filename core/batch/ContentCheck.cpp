@@ -11,7 +11,7 @@
 namespace brasko {
 
 SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_view password,
-                                 IMessageSink& messages)
+                                 IMessageSink& messages, const StopAskedFn& stopAsked)
 {
     CTripleDesDecryptor cipher;
     {
@@ -32,7 +32,9 @@ SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_vi
 
     // The sample is whole blocks, so only a file shorter than it has a short final chunk in it.
     CSecureBuffer buffer(kPlausibilitySampleSize, EMemoryLock::None);
-    const ssize_t nRead = ReadFully(input.Get(), buffer.Data(), buffer.Capacity());
+    const ssize_t nRead = ReadFully(input.Get(), buffer.Data(), buffer.Capacity(), stopAsked);
+    if (nRead < 0 && errno == EINTR)
+        return SDecryptOutcome{EDecryptError::Cancelled, ECANCELED};
     if (nRead < 0)
         return SDecryptOutcome{EDecryptError::Read, errno};
     buffer.Resize(static_cast<std::size_t>(nRead));

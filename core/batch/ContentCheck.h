@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileDecryptor.h"
+#include "FileHandle.h"
 #include "MessageSink.h"
 
 #include <string>
@@ -10,8 +11,9 @@ namespace brasko {
 
 // Decrypts the start of a file in memory (kPlausibilitySampleSize bytes, or the whole file when shorter, its
 // short final chunk as DecryptFile decrypts it) and judges it. Writes nothing and prints no trace line. An
-// input that cannot be opened is reported as DecryptFile reports it; the outcome then says why.
+// input that cannot be opened is reported as DecryptFile reports it; the outcome then says why. A read that
+// waits for its file ends with Cancelled once stopAsked (may be empty) says so (ReadFully).
 SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_view password,
-                                 IMessageSink& messages);
+                                 IMessageSink& messages, const StopAskedFn& stopAsked = {});
 
 } // namespace brasko

@@ -8,8 +8,8 @@
 
 namespace brasko {
 
-// Why a decryption failed. The user has been told by a message for InputMissing, InputNotRegular and
-// OpenInput, and by the batch for ReplacesInput and DuplicateOutput.
+// Why a decryption failed. The user has been told by a message for InputMissing, InputNotRegular,
+// InputOnPseudoFileSystem and OpenInput, and by the batch for ReplacesInput and DuplicateOutput.
 enum class EDecryptError
 {
     None,
@@ -25,9 +25,10 @@ enum class EDecryptError
     InputShrank,     // the input got shorter while it was read; the user has been told
     InputMissing,    // there is no file at the input path
     InputNotRegular, // the input is a folder, a device, a pipe or another file that is not a regular one
-    OutOfMemory,     // memory for the file's decryption could not be had
-    ReplacesInput,   // the output would replace another input of the same batch
-    DuplicateOutput, // another entry of the same batch would write the same output
+    InputOnPseudoFileSystem, // the input is a file of /proc, /sys or their kind, not stored bytes
+    OutOfMemory,             // memory for the file's decryption could not be had
+    ReplacesInput,           // the output would replace another input of the same batch
+    DuplicateOutput,         // another entry of the same batch would write the same output
 };
 
 struct SDecryptOutcome
@@ -46,6 +47,13 @@ struct SDecryptOutcome
 
     bool Succeeded() const { return error == EDecryptError::None; }
 };
+
+// The input could not be opened as one: a trial of the password goes on to the next input.
+inline bool IsOpenFailure(EDecryptError error)
+{
+    return error == EDecryptError::OpenInput || error == EDecryptError::InputMissing ||
+           error == EDecryptError::InputNotRegular || error == EDecryptError::InputOnPseudoFileSystem;
+}
 
 // What a failed allocation (std::bad_alloc) means for a file, wherever it happens: the one classification
 // of running out of memory.

@@ -50,13 +50,23 @@ struct SChunkRead
     int nReadError = 0;
 };
 
-SChunkRead ReadChunk(int fdInput, CSecureBuffer& buffer)
+// A read that waits for its file (a hung network or FUSE server, a pipe) ends when a stop is asked for and a
+// signal interrupts it; that read fails with ECANCELED, which ends the file as cancelled.
+SChunkRead ReadChunk(int fdInput, CSecureBuffer& buffer, IProgressSink* pProgress)
 {
-    const ssize_t nRead = ReadFully(fdInput, buffer.Data(), buffer.Capacity());
+    StopAskedFn stopAsked;
+    if (pProgress != nullptr)
+        stopAsked = [pProgress] { return pProgress->IsCancelRequested(); };
+    const ssize_t nRead = ReadFully(fdInput, buffer.Data(), buffer.Capacity(), stopAsked);
     if (nRead < 0)
-        return SChunkRead{0, errno};
+        return SChunkRead{0, errno == EINTR ? ECANCELED : errno};
     buffer.Resize(static_cast<std::size_t>(nRead));
     return SChunkRead{static_cast<std::size_t>(nRead), 0};
+}
+
+SDecryptOutcome ReadFailure(int nReadError)
+{
+    return Failure(nReadError == ECANCELED ? EDecryptError::Cancelled : EDecryptError::Read, nReadError);
 }
 
 // The atomic output file as the stream's output.
@@ -111,7 +121,7 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CSecureBuffer& buffer, SChun
     unsigned char* pBuffer = buffer.Data();
     for (;;) {
         if (read.nReadError != 0)
-            return Failure(EDecryptError::Read, read.nReadError);
+            return ReadFailure(read.nReadError);
         if (read.nBytes == 0)
             return {};
         if (!CChunkDecryptor::DecryptBlocks(cipher, pBuffer, read.nBytes))
@@ -122,7 +132,7 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CSecureBuffer& buffer, SChun
             return {}; // the end of the file: a short read happens only there
         if (CancelRequested(pProgress))
             return Failure(EDecryptError::Cancelled, ECANCELED);
-        read = ReadChunk(fdInput, buffer);
+        read = ReadChunk(fdInput, buffer, pProgress);
     }
 }
 
@@ -222,7 +232,7 @@ private:
         }
         if (pChunk == nullptr) {
             pChunk = Take();
-            pChunk->read = ReadChunk(m_fdInput, pChunk->buffer);
+            pChunk->read = ReadChunk(m_fdInput, pChunk->buffer, m_pProgress);
         }
         // A failed or short read ends the input, as on the calling thread.
         m_bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
@@ -246,7 +256,7 @@ private:
     {
         if (m_outcome.Succeeded()) {
             if (pChunk->read.nReadError != 0)
-                m_outcome = Failure(EDecryptError::Read, pChunk->read.nReadError);
+                m_outcome = ReadFailure(pChunk->read.nReadError);
             else if (!pChunk->bDecrypted)
                 m_outcome = Failure(EDecryptError::CipherSetup, 0);
             else
@@ -297,7 +307,7 @@ SDecryptOutcome DecryptStream(int fdInput, IPlaintextOutput& output, CTripleDesD
 {
     CChunkWriter writer(output, nTotal, pProgress, pSample);
     CSecureBuffer buffer = ChunkBuffer();
-    const SChunkRead firstRead = ReadChunk(fdInput, buffer);
+    const SChunkRead firstRead = ReadChunk(fdInput, buffer, pProgress);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.
     if (nJobs != 1 && firstRead.nBytes == kChunkSize) {

@@ -137,7 +137,7 @@ SBatchResult RunDecryptionBatch(const SBatchRequest& request, IMessageSink& mess
         CFileDecryptor decryptor(request.strPrefix, request.strSuffix, request.strExtension);
         decryptor.m_bCheckPlaintext = request.bCheckPlaintext;
         // The key is derived once for the whole batch; each file copies its schedule.
-        const CTripleDesDecryptor cipher = PrepareCipher(request.strPassword);
+        const CTripleDesDecryptor cipher = PrepareCipher(request.Password());
         const SBatchContext context{request, plan, decryptor, cipher};
         const unsigned nThreads = EffectiveJobs(request.nJobs);
         if (nThreads > 1 && request.paths.size() > 1)

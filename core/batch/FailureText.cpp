@@ -97,6 +97,8 @@ std::string FailureReason(const std::string& strPath, const SDecryptOutcome& out
         if (outcome.nSystemError == EISDIR)
             return messages::InputNotOpened(strPath, strReason);
         return messages::InputNotRegular(strPath);
+    case EDecryptError::InputOnPseudoFileSystem:
+        return messages::InputOnPseudoFileSystem(strPath);
     case EDecryptError::OpenInput:
         return messages::InputNotOpened(strPath, strReason);
     case EDecryptError::ReplacesInput:

@@ -8,11 +8,15 @@
 #include "PathResolver.h"
 #include "TripleDes.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -20,35 +24,52 @@ namespace brasko {
 
 namespace {
 
+// File systems whose files are the kernel's views rather than stored bytes: a read of one may wait for
+// good (/proc/kmsg), change with every read, or have side effects.
+bool IsPseudoFileSystem(int fd)
+{
+    struct statfs info
+    {
+    };
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    static constexpr std::array<unsigned long, 20> kPseudo = {
+        PROC_SUPER_MAGIC, SYSFS_MAGIC,    DEBUGFS_MAGIC,       TRACEFS_MAGIC,         SECURITYFS_MAGIC,
+        SELINUX_MAGIC,    SMACK_MAGIC,    CGROUP_SUPER_MAGIC,  CGROUP2_SUPER_MAGIC,   BPF_FS_MAGIC,
+        PSTOREFS_MAGIC,   EFIVARFS_MAGIC, DEVPTS_SUPER_MAGIC,  BINFMTFS_MAGIC,        NSFS_MAGIC,
+        PIPEFS_MAGIC,     SOCKFS_MAGIC,   ANON_INODE_FS_MAGIC, USBDEVICE_SUPER_MAGIC,
+        0x62656570, // configfs
+    };
+    const auto nType = static_cast<unsigned long>(info.f_type);
+    return std::find(kPseudo.begin(), kPseudo.end(), nType) != kPseudo.end();
+}
+
 // Opens the input for reading: the one place every input is opened, its path found by the link rule of
 // ResolvePath (nWalkedTail as there). pFolder, when given, receives the folder the input's name stands in.
-// Anything but a regular file counts as not openable (bNotRegular); O_NONBLOCK keeps the open of a pipe from
-// waiting for a writer.
-CFileHandle OpenInput(const std::string& strPath, struct stat& info, bool& bNotRegular,
+// O_NONBLOCK keeps the open of a pipe from waiting for a writer; CheckInputDescriptor refuses what is not a
+// regular file on a real file system and clears it again.
+CFileHandle OpenInput(const std::string& strPath, struct stat& info, EDecryptError& failure,
                       std::size_t nWalkedTail = 0, CFileHandle* pFolder = nullptr)
 {
-    bNotRegular = false;
+    failure = EDecryptError::None;
     SResolvedPath place;
+    CFileHandle file;
     if (const int nError = ResolvePath(AT_FDCWD, strPath, false, place, nWalkedTail);
         nError != 0 || !place.entry) {
         errno = nError != 0 ? nError : ENOENT;
-        return {};
+    } else {
+        file = OpenFileByRule(place.folder.Get(), place.strName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     }
-    CFileHandle file = OpenFileByRule(place.folder.Get(), place.strName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (!file)
+    if (!file) {
+        failure =
+            errno == ENOENT || errno == ENOTDIR ? EDecryptError::InputMissing : EDecryptError::OpenInput;
         return file;
+    }
+    failure = CheckInputDescriptor(file.Get(), info);
+    if (failure != EDecryptError::None)
+        return {};
     if (pFolder != nullptr)
         *pFolder = std::move(place.folder);
-    if (::fstat(file.Get(), &info) != 0)
-        return {};
-    if (!S_ISREG(info.st_mode)) {
-        bNotRegular = true;
-        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return {};
-    }
-    const int nFlags = ::fcntl(file.Get(), F_GETFL);
-    if (nFlags < 0 || ::fcntl(file.Get(), F_SETFL, nFlags & ~O_NONBLOCK) != 0)
-        return {};
     return file;
 }
 
@@ -71,13 +92,6 @@ std::string RefusalMessage(EOutputRefusal refusal, const std::string& strPath,
 SDecryptOutcome Failure(EDecryptError error, int nSystemError, std::string strOutputPath = {})
 {
     return SDecryptOutcome{error, nSystemError, std::move(strOutputPath)};
-}
-
-EDecryptError OpenFailure(int nError, bool bNotRegular)
-{
-    if (bNotRegular)
-        return EDecryptError::InputNotRegular;
-    return nError == ENOENT || nError == ENOTDIR ? EDecryptError::InputMissing : EDecryptError::OpenInput;
 }
 
 // Checks the output path of an input that is open and creates the output's temporary file.
@@ -173,12 +187,12 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     CFileHandle input;
     CFileHandle inputFolder;
     if (job.fdInput < 0) {
-        bool bNotRegular = false;
-        input = OpenInput(job.strInputPath, inputInfo, bNotRegular, job.nInputWalked, &inputFolder);
+        EDecryptError failure = EDecryptError::None;
+        input = OpenInput(job.strInputPath, inputInfo, failure, job.nInputWalked, &inputFolder);
         if (!input) {
             const int nError = errno;
             job.messages.ShowMessage(messages::FileNotFound(job.strInputPath), EMessageIcon::Default);
-            return Failure(OpenFailure(nError, bNotRegular), nError);
+            return Failure(failure, nError);
         }
     } else if (::fstat(job.fdInput, &inputInfo) != 0) {
         return Failure(EDecryptError::OpenInput, errno);
@@ -234,14 +248,27 @@ SDecryptOutcome CFileDecryptor::DecryptToDescriptor(const SDecryptJob& job, int 
     return outcome;
 }
 
+EDecryptError CheckInputDescriptor(int fd, struct stat& info)
+{
+    if (::fstat(fd, &info) != 0)
+        return EDecryptError::OpenInput;
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return EDecryptError::InputNotRegular;
+    }
+    if (IsPseudoFileSystem(fd)) {
+        errno = EINVAL;
+        return EDecryptError::InputOnPseudoFileSystem;
+    }
+    const int nFlags = ::fcntl(fd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0)
+        return EDecryptError::OpenInput;
+    return EDecryptError::None;
+}
+
 CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure)
 {
-    bool bNotRegular = false;
-    CFileHandle file = OpenInput(strPath, info, bNotRegular);
-    const int nError = errno;
-    failure = file ? EDecryptError::None : OpenFailure(nError, bNotRegular);
-    errno = nError;
-    return file;
+    return OpenInput(strPath, info, failure);
 }
 
 } // namespace brasko

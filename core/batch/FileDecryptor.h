@@ -90,8 +90,14 @@ private:
                                         std::uint64_t nTotal) const;
 };
 
-// Opens an input as DecryptFile does: regular files only (a folder gives EISDIR, anything else EINVAL),
-// without waiting for a pipe's writer. An invalid handle with errno and failure set when it fails.
+// The checks an input gets on its descriptor right after it has been opened (with O_NONBLOCK, so that the
+// open of a pipe does not wait for a writer): a regular file (a folder gives EISDIR, anything else EINVAL)
+// on a file system that stores files, not /proc, /sys or their kind (InputOnPseudoFileSystem). Fills info
+// and makes the descriptor's reads blocking again. None, or the failure with errno set.
+EDecryptError CheckInputDescriptor(int fd, struct stat& info);
+
+// Opens an input as DecryptFile does (CheckInputDescriptor). An invalid handle with errno and failure set
+// when it fails.
 CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure);
 
 } // namespace brasko

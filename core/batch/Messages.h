@@ -95,6 +95,13 @@ inline std::string InputNotRegular(const std::string& strPath)
     return "Die Datei '" + strPath + "' ist keine gewöhnliche Datei.";
 }
 
+// A file of /proc, /sys and their kind: the kernel's view of something, whose read may wait for good.
+inline std::string InputOnPseudoFileSystem(const std::string& strPath)
+{
+    return "Die Datei '" + strPath +
+           "' ist keine gewöhnliche Datei, sondern gehört zu einem Systemdateisystem wie /proc oder /sys.";
+}
+
 inline std::string InputNotRead(const std::string& strPath, const std::string& strReason)
 {
     return "Die Datei '" + strPath + "' kann nicht gelesen werden: " + strReason;

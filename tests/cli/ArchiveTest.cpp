@@ -105,6 +105,8 @@ TEST_F(ArchiveTest, Usage_ErrorsOfTheArchiveOptions)
 {
     MakeInput("a.bin");
     fs::create_directory(m_dir / "ordner");
+    // The system would read "a.bin" of the second line, its output would be named from all of it.
+    WriteFileBytes(m_dir / "nul-liste", std::string("a.bin\na.bin\0/../ordner/x\n", 25));
     struct SCase
     {
         std::vector<std::string> args;
@@ -121,6 +123,9 @@ TEST_F(ArchiveTest, Usage_ErrorsOfTheArchiveOptions)
         {{"--password-stdin", "--files-from", "keine-liste"},
          2,
          std::string(climsg::kProgramName) + ": " + climsg::FileListFailed("keine-liste", "")},
+        {{"--password-stdin", "--files-from", "nul-liste"},
+         2,
+         Lines({std::string(climsg::kProgramName) + ": " + climsg::FileListLineHasNul("nul-liste", 2)})},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.args[2]);

@@ -216,9 +216,10 @@ bool CCliProcess::WaitForStdout(const std::string& strText, std::chrono::millise
     return true;
 }
 
-SCliResult CCliProcess::Finish(std::chrono::milliseconds timeout)
+SCliResult CCliProcess::Finish(std::chrono::milliseconds timeout, bool bCloseStdin)
 {
-    CloseFd(m_stdin);
+    if (bCloseStdin)
+        CloseFd(m_stdin);
     const Clock::time_point deadline = Clock::now() + timeout;
     while (Collect(RemainingMs(deadline))) {
         if (Clock::now() >= deadline) {

@@ -54,8 +54,9 @@ public:
     // The terminal's local modes (c_lflag), seen from the test's side.
     unsigned TerminalLocalModes() const;
     void Signal(int nSignal) const;
-    // Closes standard input, collects all output and waits for the end (killing the child after a timeout).
-    SCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Closes standard input (unless told to keep it open, for a child that is to end without), collects all
+    // output and waits for the end (killing the child after a timeout).
+    SCliResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(30), bool bCloseStdin = true);
 
 private:
     // One round of reading whatever is ready; false when nothing more can come from the pipes.

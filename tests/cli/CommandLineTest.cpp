@@ -242,17 +242,19 @@ TEST_F(CliTest, Batch_GivenOrderAndFailuresExitOne)
     MakeInput("a.bin");
     fs::create_directory(m_dir / "ordner");
     ASSERT_EQ(::mkfifo((m_dir / "rohr").c_str(), 0600), 0);
-    const SCliResult result =
-        RunCli({"--password-stdin", "z.bin", "b.bin", "ordner", "rohr", "a.bin"}, "geheim\n", InDir());
+    fs::create_symlink("/proc/self/status", m_dir / "proc");
+    const SCliResult result = RunCli(
+        {"--password-stdin", "z.bin", "b.bin", "ordner", "rohr", "proc", "a.bin"}, "geheim\n", InDir());
     EXPECT_EQ(result.nExitStatus, 1);
     EXPECT_EQ(result.strStdout, kTrace + kTrace);
-    EXPECT_EQ(
-        result.strStderr,
-        Lines({messages::FileNotFound("z.bin"), climsg::FolderWithoutRecursive("ordner"),
-               messages::FileNotFound("rohr"), climsg::InputNotRegular("rohr"), messages::kBatchFailed}));
+    EXPECT_EQ(result.strStderr,
+              Lines({messages::FileNotFound("z.bin"), climsg::FolderWithoutRecursive("ordner"),
+                     messages::FileNotFound("rohr"), climsg::InputNotRegular("rohr"),
+                     messages::FileNotFound("proc"), climsg::InputOnPseudoFileSystem("proc"),
+                     messages::kBatchFailed}));
     ExpectDecrypted("b.bin", "e_b.bin");
     ExpectDecrypted("a.bin", "e_a.bin");
-    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner", "rohr"}));
+    EXPECT_EQ(m_dir.List(), (Names{"a.bin", "b.bin", "e_a.bin", "e_b.bin", "ordner", "proc", "rohr"}));
 }
 
 // With no files and with an empty template the batch needs no password: no prompt, no error about it.

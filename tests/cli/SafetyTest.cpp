@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 namespace brasko {
@@ -251,6 +252,25 @@ TEST_F(CliSafetyTest, SigQuit_StopsLikeCtrlC)
     EXPECT_EQ(result.strStderr, Lines({messages::kBatchCancelled}));
     EXPECT_EQ(test::ReadFileBytes(m_dir / "e_gross.bin"), "alt");
     EXPECT_EQ(m_dir.List(), (Names{"e_gross.bin", "gross.bin"}));
+}
+
+// A read that waits for its input (here standard input, whose writer never writes; a file on a hung
+// network or FUSE server alike) ends at SIGTERM: the run stops as cancelled, with the signal's exit status,
+// instead of hanging. Standard input stays open throughout, so only the signal can end the read.
+TEST_F(CliSafetyTest, SigTerm_EndsAReadThatWaits)
+{
+    const auto kWaitBeforeSignal = std::chrono::milliseconds(200);
+    const auto kPromptly = std::chrono::seconds(10);
+    test::WriteFileBytes(m_dir / "kennwort", "geheim\n");
+    CCliProcess cli({"--password-file", "kennwort", "-o", "klar.bin", "-"}, InDir());
+    ASSERT_TRUE(cli.WaitForStdout(kTrace)); // the input is open, its first read waiting
+    std::this_thread::sleep_for(kWaitBeforeSignal);
+    cli.Signal(SIGTERM);
+    const SCliResult result = cli.Finish(kPromptly, false);
+    EXPECT_FALSE(result.bTimedOut);
+    EXPECT_EQ(result.nExitStatus, 128 + SIGTERM);
+    EXPECT_EQ(result.strStderr, Lines({messages::kBatchCancelled}));
+    EXPECT_EQ(m_dir.List(), (Names{"kennwort"}));
 }
 
 // The value of a "Name:  value ..." line of a /proc file, or empty.

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace brasko::test {
 
@@ -139,6 +143,48 @@ std::string ExpectedPlaintext(const std::string& strKey, const std::string& strC
         strPlain += OpenSslDecrypt(strKey, strBlock).substr(0, nRest);
     }
     return strPlain;
+}
+
+bool WritableMemoryHolds(const std::string& strMasked, unsigned char nMask, bool bLockedToo)
+{
+    const auto Matches = [nMask](char cMemory, char cMasked) {
+        return char(cMemory ^ char(nMask)) == cMasked;
+    };
+    // Each mapping's "begin-end perms ..." line comes before its "Locked: n kB" line.
+    std::ifstream smaps("/proc/self/smaps");
+    const int fdMemory = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (!smaps || fdMemory < 0)
+        throw std::runtime_error("cannot read the process's memory");
+    std::vector<char> buffer(std::size_t{1} << 20);
+    unsigned long long nBegin = 0;
+    unsigned long long nEnd = 0;
+    bool bFound = false;
+    for (std::string strLine; !bFound && std::getline(smaps, strLine);) {
+        unsigned long long nFrom = 0;
+        unsigned long long nTo = 0;
+        unsigned long nLockedKb = 0;
+        char szPerms[5] = {};
+        if (std::sscanf(strLine.c_str(), "%llx-%llx %4s", &nFrom, &nTo, szPerms) == 3) {
+            nBegin = nFrom;
+            nEnd = szPerms[1] == 'w' ? nTo : nFrom;
+            continue;
+        }
+        if (std::sscanf(strLine.c_str(), "Locked: %lu", &nLockedKb) != 1 || (nLockedKb > 0 && !bLockedToo))
+            continue;
+        // Chunks overlap by the needle's length, so that no match is cut in two.
+        for (auto nPos = nBegin; !bFound && nPos + strMasked.size() < nEnd;) {
+            const std::size_t nWant = std::min<std::size_t>(buffer.size(), nEnd - nPos);
+            const ssize_t nRead = ::pread(fdMemory, buffer.data(), nWant, static_cast<off_t>(nPos));
+            if (nRead <= 0)
+                break;
+            bFound = std::search(buffer.begin(), buffer.begin() + nRead, strMasked.begin(), strMasked.end(),
+                                 Matches) != buffer.begin() + nRead;
+            nPos += nWant - strMasked.size();
+        }
+    }
+    std::fill(buffer.begin(), buffer.end(), 0);
+    ::close(fdMemory);
+    return bFound;
 }
 
 } // namespace brasko::test

@@ -61,4 +61,9 @@ std::string OpenSslDecrypt(const std::string& strKey, const std::string& strCiph
 // their own, a short final chunk laid over the previous plaintext block (zeros before the first).
 std::string ExpectedPlaintext(const std::string& strKey, const std::string& strCipher);
 
+// Whether the process's writable memory (heap, stacks, anonymous and data mappings) holds the bytes whose
+// every byte XOR nMask is strMasked; memory locked against swapping (a secure buffer) only with bLockedToo.
+// The test never holds the plain bytes itself, so that only a copy made by the code under test is found.
+bool WritableMemoryHolds(const std::string& strMasked, unsigned char nMask, bool bLockedToo);
+
 } // namespace brasko::test

@@ -1,5 +1,6 @@
 #include "ui/DecryptDlg.h"
 
+#include "FileHandle.h"
 #include "Messages.h"
 #include "UiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -22,8 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <string_view>
+#include <unistd.h>
 
 namespace brasko {
 namespace {
@@ -602,7 +608,8 @@ TEST_F(DecryptDlgTest, DecryptDlg_CancelStopsTheBatchCleanly)
     bool bClicked = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         CBatchProgressDlg* pProgress = m_dlg.ProgressDisplay();
-        if (bClicked || pProgress == nullptr || !pProgress->isVisible())
+        // Once the batch has decrypted a first part: the trial of the password before it reports none.
+        if (bClicked || pProgress == nullptr || !pProgress->isVisible() || pProgress->Value() == 0)
             return;
         bClicked = true;
         QTest::mouseClick(&Child<QPushButton>(*pProgress, "m_btnCancelBatch"), Qt::LeftButton);
@@ -654,10 +661,7 @@ TEST_F(DecryptDlgTest, DecryptDlg_AsksBeforeBatchWhenPasswordGivesRandomContent)
         Edit("m_editPassword").setText(QString::fromStdString(c.strPassword));
         Edit("m_editPrefix").setFocus();
         testing::internal::CaptureStdout();
-        if (c.bBatchRuns)
-            ClickDecrypt();
-        else
-            QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton);
+        ClickDecrypt();
         testing::internal::GetCapturedStdout();
         EXPECT_FALSE(m_dlg.IsBatchRunning());
         EXPECT_EQ(m_messages.m_questions,
@@ -682,6 +686,89 @@ TEST_F(DecryptDlgTest, DecryptDlg_AsksBeforeBatchWhenPasswordGivesRandomContent)
     ClickDecrypt();
     EXPECT_TRUE(m_messages.m_questions.empty());
     EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kTemplateEmpty, EMessageIcon::Stop}}));
+}
+
+// The trial of the password runs off the UI thread: a trial whose read waits for its input (a file on a hung
+// server) leaves the dialog drawn, its progress window comes up after the usual delay, and "Abbrechen" ends
+// the read and the run. Nothing is asked, nothing written, and the run says it was cancelled.
+TEST_F(DecryptDlgTest, DecryptDlg_TrialThatWaitsIsOffTheUiThreadAndCancelled)
+{
+    const int kProgressDelayMs = 50;
+    const int kTimeoutMs = 10000;
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const CFileHandle readEnd(fds[0]);
+    const CFileHandle writeEnd(fds[1]);
+    std::atomic<int> nTrials{0};
+    m_dlg.SetPasswordTrial(
+        [&](const std::string&, std::string_view, IMessageSink&, const StopAskedFn& stopAsked) {
+            ++nTrials;
+            char cByte = 0;
+            if (ReadFully(readEnd.Get(), &cByte, 1, stopAsked) < 0)
+                return SDecryptOutcome{EDecryptError::Cancelled, ECANCELED};
+            return SDecryptOutcome{};
+        });
+    Browse({MakeInput("a.bin")});
+    m_dlg.SetProgressDelay(kProgressDelayMs);
+    QSignalSpy finished(&m_dlg, &CDecryptDlg::BatchFinished);
+    QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton);
+    EXPECT_TRUE(m_dlg.IsBatchRunning());
+    const bool bShown = QTest::qWaitFor(
+        [this] { return m_dlg.ProgressDisplay() != nullptr && m_dlg.ProgressDisplay()->isVisible(); },
+        kTimeoutMs);
+    EXPECT_TRUE(bShown);
+    EXPECT_EQ(nTrials, 1);
+    if (bShown)
+        QTest::mouseClick(&Child<QPushButton>(*m_dlg.ProgressDisplay(), "m_btnCancelBatch"), Qt::LeftButton);
+    EXPECT_TRUE(finished.count() == 1 || finished.wait(kTimeoutMs));
+    EXPECT_FALSE(m_dlg.IsBatchRunning());
+    EXPECT_TRUE(m_messages.m_questions.empty());
+    EXPECT_EQ(m_messages.m_messages, (Messages{{messages::kBatchCancelled, EMessageIcon::Default}}));
+    EXPECT_EQ(m_dir.List(), std::vector<std::string>{"a.bin"});
+}
+
+// The password typed is held as UTF-8 only in the dialog's locked buffer: while the run waits in its trial
+// there is no other copy in writable memory (the request refers to the buffer), and once the run is over
+// the buffer is wiped. The field keeps its own text, in UTF-16.
+TEST_F(DecryptDlgTest, DecryptDlg_PasswordOnlyInLockedBufferAndWipedAfterRun)
+{
+    const int kTimeoutMs = 10000;
+    // ASCII, so that its UTF-16 units are its UTF-8 bytes; the test holds it only masked.
+    constexpr char16_t kSecret[] = u"Kx9#Wortgeheimnis-7q";
+    constexpr unsigned char kMask = 0x5A;
+    std::string strMasked;
+    for (const char16_t c : std::u16string_view(kSecret))
+        strMasked += static_cast<char>(static_cast<unsigned char>(c) ^ kMask);
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const CFileHandle readEnd(fds[0]);
+    const CFileHandle writeEnd(fds[1]);
+    std::atomic<bool> bWaiting{false};
+    m_dlg.SetPasswordTrial([&](const std::string&, std::string_view, IMessageSink&, const StopAskedFn&) {
+        bWaiting = true;
+        char cByte = 0;
+        ReadFully(readEnd.Get(), &cByte, 1);
+        return SDecryptOutcome{};
+    });
+    Browse({MakeInput("b.bin")});
+    Edit("m_editPassword").setFocus();
+    QTest::keyClicks(&Edit("m_editPassword"), QString::fromUtf16(kSecret));
+    Edit("m_editPrefix").setFocus();
+
+    QSignalSpy finished(&m_dlg, &CDecryptDlg::BatchFinished);
+    QTest::mouseClick(&Button("m_btnDecrypt"), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bWaiting.load(); }, kTimeoutMs));
+    EXPECT_FALSE(test::WritableMemoryHolds(strMasked, kMask, false));
+    // The buffer does hold it: the search finds what is there. Only root's buffer is locked for sure.
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(test::WritableMemoryHolds(strMasked, kMask, true));
+    }
+    testing::internal::CaptureStdout(); // the batch's trace lines
+    ASSERT_EQ(::write(writeEnd.Get(), "x", 1), 1);
+    EXPECT_TRUE(finished.count() == 1 || finished.wait(kTimeoutMs));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(fs::exists(m_dir / "e_b.bin"));
+    EXPECT_FALSE(test::WritableMemoryHolds(strMasked, kMask, true));
 }
 
 // The progress display names the file as it is spelled, never as markup; a screen reader names its bar.

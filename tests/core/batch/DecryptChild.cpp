@@ -1,9 +1,10 @@
 // Decrypts one file in a process of its own, under conditions a test cannot set up in its own process:
-//   decrypt-child [--file-size-limit BYTES] [--map-at-zero BYTES] [--stop-at-progress]
+//   decrypt-child [--stop-at-progress] [--read-descriptor] [--file-size-limit BYTES] [--map-at-zero BYTES]
 //                 INPUT PASSWORD PREFIX JOBS
 // --file-size-limit makes every write past BYTES fail with EFBIG (SIGXFSZ ignored).
 // --map-at-zero maps BYTES of zeros at address 0, so that /proc/self/mem reads that far and then fails.
 // --stop-at-progress prints "progress" once the first bytes are written and then waits to be killed.
+// --read-descriptor opens INPUT here and hands the decryptor its descriptor, past the checks of its open.
 // Prints each message as "message: <text>", and "<EDecryptError as a number> <errno>" as its last line;
 // exits 77 when the mapping is refused.
 #include "FileDecryptor.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
 #include <sys/mman.h>
@@ -47,8 +49,15 @@ int main(int argc, char** argv)
     int nArg = 1;
     CStoppingProgress stoppingProgress;
     brasko::IProgressSink* pProgress = nullptr;
-    for (; nArg < argc && std::strcmp(argv[nArg], "--stop-at-progress") == 0; ++nArg)
-        pProgress = &stoppingProgress;
+    bool bReadDescriptor = false;
+    for (; nArg < argc; ++nArg) {
+        if (std::strcmp(argv[nArg], "--stop-at-progress") == 0)
+            pProgress = &stoppingProgress;
+        else if (std::strcmp(argv[nArg], "--read-descriptor") == 0)
+            bReadDescriptor = true;
+        else
+            break;
+    }
     for (; nArg + 1 < argc && std::strncmp(argv[nArg], "--", 2) == 0; nArg += 2) {
         const auto nBytes = static_cast<std::size_t>(std::strtoull(argv[nArg + 1], nullptr, 10));
         if (std::strcmp(argv[nArg], "--file-size-limit") == 0) {
@@ -70,6 +79,7 @@ int main(int argc, char** argv)
         return 2;
     CPrintingSink messages;
     const auto nJobs = static_cast<unsigned>(std::strtoul(argv[nArg + 3], nullptr, 10));
+    const brasko::CFileHandle input(bReadDescriptor ? ::open(argv[nArg], O_RDONLY | O_CLOEXEC) : -1);
     const brasko::CFileDecryptor decryptor(argv[nArg + 2], "", "");
     const brasko::SDecryptOutcome outcome =
         decryptor.Decrypt({.strInputPath = argv[nArg],
@@ -77,7 +87,8 @@ int main(int argc, char** argv)
                            .cipher = brasko::PrepareCipher(argv[nArg + 1]),
                            .messages = messages,
                            .pProgress = pProgress,
-                           .nJobs = nJobs});
+                           .nJobs = nJobs,
+                           .fdInput = input.Get()});
     std::cout << static_cast<int>(outcome.error) << ' ' << outcome.nSystemError << std::endl;
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -182,25 +183,36 @@ TEST_F(DecryptFileTest, DecryptFile_TellsOnceWhenTheInputIsOpen)
 }
 
 // Inputs that are not regular files cannot be opened: the message, no output, no trace line, and no wait
-// for a writer on a pipe.
+// for a writer on a pipe. Nor can the files of /proc and /sys, whose reads may wait for good (/proc/kmsg).
 TEST_F(DecryptFileTest, DecryptFile_RefusesInputThatIsNoRegularFile)
 {
     fs::create_directory(m_dir / "ordner");
     ASSERT_EQ(::mkfifo((m_dir / "rohr").c_str(), 0600), 0);
     const CFileDecryptor decryptor("e_", "", "");
-    for (const std::string& strPath : {m_dir / "ordner", m_dir / "rohr", std::string("/dev/null")}) {
-        SCOPED_TRACE(strPath);
+    const struct
+    {
+        std::string strPath;
+        EDecryptError error;
+    } cases[] = {
+        {m_dir / "ordner", EDecryptError::InputNotRegular},
+        {m_dir / "rohr", EDecryptError::InputNotRegular},
+        {"/dev/null", EDecryptError::InputNotRegular},
+        {"/proc/self/mem", EDecryptError::InputOnPseudoFileSystem},
+        {"/sys/kernel/uevent_seqnum", EDecryptError::InputOnPseudoFileSystem},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strPath);
         CRecordingMessageSink messages;
         const SDecryptOutcome outcome =
-            decryptor.Decrypt({.strInputPath = strPath,
-                               .strOutputPath = decryptor.BuildOutputPath(strPath),
+            decryptor.Decrypt({.strInputPath = c.strPath,
+                               .strOutputPath = decryptor.BuildOutputPath(c.strPath),
                                .cipher = PrepareCipher("x"),
                                .messages = messages,
                                .onInputOpened = [this] { ++m_nOpened; }});
-        EXPECT_EQ(outcome.error, EDecryptError::InputNotRegular);
+        EXPECT_EQ(outcome.error, c.error);
         EXPECT_EQ(m_nOpened, 0);
         ASSERT_EQ(messages.m_messages.size(), 1U);
-        EXPECT_EQ(messages.m_messages[0].first, messages::FileNotFound(strPath));
+        EXPECT_EQ(messages.m_messages[0].first, messages::FileNotFound(c.strPath));
     }
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"ordner", "rohr"}));
     EXPECT_FALSE(fs::exists("/dev/e_null"));
@@ -299,15 +311,18 @@ TEST_F(DecryptFileTest, DecryptFile_OutputInMissingFolderFails)
 TEST_F(DecryptFileTest, DecryptFile_ReadErrorIsFailure)
 {
     const CFileDecryptor decryptor("../.." + m_dir.Path().string() + "/e_", "", "");
+    // Opened here: the decryptor refuses /proc by its path.
+    const CFileHandle memory(::open("/proc/self/mem", O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(memory);
     testing::internal::CaptureStdout();
     const SDecryptOutcome outcome =
         decryptor.Decrypt({.strInputPath = "/proc/self/mem",
                            .strOutputPath = decryptor.BuildOutputPath("/proc/self/mem"),
                            .cipher = PrepareCipher("pw"),
-                           .messages = m_messages});
+                           .messages = m_messages,
+                           .fdInput = memory.Get()});
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(outcome.error, EDecryptError::Read);
-    EXPECT_EQ(decryptor.DecryptFile("/proc/self/mem", "pw", m_messages), 1);
     EXPECT_TRUE(m_messages.m_messages.empty());
     EXPECT_TRUE(m_dir.List().empty());
 }

@@ -106,7 +106,7 @@ protected:
     SBatchRequest Request(std::vector<std::string> paths, unsigned nJobs = 1)
     {
         SBatchRequest request;
-        request.strPassword = "pw";
+        request.pPassword = &m_password;
         request.strPrefix = "e_";
         request.paths = std::move(paths);
         request.nJobs = nJobs;
@@ -134,6 +134,11 @@ protected:
 
     CTempDir m_dir;
     CRecordingFrontEnd m_frontEnd;
+    CSecureBuffer m_password = [] {
+        CSecureBuffer password(2);
+        password.Append("pw", 2);
+        return password;
+    }();
     std::map<std::string, std::string> m_plain;
 };
 
