@@ -190,7 +190,8 @@ std::optional<std::string> PasswordTrialLooksRandom(const SBatchRequest& request
 {
     CSilentSink silent;
     for (const std::string& strPath : request.paths) {
-        const SDecryptOutcome outcome = CheckFileContent(strPath, request.strPassword, silent);
+        const SDecryptOutcome outcome =
+            CheckFileContent(strPath, request.strPassword, silent, EPlausibilityDetail::Verdict);
         if (outcome.error == EDecryptError::OpenInput || outcome.error == EDecryptError::InputMissing ||
             outcome.error == EDecryptError::InputNotRegular)
             continue;

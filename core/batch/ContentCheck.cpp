@@ -11,7 +11,7 @@
 namespace brasko {
 
 SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_view password,
-                                 IMessageSink& messages)
+                                 IMessageSink& messages, EPlausibilityDetail detail)
 {
     CTripleDesDecryptor cipher;
     {
@@ -36,10 +36,22 @@ SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_vi
     if (nRead < 0)
         return SDecryptOutcome{EDecryptError::Read, errno};
     buffer.Resize(static_cast<std::size_t>(nRead));
-    if (CChunkDecryptor chunks; !chunks.Decrypt(cipher, buffer.Data(), buffer.Size()))
-        return SDecryptOutcome{EDecryptError::CipherSetup, 0};
+    // For the verdict alone the first sample is decrypted first, and the rest only when that is undecided.
+    CChunkDecryptor chunks;
     SDecryptOutcome outcome;
-    outcome.plausibility = JudgePlaintext(buffer.Bytes());
+    std::size_t nDone = 0;
+    if (detail == EPlausibilityDetail::Verdict && buffer.Size() > kPlausibilityFirstSampleSize) {
+        if (!chunks.Decrypt(cipher, buffer.Data(), kPlausibilityFirstSampleSize))
+            return SDecryptOutcome{EDecryptError::CipherSetup, 0};
+        nDone = kPlausibilityFirstSampleSize;
+        if (PlainlyNotRandom(buffer.Bytes().first(nDone))) {
+            outcome.plausibility.verdict = EPlausibility::Plausible;
+            return outcome;
+        }
+    }
+    if (!chunks.Decrypt(cipher, buffer.Data() + nDone, buffer.Size() - nDone))
+        return SDecryptOutcome{EDecryptError::CipherSetup, 0};
+    outcome.plausibility = JudgePlaintext(buffer.Bytes(), detail);
     return outcome;
 }
 
