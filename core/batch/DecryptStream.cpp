@@ -5,7 +5,6 @@
 #include "OrderedPipeline.h"
 #include "SecureBuffer.h"
 
-#include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
@@ -17,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <sched.h>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -32,6 +32,30 @@ CSecureBuffer ChunkBuffer()
 {
     return CSecureBuffer(kChunkSize, EMemoryLock::None);
 }
+
+// The chunk buffer of the calling thread, kept from file to file so that a file costs no memory mapping
+// of its own; what a file left in it is wiped when its stream ends (CThreadChunk). A large file's pipeline
+// takes it over, and the thread's next file makes a new one.
+class CThreadChunk
+{
+public:
+    CThreadChunk()
+    {
+        if (Buffer().Capacity() == 0)
+            Buffer() = ChunkBuffer();
+    }
+    ~CThreadChunk() { Buffer().Resize(0); }
+    CThreadChunk(const CThreadChunk&) = delete;
+    CThreadChunk& operator=(const CThreadChunk&) = delete;
+    CThreadChunk(CThreadChunk&&) = delete;
+    CThreadChunk& operator=(CThreadChunk&&) = delete;
+
+    static CSecureBuffer& Buffer()
+    {
+        static thread_local CSecureBuffer buffer;
+        return buffer;
+    }
+};
 
 SDecryptOutcome Failure(EDecryptError error, int nSystemError)
 {
@@ -279,7 +303,17 @@ int CDescriptorOutput::Write(const void* pData, std::size_t nSize)
 
 unsigned EffectiveJobs(unsigned nJobs)
 {
-    const auto nHardware = static_cast<unsigned>(std::max(1, tbb::info::default_concurrency()));
+    if (nJobs == 1)
+        return 1;
+    // Counted from the affinity mask, as TBB counts them, without starting TBB: a run of small files never
+    // needs it.
+    static const unsigned nHardware = [] {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+            return 1U;
+        return static_cast<unsigned>(std::max(1, CPU_COUNT(&cpus)));
+    }();
     return nJobs == 0 ? nHardware : std::min(nJobs, nHardware);
 }
 
@@ -296,7 +330,8 @@ SDecryptOutcome DecryptStream(int fdInput, IPlaintextOutput& output, CTripleDesD
                               CPlaintextSample* pSample)
 {
     CChunkWriter writer(output, nTotal, pProgress, pSample);
-    CSecureBuffer buffer = ChunkBuffer();
+    const CThreadChunk threadChunk;
+    CSecureBuffer& buffer = CThreadChunk::Buffer();
     const SChunkRead firstRead = ReadChunk(fdInput, buffer);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.

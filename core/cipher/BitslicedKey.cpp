@@ -75,7 +75,8 @@ CBitslicedKey::CBitslicedKey(CSecureBuffer pages, DecryptBatchesFn decryptBatche
     : m_pages(std::move(pages)), m_decryptBatches(decryptBatches), m_nBatchBlocks(nBatchBlocks)
 {}
 
-std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& key, EDesKernel kernel)
+std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& key, EDesKernel kernel,
+                                                           EMemoryLock lock)
 {
     DecryptBatchesFn decryptBatches = des::DecryptBatchesU64;
     std::size_t nBatchBlocks = des::kU64Blocks;
@@ -105,7 +106,7 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
 #endif
     }
     try {
-        CSecureBuffer pages(sizeof(des::SRoundKeys));
+        CSecureBuffer pages(sizeof(des::SRoundKeys), lock);
         pages.Resize(sizeof(des::SRoundKeys));
         ScheduleTripleDes(key, *new (pages.Data()) des::SRoundKeys);
         return std::shared_ptr<const CBitslicedKey>(
