@@ -102,6 +102,7 @@ run: build
 	$(BUILD)/bin/brasko-decrypt
 
 bench: build
+	bench/goals.sh $(BUILD)/bin
 	bench/compare.sh $(BUILD)/bin
 	bench/plausibility.sh $(BUILD)/bin
 	bench/archive.sh $(BUILD)/bin

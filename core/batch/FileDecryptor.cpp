@@ -197,6 +197,10 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     if (m_bCheckPlaintext)
         done.plausibility = sample.Judge();
     if (job.pPendingOutput != nullptr) {
+        // The caller commits in its own order, perhaps on another thread: the flush a replaced output needs
+        // is done here, beside the decryption of the other files, and the commit only puts it in place.
+        if (const int nError = pOutput->SyncBeforeReplace(); nError != 0)
+            return Failure(EDecryptError::Write, nError, job.strOutputPath);
         *job.pPendingOutput = std::move(pOutput);
         return done;
     }

@@ -61,6 +61,9 @@ public:
     // Flushes, gives the file its owner and permissions and puts it in the target's place. 0 or an errno
     // value; on failure the target is as it was.
     int Commit();
+    // When an existing file is to be replaced: puts the written content on disk now rather than in Commit(),
+    // so that a caller can do it off its critical path. 0 or an errno value; nothing to do without one.
+    int SyncBeforeReplace();
     // Whether the file being written has no name (O_TMPFILE); false before Open().
     bool IsUnnamed() const { return m_bUnnamed; }
 
@@ -87,6 +90,7 @@ private:
     std::string m_strTempName; // the temporary file's name in m_folder, while it has one
     bool m_bUnnamed = false;
     bool m_bCommitted = false;
+    bool m_bSynced = false; // SyncBeforeReplace() did Commit()'s fsync
     bool m_bKeepOwner = false;
     unsigned m_nFinalMode = 0;
     uid_t m_nTargetUid = 0;
