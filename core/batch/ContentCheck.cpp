@@ -30,27 +30,33 @@ SDecryptOutcome CheckFileContent(const std::string& strInputPath, std::string_vi
         return SDecryptOutcome{failure, nError};
     }
 
-    // The sample is whole blocks, so only a file shorter than it has a short final chunk in it.
+    // The sample is whole blocks, so only a file shorter than it has a short final chunk in it. For the
+    // verdict alone the first sample is read and decrypted first, and the rest only when that is undecided.
     CSecureBuffer buffer(kPlausibilitySampleSize, EMemoryLock::None);
-    const ssize_t nRead = ReadFully(input.Get(), buffer.Data(), buffer.Capacity());
+    const std::size_t nFirst =
+        detail == EPlausibilityDetail::Verdict ? kPlausibilityFirstSampleSize : buffer.Capacity();
+    ssize_t nRead = ReadFully(input.Get(), buffer.Data(), nFirst);
     if (nRead < 0)
         return SDecryptOutcome{EDecryptError::Read, errno};
     buffer.Resize(static_cast<std::size_t>(nRead));
-    // For the verdict alone the first sample is decrypted first, and the rest only when that is undecided.
     CChunkDecryptor chunks;
     SDecryptOutcome outcome;
-    std::size_t nDone = 0;
-    if (detail == EPlausibilityDetail::Verdict && buffer.Size() > kPlausibilityFirstSampleSize) {
-        if (!chunks.Decrypt(cipher, buffer.Data(), kPlausibilityFirstSampleSize))
+    if (buffer.Size() == nFirst && nFirst < buffer.Capacity()) {
+        if (!chunks.Decrypt(cipher, buffer.Data(), nFirst))
             return SDecryptOutcome{EDecryptError::CipherSetup, 0};
-        nDone = kPlausibilityFirstSampleSize;
-        if (PlainlyNotRandom(buffer.Bytes().first(nDone))) {
+        if (PlainlyNotRandom(buffer.Bytes())) {
             outcome.plausibility.verdict = EPlausibility::Plausible;
             return outcome;
         }
-    }
-    if (!chunks.Decrypt(cipher, buffer.Data() + nDone, buffer.Size() - nDone))
+        nRead = ReadFully(input.Get(), buffer.Data() + nFirst, buffer.Capacity() - nFirst);
+        if (nRead < 0)
+            return SDecryptOutcome{EDecryptError::Read, errno};
+        buffer.Resize(nFirst + static_cast<std::size_t>(nRead));
+        if (!chunks.Decrypt(cipher, buffer.Data() + nFirst, static_cast<std::size_t>(nRead)))
+            return SDecryptOutcome{EDecryptError::CipherSetup, 0};
+    } else if (!chunks.Decrypt(cipher, buffer.Data(), buffer.Size())) {
         return SDecryptOutcome{EDecryptError::CipherSetup, 0};
+    }
     outcome.plausibility = JudgePlaintext(buffer.Bytes(), detail);
     return outcome;
 }
