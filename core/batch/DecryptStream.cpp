@@ -235,7 +235,13 @@ private:
         const std::lock_guard lock(m_readMutex);
         if (m_bInputDone || m_bFailed.load(std::memory_order_relaxed))
             return false;
-        if (CancelRequested(m_pProgress)) {
+        // Under the writer's lock as well: the progress sink hears one call at a time.
+        bool bCancel = false;
+        {
+            const std::lock_guard writeLock(m_writeMutex);
+            bCancel = CancelRequested(m_pProgress);
+        }
+        if (bCancel) {
             m_bCancelled = true;
             m_bInputDone = true;
             return false;

@@ -223,7 +223,9 @@ private:
     CFileRecord* Take()
     {
         std::unique_lock lock(m_mutex);
-        m_windowMoved.wait(lock, [this] { return Stopped() || m_nNext < m_nReported + m_nWindow; });
+        m_windowMoved.wait(lock, [this] {
+            return Stopped() || m_nNext == m_paths.size() || m_nNext < m_nReported + m_nWindow;
+        });
         if (Stopped() || m_nNext == m_paths.size())
             return nullptr;
         if (m_frontEnd.CancelRequested()) {
