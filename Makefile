@@ -102,6 +102,7 @@ run: build
 	$(BUILD)/bin/brasko-decrypt
 
 bench: build
+	bench/goals.sh $(BUILD)/bin
 	bench/compare.sh $(BUILD)/bin
 	bench/plausibility.sh $(BUILD)/bin
 	bench/archive.sh $(BUILD)/bin
@@ -116,7 +117,7 @@ install: web
 # web page, built first.
 package: web
 	cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
+		-DBUILD_TESTING=OFF -DBRASKO_STATIC_CRYPTO=OFF -DBRASKO_STATIC_CXX=OFF -DBRASKO_WEB_PAGE="$(WEB_PAGE)" $(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
 	rm -f $(DEB_BUILD)/*.deb
 	cd $(DEB_BUILD) && cpack -G DEB

@@ -193,7 +193,8 @@ std::optional<std::string> PasswordTrialLooksRandom(const SBatchRequest& request
 {
     CSilentSink silent;
     for (const std::string& strPath : request.paths) {
-        const SDecryptOutcome outcome = CheckFileContent(strPath, request.Password(), silent);
+        const SDecryptOutcome outcome =
+            CheckFileContent(strPath, request.Password(), silent, {}, EPlausibilityDetail::Verdict);
         if (IsOpenFailure(outcome.error))
             continue;
         if (outcome.plausibility.verdict == EPlausibility::LooksRandom)

@@ -2,22 +2,19 @@
 
 #include "ChunkDecryptor.h"
 #include "FileHandle.h"
-#include "OrderedPipeline.h"
 #include "SecureBuffer.h"
-
-#include <tbb/info.h>
-#include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cassert>
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <sched.h>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -32,6 +29,29 @@ CSecureBuffer ChunkBuffer()
 {
     return CSecureBuffer(kChunkSize, EMemoryLock::None);
 }
+
+// The chunk buffer of the calling thread, kept from file to file so that a file costs no memory mapping
+// of its own; what a file left in it is wiped when its stream ends (CThreadChunk).
+class CThreadChunk
+{
+public:
+    CThreadChunk()
+    {
+        if (Buffer().Capacity() == 0)
+            Buffer() = ChunkBuffer();
+    }
+    ~CThreadChunk() { Buffer().Resize(0); }
+    CThreadChunk(const CThreadChunk&) = delete;
+    CThreadChunk& operator=(const CThreadChunk&) = delete;
+    CThreadChunk(CThreadChunk&&) = delete;
+    CThreadChunk& operator=(CThreadChunk&&) = delete;
+
+    static CSecureBuffer& Buffer()
+    {
+        static thread_local CSecureBuffer buffer;
+        return buffer;
+    }
+};
 
 SDecryptOutcome Failure(EDecryptError error, int nSystemError)
 {
@@ -136,19 +156,20 @@ SDecryptOutcome DecryptOnCallingThread(int fdInput, CSecureBuffer& buffer, SChun
     }
 }
 
-// A buffer travelling through the pipeline, with its own cipher context for whichever thread decrypts it.
+// One thread's share of the pipeline: its buffer, reused for every chunk it takes, and its own copy of the
+// cipher.
 struct SChunk
 {
-    CSecureBuffer buffer = ChunkBuffer();
+    CSecureBuffer* pBuffer = nullptr; // &ownBuffer, or the calling thread's buffer
+    CSecureBuffer ownBuffer;
     CTripleDesDecryptor cipher;
-    SChunkRead read;
-    bool bDecrypted = false;
 };
 
-// An in-order reader, decryption on every thread of the arena, an in-order writer. The number of chunks
-// in flight is that of the buffers, so memory stays fixed whatever the file's size. Every failure is
-// decided by the writer, in input order, so that the outcome is the one the calling thread alone would
-// have met; after it the reader stops and the chunks still in flight are dropped.
+// Every thread reads the next chunk (one reader at a time, in input order), decrypts it, and writes it when
+// its turn comes (one writer at a time, in input order): reading, decrypting and writing overlap, each
+// chunk stays in the one buffer it was read into, and memory is one chunk per thread whatever the file's
+// size. Every failure is decided at the write, in input order, so that the outcome is the one the calling
+// thread alone would have met; after it no more is read and the chunks in flight are dropped.
 class CChunkPipeline
 {
 public:
@@ -156,128 +177,130 @@ public:
         : m_fdInput(fdInput), m_writer(writer), m_pProgress(pProgress)
     {}
 
-    // Makes nChunks chunks, each with a copy of the cipher; the chunk read already goes first.
-    SDecryptOutcome Prepare(std::size_t nChunks, const CTripleDesDecryptor& cipher, CSecureBuffer first,
+    // Makes nThreads shares, each with a copy of the cipher; the calling thread's buffer, holding the
+    // chunk read already, goes first.
+    SDecryptOutcome Prepare(unsigned nThreads, const CTripleDesDecryptor& cipher, CSecureBuffer& first,
                             SChunkRead firstRead)
     {
         try {
-            m_chunks.resize(nChunks);
-            m_freeChunks.reserve(nChunks);
+            m_chunks.resize(nThreads);
+            for (SChunk& chunk : m_chunks) {
+                if (&chunk == &m_chunks.front()) {
+                    chunk.pBuffer = &first;
+                } else {
+                    chunk.ownBuffer = ChunkBuffer();
+                    chunk.pBuffer = &chunk.ownBuffer;
+                }
+                if (!chunk.cipher.InitFrom(cipher))
+                    return Failure(EDecryptError::CipherSetup, 0);
+            }
         } catch (const std::bad_alloc&) {
             return OutOfMemoryOutcome();
         }
-        for (SChunk& chunk : m_chunks) {
-            if (!chunk.cipher.InitFrom(cipher))
-                return Failure(EDecryptError::CipherSetup, 0);
-            if (&chunk != &m_chunks.front())
-                m_freeChunks.push_back(&chunk);
-        }
-        m_chunks.front().buffer = std::move(first);
-        m_chunks.front().read = firstRead;
-        m_pFirst = &m_chunks.front();
+        m_firstRead = firstRead;
         return {};
     }
 
-    SDecryptOutcome Run(unsigned nThreads)
+    SDecryptOutcome Run()
     {
-        const auto readStage = [this](tbb::flow_control& control) { return Read(control); };
-        const auto decryptStage = [this](SChunk* pChunk) { return Decrypt(pChunk); };
-        const auto writeStage = [this](SChunk* pChunk) { Write(pChunk); };
+        std::vector<std::thread> threads;
         try {
-            tbb::task_arena arena(static_cast<int>(nThreads));
-            arena.execute([&] {
-                RunOrderedPipeline<SChunk>(m_chunks.size(), &m_bInputDone, readStage, decryptStage,
-                                           &m_outcome, writeStage);
-            });
-        } catch (const std::bad_alloc&) {
-            // The threads or their memory could not be had; the output cannot be completed.
-            return OutOfMemoryOutcome();
-        } catch (const std::system_error& error) {
-            return Failure(EDecryptError::Write, error.code().value());
+            threads.reserve(m_chunks.size() - 1);
+            for (std::size_t i = 1; i < m_chunks.size(); ++i)
+                threads.emplace_back([this, i] { Work(m_chunks[i], false); });
+        } catch (const std::exception&) {
+            // Fewer threads than asked for: those there are, the calling one at least, do the work.
         }
+        Work(m_chunks.front(), true);
+        for (std::thread& thread : threads)
+            thread.join();
         if (m_bCancelled && m_outcome.Succeeded())
             return Failure(EDecryptError::Cancelled, ECANCELED);
         return m_outcome;
     }
 
 private:
-    // The pipeline lets a chunk be read only while fewer than all are in flight, and the writer puts a
-    // chunk back before it leaves the pipeline, so the reader always finds one.
-    SChunk* Take()
+    void Work(SChunk& chunk, bool bHasFirst)
     {
-        const std::lock_guard lock(m_freeChunksMutex);
-        assert(!m_freeChunks.empty());
-        SChunk* pChunk = m_freeChunks.back();
-        m_freeChunks.pop_back();
-        return pChunk;
-    }
-
-    void Release(SChunk* pChunk)
-    {
-        const std::lock_guard lock(m_freeChunksMutex);
-        m_freeChunks.push_back(pChunk);
-    }
-
-    SChunk* Read(tbb::flow_control& control)
-    {
-        if (m_bInputDone || m_bFailed.load(std::memory_order_relaxed)) {
-            control.stop();
-            return nullptr;
+        for (;;) {
+            std::size_t nIndex = 0;
+            SChunkRead read;
+            if (bHasFirst) {
+                bHasFirst = false;
+                read = m_firstRead;
+            } else if (!Read(chunk, nIndex, read)) {
+                return;
+            }
+            const bool bDecrypted =
+                read.nReadError == 0 && !m_bFailed.load(std::memory_order_relaxed) &&
+                CChunkDecryptor::DecryptBlocks(chunk.cipher, chunk.pBuffer->Data(), read.nBytes);
+            Write(chunk, nIndex, read, bDecrypted);
         }
-        SChunk* pChunk = std::exchange(m_pFirst, nullptr);
-        if (pChunk == nullptr && CancelRequested(m_pProgress)) {
+    }
+
+    // Reads the next chunk into the thread's buffer; false when there is none to read (the input has
+    // ended, a chunk failed, or the batch was cancelled).
+    bool Read(SChunk& chunk, std::size_t& nIndex, SChunkRead& read)
+    {
+        const std::lock_guard lock(m_readMutex);
+        if (m_bInputDone || m_bFailed.load(std::memory_order_relaxed))
+            return false;
+        // Under the writer's lock as well: the progress sink hears one call at a time.
+        bool bCancel = false;
+        {
+            const std::lock_guard writeLock(m_writeMutex);
+            bCancel = CancelRequested(m_pProgress);
+        }
+        if (bCancel) {
             m_bCancelled = true;
-            control.stop();
-            return nullptr;
+            m_bInputDone = true;
+            return false;
         }
-        if (pChunk == nullptr) {
-            pChunk = Take();
-            pChunk->read = ReadChunk(m_fdInput, pChunk->buffer, m_pProgress);
-        }
+        read = ReadChunk(m_fdInput, *chunk.pBuffer, m_pProgress);
         // A failed or short read ends the input, as on the calling thread.
-        m_bInputDone = pChunk->read.nReadError != 0 || pChunk->read.nBytes < kChunkSize;
-        if (pChunk->read.nReadError == 0 && pChunk->read.nBytes == 0) {
-            Release(pChunk);
-            control.stop();
-            return nullptr;
-        }
-        return pChunk;
+        m_bInputDone = read.nReadError != 0 || read.nBytes < kChunkSize;
+        if (read.nReadError == 0 && read.nBytes == 0)
+            return false;
+        nIndex = m_nRead++;
+        return true;
     }
 
-    SChunk* Decrypt(SChunk* pChunk)
+    // Waits for the chunk's turn and writes it, or decides the failure it brings.
+    void Write(SChunk& chunk, std::size_t nIndex, SChunkRead read, bool bDecrypted)
     {
-        pChunk->bDecrypted =
-            pChunk->read.nReadError == 0 && !m_bFailed.load(std::memory_order_relaxed) &&
-            CChunkDecryptor::DecryptBlocks(pChunk->cipher, pChunk->buffer.Data(), pChunk->read.nBytes);
-        return pChunk;
-    }
-
-    void Write(SChunk* pChunk)
-    {
+        std::unique_lock lock(m_writeMutex);
+        m_turn.wait(lock, [&] { return m_nWritten == nIndex; });
         if (m_outcome.Succeeded()) {
-            if (pChunk->read.nReadError != 0)
-                m_outcome = ReadFailure(pChunk->read.nReadError);
-            else if (!pChunk->bDecrypted)
+            if (read.nReadError != 0)
+                m_outcome = ReadFailure(read.nReadError);
+            else if (!bDecrypted)
                 m_outcome = Failure(EDecryptError::CipherSetup, 0);
             else
-                m_outcome = m_writer.Write(pChunk->buffer.Data(), pChunk->read.nBytes, pChunk->cipher);
+                m_outcome = m_writer.Write(chunk.pBuffer->Data(), read.nBytes, chunk.cipher);
             if (!m_outcome.Succeeded())
                 m_bFailed.store(true, std::memory_order_relaxed);
         }
-        Release(pChunk);
+        ++m_nWritten;
+        lock.unlock();
+        m_turn.notify_all();
     }
 
     int m_fdInput;
     CChunkWriter& m_writer;
     IProgressSink* m_pProgress;
     std::vector<SChunk> m_chunks;
-    std::vector<SChunk*> m_freeChunks;
-    std::mutex m_freeChunksMutex;
+    SChunkRead m_firstRead; // chunk 0, in the calling thread's buffer
     std::atomic<bool> m_bFailed{false};
-    SChunk* m_pFirst = nullptr; // the reader's state
+    // Under m_readMutex: the reader's state.
+    std::mutex m_readMutex;
+    std::size_t m_nRead = 1; // chunk 0 was read before
     bool m_bInputDone = false;
     bool m_bCancelled = false;
-    SDecryptOutcome m_outcome; // the writer's state
+    // Under m_writeMutex: the writer's state.
+    std::mutex m_writeMutex;
+    std::condition_variable m_turn;
+    std::size_t m_nWritten = 0;
+    SDecryptOutcome m_outcome;
 };
 
 } // namespace
@@ -289,7 +312,17 @@ int CDescriptorOutput::Write(const void* pData, std::size_t nSize)
 
 unsigned EffectiveJobs(unsigned nJobs)
 {
-    const auto nHardware = static_cast<unsigned>(std::max(1, tbb::info::default_concurrency()));
+    if (nJobs == 1)
+        return 1;
+    // Counted from the affinity mask, as TBB counts them, without starting TBB: a run of small files never
+    // needs it.
+    static const unsigned nHardware = [] {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+            return 1U;
+        return static_cast<unsigned>(std::max(1, CPU_COUNT(&cpus)));
+    }();
     return nJobs == 0 ? nHardware : std::min(nJobs, nHardware);
 }
 
@@ -306,18 +339,18 @@ SDecryptOutcome DecryptStream(int fdInput, IPlaintextOutput& output, CTripleDesD
                               CPlaintextSample* pSample)
 {
     CChunkWriter writer(output, nTotal, pProgress, pSample);
-    CSecureBuffer buffer = ChunkBuffer();
-    const SChunkRead firstRead = ReadChunk(fdInput, buffer, pProgress);
+    const CThreadChunk threadChunk;
+    CSecureBuffer& buffer = CThreadChunk::Buffer();
+    const SChunkRead firstRead = ReadChunk(fdInput, buffer);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.
     if (nJobs != 1 && firstRead.nBytes == kChunkSize) {
         if (const unsigned nThreads = EffectiveJobs(nJobs); nThreads > 1) {
             CChunkPipeline pipeline(fdInput, writer, pProgress);
-            const std::size_t nChunks = kChunksInFlightPerJob * nThreads + kExtraChunksInFlight;
-            if (SDecryptOutcome prepared = pipeline.Prepare(nChunks, cipher, std::move(buffer), firstRead);
+            if (SDecryptOutcome prepared = pipeline.Prepare(nThreads, cipher, buffer, firstRead);
                 !prepared.Succeeded())
                 return prepared;
-            return pipeline.Run(nThreads);
+            return pipeline.Run();
         }
     }
     return DecryptOnCallingThread(fdInput, buffer, firstRead, cipher, writer, pProgress);

@@ -15,11 +15,6 @@ namespace brasko {
 // on the calling thread without starting any other; one that does goes through the parallel pipeline.
 inline constexpr std::size_t kChunkSize = std::size_t{256} << 10;
 
-// Chunks in flight per decrypting thread, plus kExtraChunksInFlight: enough that the reader and the writer
-// never wait for a free buffer while every thread decrypts. They bound the memory the parallel path uses.
-inline constexpr std::size_t kChunksInFlightPerJob = 2;
-inline constexpr std::size_t kExtraChunksInFlight = 2;
-
 // The number of threads that decrypt for a jobs setting: 0 means one per hardware thread the process may
 // use, and no setting gives more than that.
 unsigned EffectiveJobs(unsigned nJobs);
@@ -52,9 +47,9 @@ private:
 };
 
 // Decrypts the whole input into the output, chunk by chunk, on up to nJobs threads (as EffectiveJobs), the
-// output written in order. nTotal is the size progress is reported against; the input is read to its end
-// whatever its size claims. Failures are those of the first chunk that fails, as if it ran on one thread.
-// pSample, when given, receives the start of the plaintext as it is written.
+// output written in order, with one chunk buffer per thread. nTotal is the size progress is reported against;
+// the input is read to its end whatever its size claims. Failures are those of the first chunk that fails, as
+// if it ran on one thread. pSample, when given, receives the start of the plaintext as it is written.
 SDecryptOutcome DecryptStream(int fdInput, CAtomicOutputFile& output, CTripleDesDecryptor& cipher,
                               std::uint64_t nTotal, IProgressSink* pProgress, unsigned nJobs,
                               CPlaintextSample* pSample = nullptr);

@@ -209,7 +209,8 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
         return opened;
 
     const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);
-    CPlaintextSample sample;
+    // Only the verdict counts in a batch (a warning); the kind of content is for the check alone.
+    CPlaintextSample sample(EPlausibilityDetail::Verdict);
     SDecryptOutcome outcome = DecryptStream(fdInput, *pOutput, cipher, nSizeAtOpen, job.pProgress, job.nJobs,
                                             m_bCheckPlaintext ? &sample : nullptr);
     if (!outcome.Succeeded()) {
@@ -225,8 +226,12 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     }
     SDecryptOutcome done{EDecryptError::None, 0, job.strOutputPath};
     if (m_bCheckPlaintext)
-        done.plausibility = JudgePlaintext(sample.Bytes());
+        done.plausibility = sample.Judge();
     if (job.pPendingOutput != nullptr) {
+        // The caller commits in its own order, perhaps on another thread: the flush a replaced output needs
+        // is done here, beside the decryption of the other files, and the commit only puts it in place.
+        if (const int nError = pOutput->SyncBeforeReplace(); nError != 0)
+            return Failure(EDecryptError::Write, nError, job.strOutputPath);
         *job.pPendingOutput = std::move(pOutput);
         return done;
     }
@@ -239,12 +244,12 @@ SDecryptOutcome CFileDecryptor::DecryptToDescriptor(const SDecryptJob& job, int 
                                                     CTripleDesDecryptor& cipher, std::uint64_t nTotal) const
 {
     CDescriptorOutput output(job.fdOutput);
-    CPlaintextSample sample;
+    CPlaintextSample sample(EPlausibilityDetail::Verdict);
     SDecryptOutcome outcome = DecryptStream(fdInput, output, cipher, nTotal, job.pProgress, job.nJobs,
                                             m_bCheckPlaintext ? &sample : nullptr);
     outcome.strOutputPath = job.strOutputPath;
     if (outcome.Succeeded() && m_bCheckPlaintext)
-        outcome.plausibility = JudgePlaintext(sample.Bytes());
+        outcome.plausibility = sample.Judge();
     return outcome;
 }
 

@@ -1,15 +1,14 @@
 #include "AtomicOutputFile.h"
 #include "BatchRunners.h"
-#include "OrderedPipeline.h"
 
-#include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace brasko {
@@ -138,6 +137,9 @@ public:
 
     std::size_t Index() const { return m_nIndex; }
     const SDecryptOutcome& Outcome() const { return m_outcome; }
+    // Under the batch's lock: whether the file is decrypted and waits to be reported.
+    void MarkFinished() { m_bFinished = true; }
+    bool IsFinished() const { return m_bFinished; }
 
 private:
     struct SEvent
@@ -152,11 +154,16 @@ private:
     std::vector<SEvent> m_events;
     SDecryptOutcome m_outcome;
     std::unique_ptr<CAtomicOutputFile> m_pOutput; // written, not yet in place
+    bool m_bFinished = false;
 };
 
-// Several files at once: an in-order stage starts them, the threads of one arena decrypt them (a large
-// file spreads over the threads by itself), and an in-order stage reports each when its turn comes. The
-// number of files in flight is bounded, so a slow early file holds back at most that many.
+// Several files at once: every thread takes the next file, decrypts it and goes on to the next, and
+// whichever thread finds the batch's next file finished reports it, and the finished ones after it: the
+// outputs are put in place and told in the batch's order without a thread waiting for another's file. A
+// thread that finishes while another reports just leaves its file. The files in flight are bounded, so a slow
+// early file holds back at most that many; only then does a thread wait. No thread pool is involved: files
+// are handed out through one counter, not passed from thread to thread (a large file still spreads over
+// threads of its own inside its decryption).
 class CParallelBatch
 {
 public:
@@ -168,24 +175,25 @@ public:
 
     SBatchResult Run(unsigned nThreads)
     {
-        const auto startStage = [this](tbb::flow_control& control) { return Start(control); };
-        const auto decryptStage = [this](CFileRecord* pRecord) {
-            pRecord->Decrypt(m_context);
-            return pRecord;
-        };
-        const auto reportStage = [this](CFileRecord* pRecord) { Report(pRecord); };
+        m_nWindow = kFilesInFlightPerThread * nThreads;
         {
             const std::lock_guard lock(m_frontEnd.Mutex());
             m_frontEnd.StartReporting(0, m_paths.size(), m_paths[0]);
         }
+        std::vector<std::thread> threads;
+        const std::size_t nHelpers = std::min<std::size_t>(nThreads, m_paths.size()) - 1;
         try {
-            tbb::task_arena arena(static_cast<int>(nThreads));
-            arena.execute([&] {
-                RunOrderedPipeline<CFileRecord>(kFilesInFlightPerThread * nThreads, &m_nNext, startStage,
-                                                decryptStage, &m_nReported, reportStage);
-            });
+            threads.reserve(nHelpers);
+            for (std::size_t i = 0; i < nHelpers; ++i)
+                threads.emplace_back([this] { Work(); });
         } catch (const std::exception&) {
-            // The threads or the records could not be had: what was not reported counts as failed.
+            // Fewer threads than asked for: those there are, the calling one at least, do the work.
+        }
+        Work();
+        for (std::thread& thread : threads)
+            thread.join();
+        if (m_bBroken) {
+            // The records could not be had: what was not reported counts as failed.
             FailUnreported();
             return Summary(m_messages, m_result);
         }
@@ -195,40 +203,90 @@ public:
     }
 
 private:
-    CFileRecord* Start(tbb::flow_control& control)
+    // One thread's loop: take a file, decrypt it, report what is due.
+    void Work()
     {
-        if (m_nNext == m_paths.size() || m_frontEnd.CancelRequested()) {
-            m_bStartStopped = m_nNext < m_paths.size();
-            control.stop();
-            return nullptr;
+        try {
+            while (CFileRecord* pRecord = Take()) {
+                pRecord->Decrypt(m_context);
+                Finish(pRecord->Index());
+            }
+        } catch (const std::exception&) {
+            const std::lock_guard lock(m_mutex);
+            m_bBroken = true;
+            m_windowMoved.notify_all();
         }
-        m_records[m_nNext] = std::make_unique<CFileRecord>(m_nNext, m_frontEnd);
-        return m_records[m_nNext++].get();
     }
 
-    void Report(CFileRecord* pRecord)
+    // The next file, or nullptr once there is none or the batch has stopped. Waits while the window of
+    // files in flight is full.
+    CFileRecord* Take()
     {
-        const std::size_t i = pRecord->Index();
-        const std::unique_ptr<CFileRecord> record = std::move(m_records[i]);
+        std::unique_lock lock(m_mutex);
+        m_windowMoved.wait(lock, [this] {
+            return Stopped() || m_nNext == m_paths.size() || m_nNext < m_nReported + m_nWindow;
+        });
+        if (Stopped() || m_nNext == m_paths.size())
+            return nullptr;
+        if (m_frontEnd.CancelRequested()) {
+            m_bStartStopped = true;
+            m_windowMoved.notify_all();
+            return nullptr;
+        }
+        const std::size_t i = m_nNext++;
+        m_records[i] = std::make_unique<CFileRecord>(i, m_frontEnd);
+        return m_records[i].get();
+    }
+
+    bool Stopped() const { return m_bCancelled || m_bStartStopped || m_bBroken; }
+
+    // File i is decrypted. Reports it, and the finished files after it, when it is the batch's next and no
+    // other thread is reporting; else leaves that to the thread that is.
+    void Finish(std::size_t i)
+    {
+        std::unique_lock lock(m_mutex);
+        m_records[i]->MarkFinished();
+        if (m_bReporting)
+            return;
+        m_bReporting = true;
+        while (!m_bCancelled && m_nReported < m_nNext && m_records[m_nReported]->IsFinished()) {
+            std::unique_ptr<CFileRecord> record = std::move(m_records[m_nReported]);
+            lock.unlock();
+            const bool bGoOn = Report(*record);
+            record.reset();
+            lock.lock();
+            if (!bGoOn) {
+                m_bCancelled = true;
+                break;
+            }
+            ++m_nReported;
+            m_windowMoved.notify_all();
+        }
+        m_bReporting = false;
+        if (m_bCancelled)
+            m_windowMoved.notify_all();
+    }
+
+    // Puts the output of the batch's next file in place and tells what happened; false when the batch is
+    // cancelled instead. Only one thread at a time reports.
+    bool Report(CFileRecord& record)
+    {
+        const std::size_t i = record.Index();
         // As on one thread, a cancel asked for by the time a file's turn comes stops before that file.
-        if (m_bCancelled || m_frontEnd.CancelRequestedNow()) {
-            m_bCancelled = true;
-            return;
-        }
-        if (record->Outcome().error != EDecryptError::Cancelled)
-            record->Commit();
+        if (m_frontEnd.CancelRequestedNow())
+            return false;
+        if (record.Outcome().error != EDecryptError::Cancelled)
+            record.Commit();
         const std::lock_guard lock(m_frontEnd.Mutex());
-        record->Report(m_paths[i]);
-        if (record->Outcome().error == EDecryptError::Cancelled) {
-            m_bCancelled = true;
-            return;
-        }
-        Count(m_result, record->Outcome());
+        record.Report(m_paths[i]);
+        if (record.Outcome().error == EDecryptError::Cancelled)
+            return false;
+        Count(m_result, record.Outcome());
         if (m_pObserver != nullptr)
-            m_pObserver->OnFileFinished(i, m_paths[i], record->Outcome());
-        m_nReported = i + 1;
-        if (m_nReported < m_paths.size())
-            m_frontEnd.StartReporting(m_nReported, m_paths.size(), m_paths[m_nReported]);
+            m_pObserver->OnFileFinished(i, m_paths[i], record.Outcome());
+        if (i + 1 < m_paths.size())
+            m_frontEnd.StartReporting(i + 1, m_paths.size(), m_paths[i + 1]);
+        return true;
     }
 
     void FailUnreported()
@@ -247,13 +305,20 @@ private:
     IMessageSink& m_messages;
     IBatchObserver* m_pObserver;
     CSharedFrontEnd m_frontEnd;
-    // Owned here rather than by the pipeline, so that nothing is left behind should it end in an exception.
+    // Owned here, so that nothing is left behind when the batch stops early: a record not reported drops
+    // its output.
     std::vector<std::unique_ptr<CFileRecord>> m_records;
-    SBatchResult m_result;
-    std::size_t m_nNext = 0;     // the start stage's
-    std::size_t m_nReported = 0; // the report stage's
+    SBatchResult m_result; // the reporting thread's
+    // Under m_mutex: the files handed out and reported, who reports, and why the batch stopped.
+    std::mutex m_mutex;
+    std::condition_variable m_windowMoved;
+    std::size_t m_nWindow = 1;
+    std::size_t m_nNext = 0;
+    std::size_t m_nReported = 0;
+    bool m_bReporting = false;
     bool m_bStartStopped = false;
     bool m_bCancelled = false;
+    bool m_bBroken = false;
 };
 
 } // namespace

@@ -21,28 +21,25 @@ constexpr std::size_t kBlock = 8; // the cipher's block: a wrong key scrambles e
 // The distinct 8-byte blocks of the sample in the order they first appear, then its short tail. ECB maps
 // equal plaintext blocks to equal ciphertext blocks and a wrong key maps those to equal garbage: a file full
 // of zeros decrypts under a wrong key to one random block repeated, whose bytes are anything but uniformly
-// spread. Its distinct blocks are.
-void CollectDistinctBlocks(std::span<const unsigned char> sample, CSecureBuffer& distinct)
+// spread. Its distinct blocks are. pSlots has room for nSlots values (a power of two, at least twice the
+// blocks) and pUsed as many flags, all 0.
+void CollectDistinctBlocks(std::span<const unsigned char> sample, CSecureBuffer& distinct,
+                           std::uint64_t* pSlots, unsigned char* pUsed, std::size_t nSlots)
 {
     const std::size_t nBlocks = sample.size() / kBlock;
-    std::size_t nSlots = 16;
-    while (nSlots < 2 * nBlocks)
-        nSlots *= 2;
-    std::vector<std::uint64_t> slots(nSlots);
-    std::vector<unsigned char> used(nSlots, 0);
     for (std::size_t i = 0; i < nBlocks; ++i) {
         std::uint64_t nValue = 0;
         std::memcpy(&nValue, sample.data() + i * kBlock, kBlock);
         std::size_t nSlot = static_cast<std::size_t>((nValue * 0x9E3779B97F4A7C15ULL) >> 32) & (nSlots - 1);
-        while (used[nSlot] != 0 && slots[nSlot] != nValue)
+        while (pUsed[nSlot] != 0 && pSlots[nSlot] != nValue)
             nSlot = (nSlot + 1) & (nSlots - 1);
-        if (used[nSlot] == 0) {
-            used[nSlot] = 1;
-            slots[nSlot] = nValue;
+        if (pUsed[nSlot] == 0) {
+            pUsed[nSlot] = 1;
+            pSlots[nSlot] = nValue;
             distinct.Append(sample.data() + i * kBlock, kBlock);
         }
     }
-    SecureWipe(slots.data(), slots.size() * sizeof(std::uint64_t));
+    SecureWipe(pSlots, nSlots * sizeof(std::uint64_t));
     distinct.Append(sample.data() + nBlocks * kBlock, sample.size() - nBlocks * kBlock);
 }
 
@@ -179,10 +176,39 @@ bool IsOpenPgpChain(std::span<const unsigned char> bytes)
     return nHeaders >= 3;
 }
 
-bool IsTextByte(unsigned char c)
+constexpr bool IsTextByte(unsigned char c)
 {
     return c >= 0x20 ? c != 0x7F
                      : (c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || c == 0x1B);
+}
+
+// Per byte value: 1 when it is no text byte, 2 when it is beyond ASCII.
+constexpr std::array<unsigned char, 256> kByteClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (unsigned c = 0; c < 256; ++c)
+        classes[c] = static_cast<unsigned char>((IsTextByte(static_cast<unsigned char>(c)) ? 0 : 1) |
+                                                (c >= 0x80 ? 2 : 0));
+    return classes;
+}();
+
+// Whether every byte is a text byte, and whether every byte is ASCII, in one pass.
+struct STextBytes
+{
+    bool bText = true;
+    bool bAscii = true;
+};
+
+STextBytes ClassifyBytes(std::span<const unsigned char> bytes)
+{
+    unsigned nSeen = 0;
+    std::size_t i = 0;
+    // A block at a time, so that a binary file stops early.
+    while (i < bytes.size() && (nSeen & 1U) == 0) {
+        const std::size_t nEnd = std::min(bytes.size(), i + 256);
+        for (; i < nEnd; ++i)
+            nSeen |= kByteClasses[bytes[i]];
+    }
+    return STextBytes{(nSeen & 1U) == 0, (nSeen & 2U) == 0};
 }
 
 // Whether the bytes are well-formed UTF-8; a sequence cut off by the end of the sample counts as whole.
@@ -247,10 +273,10 @@ std::string DescribePlausible(std::span<const unsigned char> sample)
         return pSignature->pszDescription;
     if (HasAt(sample, 0, "\xFF\xFE") || HasAt(sample, 0, "\xFE\xFF"))
         return messages::kTextUtf16;
-    if (std::all_of(sample.begin(), sample.end(), IsTextByte)) {
+    if (const STextBytes text = ClassifyBytes(sample); text.bText) {
         if (const char* pszMarkup = MarkupKind(sample))
             return pszMarkup;
-        if (std::all_of(sample.begin(), sample.end(), [](unsigned char c) { return c < 0x80; }))
+        if (text.bAscii)
             return messages::kTextAscii;
         return IsUtf8(sample) ? messages::kTextUtf8 : messages::kTextLatin1;
     }
@@ -259,20 +285,41 @@ std::string DescribePlausible(std::span<const unsigned char> sample)
 
 } // namespace
 
-SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
+bool PlainlyNotRandom(std::span<const unsigned char> sample)
+{
+    // The table on the stack: no memory to get for the common case.
+    constexpr std::size_t kFirstSlots = 2 * kPlausibilityFirstSampleSize / kBlock;
+    std::array<std::uint64_t, kFirstSlots> slots;
+    std::array<unsigned char, kFirstSlots> used{};
+    const std::span<const unsigned char> first =
+        sample.first(std::min(sample.size(), kPlausibilityFirstSampleSize));
+    CSecureBuffer distinct(first.size(), EMemoryLock::None);
+    CollectDistinctBlocks(first, distinct, slots.data(), used.data(), kFirstSlots);
+    return !LooksUniform(distinct.Bytes());
+}
+
+SPlausibility JudgePlaintext(std::span<const unsigned char> sample, EPlausibilityDetail detail)
 {
     sample = sample.first(std::min(sample.size(), kPlausibilitySampleSize));
     if (sample.size() < kPlausibilityMinimumSize)
         return {EPlausibility::TooShort, messages::kTooShort};
 
-    bool bUniform = false;
-    {
+    bool bUniform = !PlainlyNotRandom(sample);
+    if (bUniform && sample.size() > kPlausibilityFirstSampleSize) {
+        std::size_t nSlots = 16;
+        while (nSlots < 2 * (sample.size() / kBlock))
+            nSlots *= 2;
+        std::vector<std::uint64_t> slots(nSlots);
+        std::vector<unsigned char> used(nSlots, 0);
         CSecureBuffer distinct(sample.size(), EMemoryLock::None);
-        CollectDistinctBlocks(sample, distinct);
+        CollectDistinctBlocks(sample, distinct, slots.data(), used.data(), nSlots);
         bUniform = LooksUniform(distinct.Bytes());
     }
-    if (!bUniform)
+    if (!bUniform) {
+        if (detail == EPlausibilityDetail::Verdict)
+            return {EPlausibility::Plausible, {}};
         return {EPlausibility::Plausible, DescribePlausible(sample)};
+    }
 
     if (const SSignature* pSignature = FindSignature(sample); pSignature != nullptr && pSignature->bStrong)
         return {EPlausibility::Plausible, pSignature->pszDescription};
@@ -285,10 +332,22 @@ SPlausibility JudgePlaintext(std::span<const unsigned char> sample)
 
 void CPlaintextSample::Append(const unsigned char* pData, std::size_t nSize)
 {
+    if (m_bJudged || nSize == 0)
+        return;
+    if (m_bytes.Size() == 0 && nSize >= kPlausibilitySampleSize) {
+        m_judgement = JudgePlaintext({pData, kPlausibilitySampleSize}, m_detail);
+        m_bJudged = true;
+        return;
+    }
     // Made on first use: a decryption that is not judged never asks for it.
-    if (m_bytes.Capacity() == 0 && nSize > 0)
+    if (m_bytes.Capacity() == 0)
         m_bytes = CSecureBuffer(kPlausibilitySampleSize, EMemoryLock::None);
     m_bytes.Append(pData, nSize);
+}
+
+SPlausibility CPlaintextSample::Judge() const
+{
+    return m_bJudged ? m_judgement : JudgePlaintext(m_bytes.Bytes(), m_detail);
 }
 
 } // namespace brasko

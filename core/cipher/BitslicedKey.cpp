@@ -19,22 +19,32 @@ constexpr std::array<std::uint8_t, 48> kPc2 = {
     41, 52, 31, 37, 47, 55, 30, 40, 51, 45, 33, 48, 44, 49, 39, 56, 34, 53, 46, 42, 50, 36, 29, 32};
 constexpr std::array<std::uint8_t, 16> kRotations = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
 
-// The 16 round keys of one 8-byte DES key, as masks, in encryption order (or reversed, for decryption),
-// written to pOut[0..15]. Every index here is fixed; the key only flows through shifts and masks.
-void ScheduleDes(const unsigned char* pKey, bool bDecrypt, std::uint64_t (*pOut)[des::kRoundKeyBits])
-{
-    const auto keyBit = [pKey](unsigned n) -> std::uint64_t { // n 1-based
-        return (pKey[(n - 1) / 8] >> (7 - (n - 1) % 8)) & 1U;
-    };
+// For every round (in encryption order) and bit of its round key, the bit of the 8-byte key it is: 0 the
+// most significant bit of the first byte. Worked out once, at compile time, from the tables above.
+constexpr auto kRoundKeySources = [] {
+    std::array<std::array<std::uint8_t, des::kRoundKeyBits>, 16> sources{};
     unsigned nShift = 0;
     for (unsigned nRound = 0; nRound < 16; ++nRound) {
         nShift += kRotations[nRound];
-        std::uint64_t* pMasks = pOut[bDecrypt ? 15 - nRound : nRound];
         for (unsigned j = 0; j < des::kRoundKeyBits; ++j) {
             const unsigned p = kPc2[j] - 1U; // 0..55 in C (0..27) and D (28..55)
             const unsigned nHalf = p / 28 * 28;
             const unsigned nSource = nHalf + (p - nHalf + nShift) % 28;
-            pMasks[j] = 0 - keyBit(kPc1[nSource]);
+            sources[nRound][j] = static_cast<std::uint8_t>(kPc1[nSource] - 1U);
+        }
+    }
+    return sources;
+}();
+
+// The 16 round keys of one 8-byte DES key, as masks, in encryption order (or reversed, for decryption),
+// written to pOut[0..15]. Every index here is fixed; the key only flows through shifts and masks.
+void ScheduleDes(const unsigned char* pKey, bool bDecrypt, std::uint64_t (*pOut)[des::kRoundKeyBits])
+{
+    for (unsigned nRound = 0; nRound < 16; ++nRound) {
+        std::uint64_t* pMasks = pOut[bDecrypt ? 15 - nRound : nRound];
+        for (unsigned j = 0; j < des::kRoundKeyBits; ++j) {
+            const unsigned n = kRoundKeySources[nRound][j];
+            pMasks[j] = 0 - static_cast<std::uint64_t>((pKey[n / 8] >> (7 - n % 8)) & 1U);
         }
     }
 }
@@ -75,7 +85,8 @@ CBitslicedKey::CBitslicedKey(CSecureBuffer pages, DecryptBatchesFn decryptBatche
     : m_pages(std::move(pages)), m_decryptBatches(decryptBatches), m_nBatchBlocks(nBatchBlocks)
 {}
 
-std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& key, EDesKernel kernel)
+std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& key, EDesKernel kernel,
+                                                           EMemoryLock lock)
 {
     DecryptBatchesFn decryptBatches = des::DecryptBatchesU64;
     std::size_t nBatchBlocks = des::kU64Blocks;
@@ -105,7 +116,7 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
 #endif
     }
     try {
-        CSecureBuffer pages(sizeof(des::SRoundKeys));
+        CSecureBuffer pages(sizeof(des::SRoundKeys), lock);
         pages.Resize(sizeof(des::SRoundKeys));
         ScheduleTripleDes(key, *new (pages.Data()) des::SRoundKeys);
         return std::shared_ptr<const CBitslicedKey>(

@@ -16,8 +16,10 @@ namespace brasko {
 class CBitslicedKey
 {
 public:
-    // nullptr for EVP, which has no bitsliced kernel, or when the memory cannot be had.
-    static std::shared_ptr<const CBitslicedKey> Create(const CTripleDesKey& key, EDesKernel kernel);
+    // nullptr for EVP, which has no bitsliced kernel, or when the memory cannot be had. EMemoryLock::None
+    // for a key that is no secret: plain memory.
+    static std::shared_ptr<const CBitslicedKey> Create(const CTripleDesKey& key, EDesKernel kernel,
+                                                       EMemoryLock lock = EMemoryLock::IfAllowed);
 
     // Decrypts nBlocks 8-byte blocks; pIn may equal pOut.
     void Decrypt(const unsigned char* pIn, unsigned char* pOut, std::size_t nBlocks) const;

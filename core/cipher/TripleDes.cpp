@@ -15,7 +15,7 @@ bool CTripleDesDecryptor::Init(const CTripleDesKey& key)
     return Init(key, DesKernelChoice().kernel);
 }
 
-bool CTripleDesDecryptor::Init(const CTripleDesKey& key, EDesKernel kernel)
+bool CTripleDesDecryptor::Init(const CTripleDesKey& key, EDesKernel kernel, EMemoryLock lock)
 {
     m_pEvp.reset();
     m_pKey.reset();
@@ -26,7 +26,7 @@ bool CTripleDesDecryptor::Init(const CTripleDesKey& key, EDesKernel kernel)
     }
     if (!DesKernelSupported(kernel))
         return false;
-    m_pKey = CBitslicedKey::Create(key, kernel);
+    m_pKey = CBitslicedKey::Create(key, kernel, lock);
     return m_pKey != nullptr;
 }
 

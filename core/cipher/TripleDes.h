@@ -26,8 +26,9 @@ public:
     // With the kernel of DesKernelChoice(). False when the cipher cannot be set up (no usable OpenSSL
     // provider, or no memory).
     bool Init(const CTripleDesKey& key);
-    // With the given kernel; false also when the CPU lacks it.
-    bool Init(const CTripleDesKey& key, EDesKernel kernel);
+    // With the given kernel; false also when the CPU lacks it. EMemoryLock::None keeps the round keys in
+    // plain memory, for a key that is no secret.
+    bool Init(const CTripleDesKey& key, EDesKernel kernel, EMemoryLock lock = EMemoryLock::IfAllowed);
     // Takes the key schedules of another decryptor, so that one more thread can decrypt under the same key
     // without the key bytes. False when the other has none or the copy fails.
     bool InitFrom(const CTripleDesDecryptor& other);

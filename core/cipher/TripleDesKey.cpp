@@ -6,7 +6,9 @@
 
 namespace brasko {
 
-CTripleDesKey::CTripleDesKey() : m_key(kKeyLength)
+CTripleDesKey::CTripleDesKey() : CTripleDesKey(EMemoryLock::IfAllowed) {}
+
+CTripleDesKey::CTripleDesKey(EMemoryLock lock) : m_key(kKeyLength, lock)
 {
     m_key.Resize(kKeyLength);
     std::fill_n(m_key.Data(), kKeyLength, 0);

@@ -17,6 +17,8 @@ class CTripleDesKey
 {
 public:
     CTripleDesKey();
+    // With EMemoryLock::None for a key that is no secret (a known-answer test): no pages of its own.
+    explicit CTripleDesKey(EMemoryLock lock);
     ~CTripleDesKey() = default;
     CTripleDesKey(const CTripleDesKey& other);
     CTripleDesKey& operator=(const CTripleDesKey& other);

@@ -265,13 +265,25 @@ int CAtomicOutputFile::Commit()
         return errno;
     // Make sure the new content is on disk before the old content goes: a crash must not leave an empty
     // file where a good one stood.
-    if (m_existing && ::fsync(fd) != 0)
+    if (m_existing && !m_bSynced && ::fsync(fd) != 0)
         return errno;
     if (const int nError = PutInPlace(); nError != 0) {
         Discard();
         return nError;
     }
     m_bCommitted = true;
+    return 0;
+}
+
+int CAtomicOutputFile::SyncBeforeReplace()
+{
+    if (!m_file)
+        return EBADF;
+    if (!m_existing || m_bSynced)
+        return 0;
+    if (::fsync(m_file.Get()) != 0)
+        return errno;
+    m_bSynced = true;
     return 0;
 }
 

@@ -78,6 +78,9 @@ public:
     // Flushes, gives the file its permissions and puts it in the target's place. 0 or an errno value; on
     // failure the target is as it was.
     int Commit();
+    // When an existing file is to be replaced: puts the written content on disk now rather than in Commit(),
+    // so that a caller can do it off its critical path. 0 or an errno value; nothing to do without one.
+    int SyncBeforeReplace();
     // Whether the file being written has no name (O_TMPFILE); false before Open().
     bool IsUnnamed() const { return m_bUnnamed; }
 
@@ -110,6 +113,7 @@ private:
     bool m_bCommitted = false;
     bool m_bOwnExisting = false; // m_existing is the caller's: it passes its permissions and attributes on
     unsigned m_nExistingMode = 0;
+    bool m_bSynced = false; // SyncBeforeReplace() did Commit()'s fsync
     unsigned m_nFinalMode = 0;
     std::uint64_t m_nBytesWritten = 0;
 };

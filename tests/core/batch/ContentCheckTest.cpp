@@ -43,6 +43,9 @@ TEST(Plausibility, DecryptFileAndCheckFileContent_JudgeTheStartOfThePlaintext)
          kKey, EPlausibility::Plausible},
         {"two chunks, wrong key", GermanText(std::size_t{512} << 10), kWrongKey, EPlausibility::LooksRandom},
         {"56 bytes", GermanText(56), kKey, EPlausibility::TooShort},
+        // The first 4 KiB leave the verdict open; the rest of the sample decides it.
+        {"random start, then text", RandomBytes(4096, 4) + GermanText(60000), kKey, EPlausibility::Plausible},
+        {"just over 4 KiB, wrong key", GermanText(4104), kWrongKey, EPlausibility::LooksRandom},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszCase);
@@ -64,6 +67,10 @@ TEST(Plausibility, DecryptFileAndCheckFileContent_JudgeTheStartOfThePlaintext)
         const SDecryptOutcome checked = CheckFileContent(dir / "in.enc", "geheim", messages);
         ASSERT_TRUE(checked.Succeeded());
         EXPECT_EQ(checked.plausibility.verdict, c.verdict);
+        const SDecryptOutcome verdictOnly =
+            CheckFileContent(dir / "in.enc", "geheim", messages, EPlausibilityDetail::Verdict);
+        ASSERT_TRUE(verdictOnly.Succeeded());
+        EXPECT_EQ(verdictOnly.plausibility.verdict, c.verdict);
         EXPECT_EQ(dir.List(), std::vector<std::string>{"in.enc"});
     }
     // Not asked, no verdict.

@@ -55,7 +55,7 @@ struct SChildRun
 };
 
 // Decrypts in a fresh process (see DecryptChild.cpp), which keeps a lowered file-size limit or an odd memory
-// map out of the test process, and keeps TBB's threads from meeting a fork().
+// map out of the test process, and keeps the decrypting threads from meeting a fork().
 SChildRun RunChild(const std::vector<std::string>& args)
 {
     std::string strCommand = "'" BRASKO_DECRYPT_CHILD "'";

@@ -2,15 +2,18 @@
 
 #include "DecryptStream.h"
 #include "Messages.h"
+#include "SecureBuffer.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace brasko {
 namespace {
@@ -328,6 +331,75 @@ TEST_F(BatchTest, RunDecryptionBatch_SkipsFinishedOutputs)
                                          "note: " + std::string(messages::kBatchSucceeded)}));
     EXPECT_EQ(ReadFileBytes(m_dir / "e_a.bin"), strFinished);
     EXPECT_EQ(ReadFileBytes(m_dir / "e_b.bin"), m_plain["b.bin"]);
+}
+
+// The locked memory of this process, in KiB (VmLck in /proc/self/status).
+unsigned long LockedKib()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string strLine; std::getline(status, strLine);) {
+        if (strLine.starts_with("VmLck:"))
+            return std::stoul(strLine.substr(6));
+    }
+    return 0;
+}
+
+// Notes the locked memory whenever a file starts, from whichever thread that is.
+class CLockWatch : public IMessageSink, public IProgressSink
+{
+public:
+    void ShowMessage(const std::string& /*strText*/, EMessageIcon /*icon*/) override {}
+    void OnFileStarted(std::size_t /*nIndex*/, std::size_t /*nCount*/,
+                       const std::string& /*strPath*/) override
+    {
+        m_nLeastLockedKib = std::min(m_nLeastLockedKib, LockedKib());
+    }
+    unsigned long m_nLeastLockedKib = static_cast<unsigned long>(-1);
+};
+
+// Two batches under different passwords at once in one process, each on several threads: every output is
+// its own password's plaintext. The key pages of a batch stay locked while it runs and are given back when
+// it ends.
+TEST_F(BatchTest, RunDecryptionBatch_KeysOfConcurrentBatchesStayApart)
+{
+    const std::string kOtherKey = "anderes                 ";
+    std::vector<std::string> ours;
+    std::vector<std::string> theirs;
+    std::map<std::string, std::string> theirPlain;
+    for (int i = 0; i < 24; ++i) {
+        ours.push_back(MakeInput("a" + std::to_string(i) + ".bin", 8 + 520 * static_cast<std::size_t>(i)));
+        const std::string strName = "b" + std::to_string(i) + ".bin";
+        theirPlain[strName] = RandomBytes(16 + 264 * static_cast<std::size_t>(i), 1000 + i);
+        WriteFileBytes(m_dir / strName, OpenSslEncrypt(kOtherKey, theirPlain[strName]));
+        theirs.push_back(m_dir / strName);
+    }
+    const unsigned long nLockedBefore = LockedKib();
+    SBatchRequest ourRequest = Request(ours, 2);
+    SBatchRequest theirRequest = Request(theirs, 2);
+    theirRequest.strPassword = "anderes";
+    CLockWatch ourWatch;
+    CLockWatch theirWatch;
+    SBatchResult theirResult;
+    std::thread other(
+        [&] { theirResult = RunDecryptionBatch(theirRequest, theirWatch, &theirWatch, nullptr); });
+    const SBatchResult ourResult = RunDecryptionBatch(ourRequest, ourWatch, &ourWatch, nullptr);
+    other.join();
+
+    EXPECT_EQ(ourResult.nFailures, 0);
+    EXPECT_EQ(theirResult.nFailures, 0);
+    for (int i = 0; i < 24; ++i) {
+        const std::string strA = "a" + std::to_string(i) + ".bin";
+        const std::string strB = "b" + std::to_string(i) + ".bin";
+        EXPECT_TRUE(ReadFileBytes(m_dir / ("e_" + strA)) == m_plain[strA]) << strA;
+        EXPECT_TRUE(ReadFileBytes(m_dir / ("e_" + strB)) == theirPlain[strB]) << strB;
+    }
+    // Where the system lets this process lock memory at all (and no sanitizer turns mlock into nothing), the
+    // key pages were locked throughout.
+    if (CSecureBuffer probe(1); probe.IsLocked() && LockedKib() > nLockedBefore) {
+        EXPECT_GT(ourWatch.m_nLeastLockedKib, nLockedBefore);
+        EXPECT_GT(theirWatch.m_nLeastLockedKib, nLockedBefore);
+    }
+    EXPECT_EQ(LockedKib(), nLockedBefore);
 }
 
 // Several files at once say and write exactly what one thread does: the same log in the same order, the

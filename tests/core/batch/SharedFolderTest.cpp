@@ -108,7 +108,7 @@ struct SChild
 };
 
 // Starts decrypt-child (see DecryptChild.cpp), as the given user through setpriv, its output in a pipe.
-// A spawned process keeps TBB's threads away from a fork().
+// A spawned process keeps the decrypting threads away from a fork().
 SChild StartChild(const std::vector<std::string>& args, std::optional<SUser> user)
 {
     std::vector<std::string> command;

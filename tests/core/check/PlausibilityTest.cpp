@@ -113,5 +113,42 @@ TEST(Plausibility, JudgePlaintext_FlagsRandomBytesOfAnyLength)
     EXPECT_LE(nMissed, 1);
 }
 
+// Asking for the verdict alone, and collecting the sample in pieces or judging it where it lies, gives the
+// verdicts of the full judgement: for content decided by its start, for content whose start looks random
+// and the rest does not, and for random bytes.
+TEST(Plausibility, JudgePlaintext_VerdictAloneAndPiecesAgree)
+{
+    const std::string strRandom = RandomBytes(kPlausibilitySampleSize, 5);
+    const struct
+    {
+        const char* pszCase;
+        std::string strBytes;
+    } cases[] = {
+        {"text", GermanText(kPlausibilitySampleSize + 100)},
+        {"short text", GermanText(3000)},
+        {"random start, text after it",
+         strRandom.substr(0, kPlausibilityFirstSampleSize) + GermanText(kPlausibilitySampleSize)},
+        {"random", strRandom},
+        {"short random", strRandom.substr(0, 1000)},
+    };
+    for (const auto& c : cases) {
+        const auto* pBytes = reinterpret_cast<const unsigned char*>(c.strBytes.data());
+        const SPlausibility full = Judge(c.strBytes);
+        EXPECT_EQ(JudgePlaintext({pBytes, c.strBytes.size()}, EPlausibilityDetail::Verdict).verdict,
+                  full.verdict)
+            << c.pszCase;
+        CPlaintextSample whole(EPlausibilityDetail::Description);
+        whole.Append(pBytes, c.strBytes.size());
+        EXPECT_EQ(whole.Judge().verdict, full.verdict) << c.pszCase;
+        EXPECT_EQ(whole.Judge().strDescription, full.strDescription) << c.pszCase;
+        CPlaintextSample pieces(EPlausibilityDetail::Verdict);
+        for (std::size_t i = 0; i < c.strBytes.size(); i += 4099)
+            pieces.Append(pBytes + i, std::min<std::size_t>(4099, c.strBytes.size() - i));
+        EXPECT_EQ(pieces.Judge().verdict, full.verdict) << c.pszCase;
+    }
+    EXPECT_EQ(Judge(cases[2].strBytes).verdict, EPlausibility::Plausible);
+    EXPECT_EQ(Judge(cases[3].strBytes).verdict, EPlausibility::LooksRandom);
+}
+
 } // namespace
 } // namespace brasko
