@@ -95,8 +95,9 @@ constexpr int kWakeIntervalMs = 100;
 } // namespace
 
 CBatchRunner::CBatchRunner(IMessageSink& messages, QObject* pParent)
-    : QObject(pParent), m_messages(messages), m_trial([](const std::string& strPath, std::string_view password, IMessageSink& sink,
-                                                   const StopAskedFn& stopAsked) {
+    : QObject(pParent), m_messages(messages),
+      m_trial([](const std::string& strPath, std::string_view password, IMessageSink& sink,
+                 const StopAskedFn& stopAsked) {
           return CheckFileContent(strPath, password, sink, stopAsked, EPlausibilityDetail::Verdict);
       })
 {

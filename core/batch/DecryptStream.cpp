@@ -341,7 +341,7 @@ SDecryptOutcome DecryptStream(int fdInput, IPlaintextOutput& output, CTripleDesD
     CChunkWriter writer(output, nTotal, pProgress, pSample);
     const CThreadChunk threadChunk;
     CSecureBuffer& buffer = CThreadChunk::Buffer();
-    const SChunkRead firstRead = ReadChunk(fdInput, buffer);
+    const SChunkRead firstRead = ReadChunk(fdInput, buffer, pProgress);
     // The size the file system reports is not trusted (it is 0 for many files under /proc): what decides is
     // whether the input goes on beyond its first chunk.
     if (nJobs != 1 && firstRead.nBytes == kChunkSize) {

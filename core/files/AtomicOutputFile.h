@@ -47,8 +47,8 @@ enum class ETemporaryFile
 // The target's path is found by the link rule of ResolvePath, for every link in it; a link at the target is
 // not replaced: the file it names is, in its own folder, and the link stays. In a shared folder a file of
 // another user is not replaced (as fs.protected_regular). The output always belongs to the caller. Its group
-// is the caller's, unless the folder's setgid group is the input's group too. Its permission bits are those of
-// the replaced file when that was the caller's, else 0666 less the umask (or as the folder's default ACL
+// is the caller's, unless the folder's setgid group is the input's group too. Its permission bits are those
+// of the replaced file when that was the caller's, else 0666 less the umask (or as the folder's default ACL
 // says), narrowed to the input's bits, without the group's bits when the group is not the input's: the output
 // is never readable by more users than the input. A replaced file of the caller's passes its extended
 // attributes (its ACL among them) on; another user's passes nothing on.

@@ -68,7 +68,7 @@ TEST(Plausibility, DecryptFileAndCheckFileContent_JudgeTheStartOfThePlaintext)
         ASSERT_TRUE(checked.Succeeded());
         EXPECT_EQ(checked.plausibility.verdict, c.verdict);
         const SDecryptOutcome verdictOnly =
-            CheckFileContent(dir / "in.enc", "geheim", messages, EPlausibilityDetail::Verdict);
+            CheckFileContent(dir / "in.enc", "geheim", messages, {}, EPlausibilityDetail::Verdict);
         ASSERT_TRUE(verdictOnly.Succeeded());
         EXPECT_EQ(verdictOnly.plausibility.verdict, c.verdict);
         EXPECT_EQ(dir.List(), std::vector<std::string>{"in.enc"});

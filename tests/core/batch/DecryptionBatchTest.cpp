@@ -376,7 +376,9 @@ TEST_F(BatchTest, RunDecryptionBatch_KeysOfConcurrentBatchesStayApart)
     const unsigned long nLockedBefore = LockedKib();
     SBatchRequest ourRequest = Request(ours, 2);
     SBatchRequest theirRequest = Request(theirs, 2);
-    theirRequest.strPassword = "anderes";
+    CSecureBuffer theirPassword(7);
+    theirPassword.Append("anderes", 7);
+    theirRequest.pPassword = &theirPassword;
     CLockWatch ourWatch;
     CLockWatch theirWatch;
     SBatchResult theirResult;
