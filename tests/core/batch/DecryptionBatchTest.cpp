@@ -373,11 +373,11 @@ TEST_F(BatchTest, RunDecryptionBatch_KeysOfConcurrentBatchesStayApart)
         WriteFileBytes(m_dir / strName, OpenSslEncrypt(kOtherKey, theirPlain[strName]));
         theirs.push_back(m_dir / strName);
     }
+    CSecureBuffer theirPassword(7); // locked itself, so made before the count
+    theirPassword.Append("anderes", 7);
     const unsigned long nLockedBefore = LockedKib();
     SBatchRequest ourRequest = Request(ours, 2);
     SBatchRequest theirRequest = Request(theirs, 2);
-    CSecureBuffer theirPassword(7);
-    theirPassword.Append("anderes", 7);
     theirRequest.pPassword = &theirPassword;
     CLockWatch ourWatch;
     CLockWatch theirWatch;
