@@ -378,7 +378,7 @@ TEST_F(CliSafetyTest, Kill9_LeavesATemporaryFileTheNextRunRemoves)
                    BRASKO_CLI_PATH + "' --password-stdin -q a.bin; } >/dev/null 2>&1");
     const Names left = m_dir.List();
     ASSERT_EQ(left.size(), 3U);
-    const std::string strLeft = left[0];
+    const std::string& strLeft = left[0];
     EXPECT_TRUE(strLeft.starts_with(".e_a.bin.") && strLeft.ends_with(".tmp")) << strLeft;
     EXPECT_EQ(test::ReadFileBytes(m_dir / strLeft), strPlain);
     EXPECT_EQ(test::ReadFileBytes(m_dir / "e_a.bin"), "alt");
