@@ -4,10 +4,14 @@
 #include "OutputTemplate.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
 #include <optional>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace brasko {
 
@@ -29,6 +33,51 @@ std::optional<SFileId> IdOf(const std::string& strPath)
     if (strPath.empty() || ::stat(strPath.c_str(), &info) != 0)
         return std::nullopt;
     return SFileId{info.st_dev, info.st_ino};
+}
+
+// Outputs of the batch in one folder from which on the folder is read once rather than asked for each name.
+constexpr std::size_t kOutputsForListing = 8;
+
+// The names in a folder; none found where the folder is missing; nullopt where it cannot be read.
+std::optional<std::unordered_set<std::string>> NamesIn(const std::string& strFolder)
+{
+    DIR* pFolder = ::opendir(strFolder.c_str());
+    if (pFolder == nullptr) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return std::unordered_set<std::string>();
+        return std::nullopt;
+    }
+    std::unordered_set<std::string> names;
+    errno = 0;
+    while (const dirent* pEntry = ::readdir(pFolder))
+        names.emplace(pEntry->d_name);
+    const bool bComplete = errno == 0;
+    ::closedir(pFolder);
+    if (!bComplete)
+        return std::nullopt;
+    return names;
+}
+
+// The file at each output path where one is. A folder that is to hold many outputs is read once, and only
+// the names found in it are looked at: a fresh output folder costs one look, not one per file.
+std::vector<std::optional<SFileId>> IdsOfOutputs(const std::vector<std::string>& outputs)
+{
+    std::vector<std::optional<SFileId>> ids(outputs.size());
+    std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (!outputs[i].empty())
+            byFolder[std::string_view(outputs[i]).substr(0, outputs[i].rfind('/') + 1)].push_back(i);
+    }
+    for (const auto& [folder, indices] : byFolder) {
+        std::optional<std::unordered_set<std::string>> names;
+        if (indices.size() >= kOutputsForListing && !folder.empty())
+            names = NamesIn(std::string(folder));
+        for (const std::size_t i : indices) {
+            if (!names || names->contains(outputs[i].substr(folder.size())))
+                ids[i] = IdOf(outputs[i]);
+        }
+    }
+    return ids;
 }
 
 // The input's absolute path, the current folder resolved once for the whole batch.
@@ -168,8 +217,7 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
 
     SBatchPlan plan;
     plan.outputs = NameOutputs(request, inputs, strCwd, plan.strOutputDir);
-    std::vector<std::optional<SFileId>> outputIds(nCount);
-    std::transform(plan.outputs.begin(), plan.outputs.end(), outputIds.begin(), IdOf);
+    std::vector<std::optional<SFileId>> outputIds = IdsOfOutputs(plan.outputs);
     if (nCount == 1 && request.fdOutput >= 0)
         outputIds[0].reset(); // "-" names standard output, not a file
     CPlaceKeys places;

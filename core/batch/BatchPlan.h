@@ -30,7 +30,8 @@ struct SBatchPlan
 
 // Names the outputs by the request's template (next to each input, or below strOutputDir) and finds the
 // entries that must not be decrypted, before any file is written. Sorting makes it O(n log n); it looks at
-// the file system only with stat, once per input and once per output.
+// the file system with stat once per distinct folder, and per file only where outputs exist already (each
+// existing output, then each input); a folder that is to hold many outputs is read once to find them.
 SBatchPlan PlanBatch(const SBatchRequest& request);
 
 // Whether a run that skips existing outputs (bSkipExisting) may count the output of an input as finished:

@@ -5,6 +5,7 @@
 #include "BatchPlan.h"
 #include "DecryptionBatch.h"
 #include "FileDecryptor.h"
+#include "OutputFolder.h"
 
 #include <cstddef>
 #include <memory>
@@ -22,10 +23,20 @@ struct SBatchContext
     const CTripleDesDecryptor& cipher; // prepared once for the request's password
 };
 
+// What a thread of the batch keeps from one file to the next: the folders of the last input and output.
+struct SWorkerCache
+{
+    explicit SWorkerCache(const SBatchContext& context) : outputFolders(context.plan.strOutputDir) {}
+
+    SInputCache inputs;
+    COutputFolders outputFolders; // below the plan's output folder, when there is one
+};
+
 // Decrypts entry i unless the plan refuses it or its output exists and may be skipped. Messages go to
 // messages, the opening of the input to onInputOpened; pPendingOutput as in SDecryptJob.
-SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessageSink& messages,
-                             IProgressSink* pProgress, const InputOpenedFn& onInputOpened,
+SDecryptOutcome DecryptEntry(const SBatchContext& context, SWorkerCache& cache, std::size_t i,
+                             IMessageSink& messages, IProgressSink* pProgress,
+                             const InputOpenedFn& onInputOpened,
                              std::unique_ptr<CAtomicOutputFile>* pPendingOutput = nullptr);
 
 // The end of a batch: the summary message, or the one that says the batch was cancelled.

@@ -27,8 +27,9 @@ std::size_t WalkedTail(const SBatchRequest& request, std::size_t i)
 
 } // namespace
 
-SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessageSink& messages,
-                             IProgressSink* pProgress, const InputOpenedFn& onInputOpened,
+SDecryptOutcome DecryptEntry(const SBatchContext& context, SWorkerCache& cache, std::size_t i,
+                             IMessageSink& messages, IProgressSink* pProgress,
+                             const InputOpenedFn& onInputOpened,
                              std::unique_ptr<CAtomicOutputFile>* pPendingOutput)
 {
     const std::string& strPath = context.request.paths[i];
@@ -58,16 +59,15 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
         }
         // Folders below the output folder are made as needed, with the permissions the umask leaves, and the
         // output is written through the descriptor of its folder, so that nothing swapped in on the way
-        // counts.
-        CFileHandle outputFolder;
+        // counts. The thread's cache keeps the folder of the previous output.
+        int fdOutputFolder = -1;
         if (!context.plan.strOutputDir.empty() && strOutput.starts_with(context.plan.strOutputDir)) {
             const std::size_t nBase = context.plan.strOutputDir.size();
             const std::string_view sub =
                 std::string_view(strOutput).substr(nBase, strOutput.rfind('/') + 1 - nBase);
             bool bRefused = false;
             std::string strRefused;
-            if (const int nError =
-                    OpenOutputFolder(context.plan.strOutputDir, sub, outputFolder, bRefused, strRefused);
+            if (const int nError = cache.outputFolders.Open(sub, fdOutputFolder, bRefused, strRefused);
                 nError != 0) {
                 if (!bRefused)
                     return SDecryptOutcome{EDecryptError::CreateOutput, nError, strOutput};
@@ -86,11 +86,12 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, std::size_t i, IMessa
                                           .pPendingOutput = pPendingOutput,
                                           .fdInput = context.request.fdInput,
                                           .fdOutput = context.request.fdOutput,
-                                          .fdOutputFolder = outputFolder.Get(),
+                                          .fdOutputFolder = fdOutputFolder,
                                           .bOutputBesideInput = context.plan.strOutputDir.empty() &&
                                                                 context.request.strOutputFile.empty() &&
                                                                 context.request.fdOutput < 0,
-                                          .nInputWalked = WalkedTail(context.request, i)});
+                                          .nInputWalked = WalkedTail(context.request, i),
+                                          .pInputCache = &cache.inputs});
     } catch (const std::bad_alloc&) {
         return OutOfMemoryOutcome(strOutput);
     }

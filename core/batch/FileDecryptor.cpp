@@ -44,32 +44,49 @@ bool IsPseudoFileSystem(int fd)
     return std::find(kPseudo.begin(), kPseudo.end(), nType) != kPseudo.end();
 }
 
+constexpr int kInputFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+
+// CheckInputDescriptor for a descriptor opened with kInputFlags: O_NONBLOCK is the only flag F_SETFL changes
+// that it carries, and a device already found in cache to store files is not asked again (a device number
+// belongs to one file system: a file of /proc never has that of a disk).
+EDecryptError CheckOpenedInput(int fd, struct stat& info, SInputCache& cache)
+{
+    if (::fstat(fd, &info) != 0)
+        return EDecryptError::OpenInput;
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return EDecryptError::InputNotRegular;
+    }
+    if (!cache.bStoringDevice || cache.nStoringDevice != info.st_dev) {
+        if (IsPseudoFileSystem(fd)) {
+            errno = EINVAL;
+            return EDecryptError::InputOnPseudoFileSystem;
+        }
+        cache.nStoringDevice = info.st_dev;
+        cache.bStoringDevice = true;
+    }
+    if (::fcntl(fd, F_SETFL, 0) != 0)
+        return EDecryptError::OpenInput;
+    return EDecryptError::None;
+}
+
 // Opens the input for reading: the one place every input is opened, its path found by the link rule of
-// ResolvePath (nWalkedTail as there). pFolder, when given, receives the folder the input's name stands in.
-// O_NONBLOCK keeps the open of a pipe from waiting for a writer; CheckInputDescriptor refuses what is not a
-// regular file on a real file system and clears it again.
+// ResolvePath (nWalkedTail as there) through cache's CFileOpener. fdFolder receives the folder the input's
+// name stands in, valid while cache is not used again. O_NONBLOCK keeps the open of a pipe from waiting for a
+// writer; CheckOpenedInput refuses what is not a regular file on a real file system and clears it again.
 CFileHandle OpenInput(const std::string& strPath, struct stat& info, EDecryptError& failure,
-                      std::size_t nWalkedTail = 0, CFileHandle* pFolder = nullptr)
+                      SInputCache& cache, std::size_t nWalkedTail, int& fdFolder)
 {
     failure = EDecryptError::None;
-    SResolvedPath place;
-    CFileHandle file;
-    if (const int nError = ResolvePath(AT_FDCWD, strPath, false, place, nWalkedTail);
-        nError != 0 || !place.entry) {
-        errno = nError != 0 ? nError : ENOENT;
-    } else {
-        file = OpenFileByRule(place.folder.Get(), place.strName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    }
+    CFileHandle file = cache.opener.Open(strPath, kInputFlags, nWalkedTail, fdFolder);
     if (!file) {
         failure =
             errno == ENOENT || errno == ENOTDIR ? EDecryptError::InputMissing : EDecryptError::OpenInput;
         return file;
     }
-    failure = CheckInputDescriptor(file.Get(), info);
+    failure = CheckOpenedInput(file.Get(), info, cache);
     if (failure != EDecryptError::None)
         return {};
-    if (pFolder != nullptr)
-        *pFolder = std::move(place.folder);
     return file;
 }
 
@@ -185,10 +202,13 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
     {
     };
     CFileHandle input;
-    CFileHandle inputFolder;
+    int fdInputFolder = -1;
+    SInputCache ownCache;
     if (job.fdInput < 0) {
         EDecryptError failure = EDecryptError::None;
-        input = OpenInput(job.strInputPath, inputInfo, failure, job.nInputWalked, &inputFolder);
+        input = OpenInput(job.strInputPath, inputInfo, failure,
+                          job.pInputCache != nullptr ? *job.pInputCache : ownCache, job.nInputWalked,
+                          fdInputFolder);
         if (!input) {
             const int nError = errno;
             job.messages.ShowMessage(messages::FileNotFound(job.strInputPath), EMessageIcon::Default);
@@ -205,7 +225,7 @@ SDecryptOutcome CFileDecryptor::DecryptOneFile(const SDecryptJob& job) const
                                    S_ISREG(inputInfo.st_mode) ? static_cast<std::uint64_t>(inputInfo.st_size)
                                                               : 0);
     std::unique_ptr<CAtomicOutputFile> pOutput;
-    if (SDecryptOutcome opened = OpenOutput(job, inputInfo, inputFolder.Get(), pOutput); !opened.Succeeded())
+    if (SDecryptOutcome opened = OpenOutput(job, inputInfo, fdInputFolder, pOutput); !opened.Succeeded())
         return opened;
 
     const auto nSizeAtOpen = static_cast<std::uint64_t>(inputInfo.st_size);
@@ -273,7 +293,9 @@ EDecryptError CheckInputDescriptor(int fd, struct stat& info)
 
 CFileHandle OpenInputFile(const std::string& strPath, struct stat& info, EDecryptError& failure)
 {
-    return OpenInput(strPath, info, failure);
+    SInputCache cache;
+    int fdFolder = -1;
+    return OpenInput(strPath, info, failure, cache, 0, fdFolder);
 }
 
 } // namespace brasko

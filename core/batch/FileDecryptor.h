@@ -3,6 +3,7 @@
 #include "DecryptOutcome.h"
 #include "FileHandle.h"
 #include "MessageSink.h"
+#include "PathResolver.h"
 #include "ProgressSink.h"
 #include "TripleDes.h"
 
@@ -23,6 +24,15 @@ using InputOpenedFn = std::function<void()>;
 // The cipher for a password, set up once for all the files decrypted under it: each takes a copy of its key
 // schedule. When it cannot be set up (no usable cipher, no memory) every file fails with CipherSetup.
 CTripleDesDecryptor PrepareCipher(std::string_view password);
+
+// What one thread keeps from one input to the next, so that each check is done once: the folder of the last
+// input (CFileOpener) and the last device found to be a file system that stores files.
+struct SInputCache
+{
+    CFileOpener opener;
+    dev_t nStoringDevice = 0;
+    bool bStoringDevice = false;
+};
 
 // One file to decrypt, and where its news goes.
 struct SDecryptJob
@@ -54,6 +64,8 @@ struct SDecryptJob
     // Bytes at the end of strInputPath that a folder walk found below a folder argument: a folder among them
     // that has become a link since is not followed (ResolvePath).
     std::size_t nInputWalked = 0;
+    // Kept by the calling thread across the files of a batch, or none.
+    SInputCache* pInputCache = nullptr;
 };
 
 // The output-name template and the decryption of one file under it.

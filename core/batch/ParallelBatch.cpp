@@ -99,14 +99,14 @@ public:
     }
     bool IsCancelRequested() override { return m_frontEnd.CancelRequested(); }
 
-    void Decrypt(const SBatchContext& context)
+    void Decrypt(const SBatchContext& context, SWorkerCache& cache)
     {
         if (m_frontEnd.CancelRequested()) {
             m_outcome = SDecryptOutcome{EDecryptError::Cancelled, ECANCELED};
             return;
         }
         m_outcome = DecryptEntry(
-            context, m_nIndex, *this, this,
+            context, cache, m_nIndex, *this, this,
             [this] {
                 m_events.push_back(SEvent{true, {}, EMessageIcon::Default});
             },
@@ -207,8 +207,10 @@ private:
     void Work()
     {
         try {
+            // Each thread its own: the files it takes are mostly neighbours in the batch's order.
+            SWorkerCache cache(m_context);
             while (CFileRecord* pRecord = Take()) {
-                pRecord->Decrypt(m_context);
+                pRecord->Decrypt(m_context, cache);
                 Finish(pRecord->Index());
             }
         } catch (const std::exception&) {

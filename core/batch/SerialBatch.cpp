@@ -7,13 +7,14 @@ SBatchResult RunOnCallingThread(const SBatchContext& context, IMessageSink& mess
 {
     const std::vector<std::string>& paths = context.request.paths;
     SBatchResult result;
+    SWorkerCache cache(context);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (pProgress != nullptr) {
             pProgress->OnFileStarted(i, paths.size(), paths[i]);
             if (pProgress->IsCancelRequested())
                 return Cancelled(messages, result);
         }
-        const SDecryptOutcome outcome = DecryptEntry(context, i, messages, pProgress, [&] {
+        const SDecryptOutcome outcome = DecryptEntry(context, cache, i, messages, pProgress, [&] {
             if (pObserver != nullptr)
                 pObserver->OnInputOpened(i, paths[i]);
         });

@@ -111,13 +111,16 @@ int CAtomicOutputFile::Open()
         return nError;
     if (const int nError = CreateTemporary(); nError != 0)
         return nError;
-    // Other writers that honour advisory locks keep off the file while it is written.
-    struct flock lock
-    {
-    };
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    ::fcntl(m_file.Get(), F_SETLK, &lock);
+    // Other writers that honour advisory locks keep off a named file while it is written; a file without a
+    // name has no other writer.
+    if (!m_bUnnamed) {
+        struct flock lock
+        {
+        };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        ::fcntl(m_file.Get(), F_SETLK, &lock);
+    }
 
     // A run killed between link and rename leaves a named temporary file beside the output it replaced; where
     // every temporary file has a name, beside any output.
@@ -261,7 +264,8 @@ int CAtomicOutputFile::Commit()
     if (!m_file)
         return EBADF;
     const int fd = m_file.Get();
-    if (::fchmod(fd, m_nFinalMode) != 0)
+    // A new file mostly has its permissions already; attributes carried over (an ACL) may have changed them.
+    if ((m_bOwnExisting || (m_created.st_mode & 07777) != m_nFinalMode) && ::fchmod(fd, m_nFinalMode) != 0)
         return errno;
     // Make sure the new content is on disk before the old content goes: a crash must not leave an empty
     // file where a good one stood.

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace brasko {
 
@@ -15,5 +16,30 @@ namespace brasko {
 // EACCES, with bRefused set and strRefused the folder's path. Otherwise 0 or an errno value.
 int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileHandle& folder, bool& bRefused,
                      std::string& strRefused);
+
+// OpenOutputFolder for the outputs of a batch, one after another: the output folder is resolved once and the
+// last folder below it is kept, so that the outputs of one folder cost no walk at all. A kept descriptor pins
+// its folder: a folder swapped for another or for a link after it was opened changes nothing, as if it had
+// been opened anew just before the swap. Failures are not kept (the next output tries again). One per thread.
+class COutputFolders
+{
+public:
+    explicit COutputFolders(std::string strBase);
+
+    // As OpenOutputFolder, but fdFolder is a descriptor that stays valid until the next call.
+    int Open(std::string_view strSub, int& fdFolder, bool& bRefused, std::string& strRefused);
+
+private:
+    std::string m_strBase;
+    CFileHandle m_base;
+    struct stat m_baseInfo
+    {
+    };
+    struct stat m_baseParent
+    {
+    };
+    std::string m_strSub; // the folder kept below the output folder ("" for none)
+    CFileHandle m_sub;
+};
 
 } // namespace brasko

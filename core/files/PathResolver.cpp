@@ -229,6 +229,18 @@ private:
     int m_nLinks = 0;
 };
 
+// Opens strName in fdFolder: straight away where it is no link (the common case), else by the link rule.
+CFileHandle OpenInFolder(int fdFolder, const std::string& strName, bool bLink, int nFlags)
+{
+    if (!bLink) {
+        CFileHandle file(::openat(fdFolder, strName.c_str(), nFlags | O_NOFOLLOW | O_CLOEXEC));
+        if (file || errno != ELOOP)
+            return file;
+        // A link put at the name since it was looked at: followed only as the rule allows.
+    }
+    return OpenFileByRule(fdFolder, strName, nFlags);
+}
+
 } // namespace
 
 bool IsGuardedFolder(const struct stat& folder)
@@ -267,6 +279,42 @@ CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bo
     // O_NOFOLLOW: a link put at the name since it was looked at is not followed by the kernel either.
     return CFileHandle(
         ::openat(resolved.folder.Get(), resolved.strName.c_str(), nFlags | O_NOFOLLOW | O_CLOEXEC));
+}
+
+CFileHandle CFileOpener::Open(std::string_view strPath, int nFlags, std::size_t nWalkedTail, int& fdFolder)
+{
+    fdFolder = -1;
+    const std::size_t nNameStart = strPath.rfind('/') + 1; // 0 without a '/'
+    const std::string_view strFolder = strPath.substr(0, nNameStart);
+    const std::string strName(strPath.substr(nNameStart));
+    const bool bPlainName = !strName.empty() && strName != "." && strName != "..";
+    const std::size_t nWalked = std::min(nWalkedTail, strPath.size());
+    const std::size_t nWalkedFolder = nWalked > strName.size() ? nWalked - strName.size() : 0;
+    if (bPlainName && m_bReusable && m_folder && strFolder == m_strFolder &&
+        nWalkedFolder == m_nWalkedFolder) {
+        CFileHandle file = OpenInFolder(m_folder.Get(), strName, false, nFlags);
+        if (file)
+            fdFolder = m_folder.Get();
+        return file;
+    }
+    m_folder = CFileHandle();
+    m_bReusable = false;
+    SResolvedPath place;
+    if (const int nError = ResolvePath(AT_FDCWD, strPath, false, place, nWalkedTail);
+        nError != 0 || !place.entry) {
+        errno = nError != 0 ? nError : ENOENT;
+        return {};
+    }
+    CFileHandle file = OpenInFolder(place.folder.Get(), place.strName, S_ISLNK(place.info.st_mode), nFlags);
+    if (!file)
+        return file;
+    m_folder = std::move(place.folder);
+    fdFolder = m_folder.Get();
+    // A path that ends in "." or ".." names a folder other than its folder part: kept for the caller only.
+    m_bReusable = bPlainName;
+    m_strFolder = strFolder;
+    m_nWalkedFolder = nWalkedFolder;
+    return file;
 }
 
 } // namespace brasko

@@ -51,4 +51,23 @@ int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolv
 // a refused link (and *pForeignLink set, when given).
 CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink = nullptr);
 
+// Opens files one after another as OpenFileByRule does, keeping the folder the last one stood in: a file
+// whose path has the same folder part (walked alike, nWalkedTail as ResolvePath) is opened from that folder's
+// descriptor without walking the path again. The descriptor pins the folder: a folder part swapped for a link
+// after it was resolved changes nothing, as if the path had been resolved just before the swap. Failures are
+// not kept. One per thread.
+class CFileOpener
+{
+public:
+    // As OpenFileByRule from the current folder; fdFolder receives the folder the last name stands in, valid
+    // until the next call (-1 on failure).
+    CFileHandle Open(std::string_view strPath, int nFlags, std::size_t nWalkedTail, int& fdFolder);
+
+private:
+    std::string m_strFolder;         // the folder part of the last path, up to its last '/'
+    std::size_t m_nWalkedFolder = 0; // how much of it a folder walk found
+    CFileHandle m_folder;
+    bool m_bReusable = false; // m_folder is the folder that m_strFolder names
+};
+
 } // namespace brasko

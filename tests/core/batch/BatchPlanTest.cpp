@@ -106,5 +106,29 @@ TEST(BatchPlan, PlanBatch_OneOutputFileHoweverSpelled)
     }
 }
 
+// Outputs that exist already are found in a folder that is to hold many outputs, which the plan reads once
+// instead of asking for each name: one that is a link to an input, and two names of one file.
+TEST(BatchPlan, PlanBatch_ExistingOutputsInAFolderOfManyOutputs)
+{
+    CTempDir dir;
+    fs::create_directories(dir / "x");
+    fs::create_directories(dir / "out");
+    SBatchRequest request;
+    request.strPrefix = "e_";
+    request.strOutputDir = dir / "out";
+    for (int i = 0; i < 12; ++i) {
+        request.paths.push_back(dir / ("x/f" + std::to_string(i) + ".bin"));
+        WriteFileBytes(request.paths.back(), "12345678");
+    }
+    fs::create_symlink(dir / "x/f5.bin", dir / "out/e_f3.bin");
+    WriteFileBytes(dir / "out/e_f6.bin", "alt");
+    fs::create_hard_link(dir / "out/e_f6.bin", dir / "out/e_f7.bin");
+    Verdicts expected(request.paths.size(), kDecrypt);
+    expected[3] = kReplaces;
+    expected[6] = kDuplicate;
+    expected[7] = kDuplicate;
+    EXPECT_EQ(PlanBatch(request).verdicts, expected);
+}
+
 } // namespace
 } // namespace brasko

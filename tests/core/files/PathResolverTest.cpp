@@ -244,5 +244,64 @@ TEST_F(PathResolverTest, OpenOutputFolder_RefusesForeignFoldersAndLinks)
     }
 }
 
+// The folders kept from one file to the next: a folder swapped for a link (to a folder of the caller's, which
+// the link rule alone would let through) after the previous file was opened in it is not followed; the next
+// file comes from the folder that was resolved, and a fresh walk refuses the walked folder that is a link
+// now.
+TEST(FolderCacheTest, FolderSwappedForALinkAfterTheLastFileIsNotFollowed)
+{
+    const test::CTempDir dir;
+    for (const char* pszFolder : {"in", "in/sub", "out", "out/sub", "geheim"})
+        ASSERT_EQ(::mkdir((dir / pszFolder).c_str(), 0755), 0);
+    test::WriteFileBytes(dir / "in/sub/a.bin", "a");
+    test::WriteFileBytes(dir / "in/sub/b.bin", "eigen");
+    test::WriteFileBytes(dir / "geheim/b.bin", "geheim");
+    const auto swap = [&](const std::string& strFolder) {
+        ASSERT_EQ(::rename((dir / strFolder).c_str(), (dir / (strFolder + ".alt")).c_str()), 0);
+        ASSERT_EQ(::symlink("../geheim", (dir / strFolder).c_str()), 0);
+    };
+    const std::size_t nWalked = std::string("sub/b.bin").size();
+    const auto read = [&](CFileOpener& opener, const std::string& strName, int& nError) {
+        int fdFolder = -1;
+        const CFileHandle file = opener.Open(dir / ("in/sub/" + strName), O_RDONLY, nWalked, fdFolder);
+        nError = file ? 0 : errno;
+        std::string strBytes(16, '\0');
+        const ssize_t nRead = file ? ::read(file.Get(), strBytes.data(), strBytes.size()) : 0;
+        strBytes.resize(nRead > 0 ? static_cast<std::size_t>(nRead) : 0);
+        return strBytes;
+    };
+    CFileOpener opener;
+    int nError = 0;
+    EXPECT_EQ(read(opener, "a.bin", nError), "a");
+    COutputFolders folders(dir / "out");
+    int fdOut = -1;
+    bool bRefused = false;
+    std::string strRefused;
+    ASSERT_EQ(folders.Open("sub/", fdOut, bRefused, strRefused), 0);
+    struct stat before
+    {
+    };
+    ASSERT_EQ(::fstat(fdOut, &before), 0);
+
+    swap("in/sub");
+    swap("out/sub");
+    EXPECT_EQ(read(opener, "b.bin", nError), "eigen");
+    ASSERT_EQ(folders.Open("sub/", fdOut, bRefused, strRefused), 0);
+    struct stat after
+    {
+    };
+    ASSERT_EQ(::fstat(fdOut, &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(::mkdirat(fdOut, "probe", 0700), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/sub.alt/probe"));
+
+    CFileOpener fresh;
+    EXPECT_EQ(read(fresh, "b.bin", nError), "");
+    EXPECT_EQ(nError, ELOOP);
+    COutputFolders freshFolders(dir / "out");
+    EXPECT_EQ(freshFolders.Open("sub/", fdOut, bRefused, strRefused), ELOOP);
+    EXPECT_FALSE(std::filesystem::exists(dir / "geheim/probe"));
+}
+
 } // namespace
 } // namespace brasko
