@@ -1,12 +1,16 @@
 // The main dialog in a browser: collects password, template and inputs, runs the batch over the workers and
 // writes the outputs (next to the inputs in a granted folder, else as one download or one ZIP). The rules
 // (key, final chunk, naming, guards, verdict, texts) all come from the WebAssembly core.
-/* global BraskoEngine, BraskoZip, BRASKO_WASM_SIMD, BRASKO_WASM_U64 */
+/* global BraskoEngine, BraskoTargets, BraskoZip, BRASKO_WASM_SIMD, BRASKO_WASM_U64 */
 (function () {
     "use strict";
 
     const kChunkSize = 2 << 20;
+    // Bytes read and decrypted ahead of the writing, per worker, and at most this many files in flight.
     const kChunksInFlightPerWorker = 3;
+    const kMaxJobsInFlight = 1024;
+    // Small files go to a worker together, up to a chunk's worth or this many.
+    const kFilesPerMessage = 64;
     const kZipName = "entschluesselt.zip";
     const $ = (id) => document.getElementById(id);
 
@@ -178,50 +182,65 @@
 
     // ---- Output sinks -------------------------------------------------------------------------------------
 
-    // Collects one output as Blob pieces, for a download or a ZIP entry.
-    class CBlobSink {
-        constructor() {
-            this.m_parts = [];
-            this.m_nSize = 0;
-            this.m_nCrc = 0;
+    // One output written straight into a target (targets.js): a download, a file chosen with the save
+    // picker, a file of the granted folder. Commit completes it; Abort leaves nothing.
+    class CTargetSink {
+        constructor(target) {
+            this.m_target = target;
         }
-        async Write(bytes, nCrc) {
-            this.m_parts.push(new Blob([bytes]));
-            this.m_nCrc = engine.Crc32Combine(this.m_nCrc, nCrc, bytes.length);
-            this.m_nSize += bytes.length;
-        }
-        async Abort() {
-            this.m_parts = [];
-        }
-    }
-
-    // Writes one output into the granted folder through a writable stream, which puts the file in place
-    // only on close: a failure or Abbrechen leaves no output and an older one untouched.
-    class CFolderSink {
-        constructor(writable) {
-            this.m_writable = writable;
-        }
-        static async Open(dir, strRelative) {
+        static async InFolder(dir, strRelative) {
             const parts = strRelative.split("/");
             let folder = dir;
             for (const part of parts.slice(0, -1))
                 folder = await folder.getDirectoryHandle(part, {create: false});
             const handle = await folder.getFileHandle(parts[parts.length - 1], {create: true});
-            return new CFolderSink(await handle.createWritable({keepExistingData: false}));
+            const writable = await handle.createWritable({keepExistingData: false});
+            return new CTargetSink(new BraskoTargets.CWritableTarget(writable));
         }
         async Write(bytes) {
-            await this.m_writable.write(bytes);
+            await this.m_target.Write(bytes);
         }
-        async Commit() {
-            await this.m_writable.close();
+        Commit() {
+            return this.m_target.Close();
         }
-        async Abort() {
+        Abort() {
+            return this.m_target.Abort();
+        }
+    }
+
+    // One entry of the ZIP, its CRC-32 combined from its chunks'.
+    class CZipEntrySink {
+        constructor(zip) {
+            this.m_zip = zip;
+            this.m_nCrc = 0;
+        }
+        async Write(bytes, nCrc) {
+            await this.m_zip.Data(bytes);
+            this.m_nCrc = engine.Crc32Combine(this.m_nCrc, nCrc, bytes.length);
+        }
+        Commit() {
+            return this.m_zip.End(this.m_nCrc);
+        }
+        Abort() {
+            return this.m_zip.Drop();
+        }
+    }
+
+    // Where a download goes: where the browser has the save picker, a file chosen there, written as a stream
+    // (nothing of it held in memory); else Blob pieces, downloaded when complete. null: the picker was
+    // closed, nothing is run.
+    async function DownloadTarget(strName, strType) {
+        if (typeof window.showSaveFilePicker === "function") {
             try {
-                await this.m_writable.abort();
+                const handle = await window.showSaveFilePicker({suggestedName: strName});
+                return new BraskoTargets.CWritableTarget(await handle.createWritable({keepExistingData: false}));
             } catch (error) {
-                // Nothing was put in place.
+                if (error.name === "AbortError")
+                    return null;
+                // No picker now (no user gesture left, a policy): the download instead.
             }
         }
+        return new BraskoTargets.CBlobTarget(strType);
     }
 
     function Download(blob, strName) {
@@ -273,8 +292,8 @@
                 return this.Send(slot, message, transfer);
             }));
         }
-        // A chunk to the least busy worker.
-        Chunk(message) {
+        // Chunks to the least busy worker.
+        Chunks(message) {
             let slot = this.m_workers[0];
             for (const w of this.m_workers) {
                 if (w.nBusy < slot.nBusy)
@@ -335,30 +354,61 @@
         return true;
     }
 
+    // A size as the file manager shows it: bytes, else KB, MB or GB (of 1024) with one decimal.
+    const decimal = new Intl.NumberFormat("de-DE", {minimumFractionDigits: 1, maximumFractionDigits: 1});
+    function SizeText(nBytes) {
+        if (nBytes < 1024)
+            return nBytes + " Byte";
+        const units = ["KB", "MB", "GB", "TB"];
+        let nValue = nBytes / 1024;
+        let i = 0;
+        while (nValue >= 1024 && i < units.length - 1) {
+            nValue /= 1024;
+            ++i;
+        }
+        return decimal.format(nValue) + " " + units[i];
+    }
+
+    // File i of n with its name, the bytes of it done and its size, and the bar over the batch.
     function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
         const strName = strPath.slice(strPath.lastIndexOf("/") + 1);
         $("progText").textContent = "Datei " + (nIndex + 1) + " von " + nCount + "\n" + strName;
+        $("progBytes").textContent = SizeText(nDone) + " von " + SizeText(nTotal);
         const nFile = nTotal > 0 ? Math.floor((1000 * nDone) / nTotal) : 0;
         $("progBar").max = 1000 * nCount;
         $("progBar").value = 1000 * nIndex + nFile;
     }
 
-    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry) opens an entry's output,
+    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, file) opens an entry's output,
     // finish(entry, sink) completes it.
     async function RunEntries(entries, sinkFor, finish) {
         const workers = await Pool();
-        const nWindow = kChunksInFlightPerWorker * workers.Size();
+        const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
         let nFailures = 0;
-        // Jobs in batch order; each chunk job is started as soon as the window allows, and consumed in order.
+        // Jobs in batch order; chunks are sent as soon as the window allows, and consumed in order.
         const queue = [];
+        let nQueuedBytes = 0;
         let nextEntry = 0;
         let current = null; // {entry, file, nOffset}
 
         const startJobs = async () => {
-            while (queue.length < nWindow && !bCancel) {
+            let group = []; // chunks for one message to one worker
+            let nGroupBytes = 0;
+            const send = () => {
+                if (group.length === 0)
+                    return;
+                const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
+                const sent = workers.Chunks({type: "chunks", chunks});
+                group.forEach((job, i) => {
+                    job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
+                });
+                group = [];
+                nGroupBytes = 0;
+            };
+            while (nQueuedBytes < nWindowBytes && queue.length < kMaxJobsInFlight && !bCancel) {
                 if (current === null) {
                     if (nextEntry >= entries.length)
-                        return;
+                        break;
                     const entry = entries[nextEntry++];
                     if (entry.verdict !== "decrypt") {
                         queue.push({entry, refused: true});
@@ -381,12 +431,18 @@
                 const nStart = current.nOffset;
                 const nEnd = engine.ChunkEnd(nStart, current.file.size, kChunkSize);
                 const bLast = nEnd >= current.file.size;
-                const result = workers.Chunk({type: "chunk", file: current.file, start: nStart, end: nEnd, crc: true});
-                queue.push({entry: current.entry, file: current.file, start: nStart, end: nEnd, last: bLast, result});
+                const job = {entry: current.entry, file: current.file, start: nStart, end: nEnd, last: bLast};
+                queue.push(job);
+                group.push(job);
+                nQueuedBytes += nEnd - nStart;
+                nGroupBytes += nEnd - nStart;
+                if (nGroupBytes >= kChunkSize || group.length >= kFilesPerMessage)
+                    send();
                 current.nOffset = nEnd;
                 if (bLast)
                     current = null;
             }
+            send();
         };
 
         let failedEntry = null;
@@ -395,6 +451,8 @@
         while (queue.length > 0) {
             const job = queue.shift();
             const entry = job.entry;
+            if (job.result)
+                nQueuedBytes -= job.end - job.start;
             if (job.refused) {
                 SetProgress(entry.nIndex, entries.length, entry.input.path, 0, 0);
                 const strKind = entry.verdict === "replaces-input" ? "replaces-input" : "duplicate-output";
@@ -407,7 +465,7 @@
                 if (job.start === 0) {
                     SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.file.size);
                     try {
-                        sink = await sinkFor(entry);
+                        sink = await sinkFor(entry, job.file);
                     } catch (error) {
                         sink = null;
                     }
@@ -418,7 +476,7 @@
                 }
                 if (failedEntry !== entry) {
                     const reply = await job.result;
-                    if (reply.error || reply.type === "error") {
+                    if (reply.error) {
                         await sink.Abort();
                         failedEntry = entry;
                         ++nFailures;
@@ -442,8 +500,13 @@
             if (bCancel) {
                 if (sink !== null && !job.last && failedEntry !== entry)
                     await sink.Abort();
-                // Chunks still in flight are waited for, so that no worker keeps plaintext of this run.
-                await Promise.all(queue.filter((j) => j.result).map((j) => j.result));
+                // Chunks still in flight are waited for and wiped, so that no worker or message keeps
+                // plaintext of this run.
+                const pending = await Promise.all(queue.filter((j) => j.result).map((j) => j.result));
+                for (const reply of pending) {
+                    if (reply.bytes)
+                        reply.bytes.fill(0);
+                }
                 return {nFailures, bCancelled: true};
             }
             await startJobs();
@@ -479,39 +542,67 @@
         const plan = engine.PlanBatch(tpl, inputs.map((input) => input.path));
         const entries = inputs.map((input, i) => ({input, nIndex: i, output: plan.outputs[i], verdict: plan.verdicts[i]}));
 
+        // Outside a granted folder the outputs are downloads: the one file's, or the ZIP of several.
+        const bZip = rootFolder === null && entries.length > 1;
+        let target = null;
+        if (rootFolder === null) {
+            const strName = bZip ? kZipName : entries[0].output.slice(entries[0].output.lastIndexOf("/") + 1);
+            target = await DownloadTarget(strName, bZip ? "application/zip" : "application/octet-stream");
+            if (target === null) {
+                $("btnDecrypt").focus();
+                return;
+            }
+        }
+
         bRunning = true;
         bCancel = false;
         $("btnCancelBatch").disabled = false;
+        $("progText").textContent = "";
+        $("progBytes").textContent = "";
         $("dlgProgress").showModal();
         $("btnCancelBatch").focus();
-        const workers = await Pool();
-        await workers.All(() => {
-            const copy = passwordBytes.slice();
-            return [{type: "open", password: copy.buffer}, [copy.buffer]];
-        });
         let outcome;
         try {
-            if (rootFolder !== null) {
-                outcome = await RunEntries(entries, (entry) => CFolderSink.Open(rootFolder, entry.output),
-                    (entry, sink) => sink.Commit());
-            } else if (entries.length === 1) {
-                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
-                    const strName = entry.output.slice(entry.output.lastIndexOf("/") + 1);
-                    Download(new Blob(sink.m_parts, {type: "application/octet-stream"}), strName);
-                });
-            } else {
-                const zip = new BraskoZip.CZipWriter();
-                let nEntries = 0;
-                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
-                    const file = await FileOf(entry.input);
-                    zip.AddEntry(entry.output, sink.m_parts, sink.m_nSize, sink.m_nCrc, file.lastModified);
-                    ++nEntries;
-                });
-                if (nEntries > 0)
-                    Download(zip.Finish(), kZipName);
+            const workers = await Pool();
+            await workers.All(() => {
+                const copy = passwordBytes.slice();
+                return [{type: "open", password: copy.buffer}, [copy.buffer]];
+            });
+            try {
+                if (rootFolder !== null) {
+                    outcome = await RunEntries(entries, (entry) => CTargetSink.InFolder(rootFolder, entry.output),
+                        (entry, sink) => sink.Commit());
+                } else if (!bZip) {
+                    outcome = await RunEntries(entries, async () => new CTargetSink(target), async (entry, sink) => {
+                        const blob = await sink.Commit();
+                        if (blob)
+                            Download(blob, entry.output.slice(entry.output.lastIndexOf("/") + 1));
+                    });
+                    if (outcome.nFailures > 0 || outcome.bCancelled)
+                        await target.Abort();
+                } else {
+                    const zip = new BraskoZip.CZipWriter(target);
+                    outcome = await RunEntries(entries, async (entry, file) => {
+                        await zip.Begin(entry.output, file.size, file.lastModified);
+                        return new CZipEntrySink(zip);
+                    }, (entry, sink) => sink.Commit());
+                    if (zip.Count() > 0) {
+                        const blob = await zip.Finish();
+                        if (blob)
+                            Download(blob, kZipName);
+                    } else {
+                        await target.Abort();
+                    }
+                }
+            } finally {
+                await workers.All(() => [{type: "close"}, []]);
             }
+        } catch (error) {
+            // A download that could not be completed (the disk full, the file taken away).
+            if (target !== null)
+                await target.Abort();
+            outcome = {nFailures: 1, bCancelled: bCancel};
         } finally {
-            await workers.All(() => [{type: "close"}, []]);
             $("dlgProgress").close();
             bRunning = false;
         }
