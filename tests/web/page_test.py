@@ -382,7 +382,7 @@ class PageTest(unittest.TestCase):
     def test_Progress_ShowsFileAndBytes(self):
         key = blanked("geheim")
         paths = [self.write("eins.bin", cipher_of_text(key, 3 * 1024 * 1024)),
-                 self.write("zwei.bin", cipher_of_text(key, 1000))]
+                 self.write("zwei.bin", cipher_of_text(key, 1536 * 1024 + 7))]
         self.choose(*paths)
         self.driver.find_element(By.ID, "editPassword").send_keys("geheim")
         self.driver.execute_script("""
@@ -395,9 +395,9 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.message(), SUCCEEDED)
         self.click("btnMsgOk")
         seen = self.driver.execute_script("return window.progressSeen")
-        for state in ["Datei 1 von 2\neins.bin|0 Byte von 3,0 MB", "Datei 1 von 2\neins.bin|2,0 MB von 3,0 MB",
-                      "Datei 1 von 2\neins.bin|3,0 MB von 3,0 MB", "Datei 2 von 2\nzwei.bin|0 Byte von 1000 Byte",
-                      "Datei 2 von 2\nzwei.bin|1000 Byte von 1000 Byte"]:
+        for state in ["Datei 1 von 2\neins.bin|0,0 von 3,0 MiB (0 %)", "Datei 1 von 2\neins.bin|2,0 von 3,0 MiB (66 %)",
+                      "Datei 1 von 2\neins.bin|3,0 von 3,0 MiB (100 %)", "Datei 2 von 2\nzwei.bin|0,0 von 1,5 MiB (0 %)",
+                      "Datei 2 von 2\nzwei.bin|1,5 von 1,5 MiB (100 %)"]:
             self.assertIn(state, seen)
 
     def test_Abbrechen_StopsBetweenChunksAndWritesNothing(self):

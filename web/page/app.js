@@ -354,32 +354,24 @@
         return true;
     }
 
-    // A size as the file manager shows it: bytes, else KB, MB or GB (of 1024) with one decimal.
-    const decimal = new Intl.NumberFormat("de-DE", {minimumFractionDigits: 1, maximumFractionDigits: 1});
-    function SizeText(nBytes) {
-        if (nBytes < 1024)
-            return nBytes + " Byte";
-        const units = ["KB", "MB", "GB", "TB"];
-        let nValue = nBytes / 1024;
-        let i = 0;
-        while (nValue >= 1024 && i < units.length - 1) {
-            nValue /= 1024;
-            ++i;
-        }
-        return decimal.format(nValue) + " " + units[i];
+    // MiB with one decimal (rounded) and a decimal comma, as the command line's progress line.
+    function Mebibytes(nBytes) {
+        const nTenths = Math.floor((nBytes * 10 + (1 << 19)) / (1 << 20));
+        return Math.floor(nTenths / 10) + "," + (nTenths % 10);
     }
 
-    // File i of n with its name, the bytes of it done and its size, and the bar over the batch.
+    // File i of n with its name, the bytes of it done of its size, and the bar over the batch.
     function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
         const strName = strPath.slice(strPath.lastIndexOf("/") + 1);
         $("progText").textContent = "Datei " + (nIndex + 1) + " von " + nCount + "\n" + strName;
-        $("progBytes").textContent = SizeText(nDone) + " von " + SizeText(nTotal);
+        $("progBytes").textContent = nTotal > 0 ? Mebibytes(nDone) + " von " + Mebibytes(nTotal) + " MiB (" +
+            Math.floor((nDone * 100) / nTotal) + " %)" : "";
         const nFile = nTotal > 0 ? Math.floor((1000 * nDone) / nTotal) : 0;
         $("progBar").max = 1000 * nCount;
         $("progBar").value = 1000 * nIndex + nFile;
     }
 
-    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, file) opens an entry's output,
+    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, file, size) opens an entry's output,
     // finish(entry, sink) completes it.
     async function RunEntries(entries, sinkFor, finish) {
         const workers = await Pool();
@@ -389,7 +381,9 @@
         const queue = [];
         let nQueuedBytes = 0;
         let nextEntry = 0;
-        let current = null; // {entry, file, nOffset}
+        // The file being cut into chunks, with its size: a File's size and time are asked of the browser
+        // (a round trip) only once per file.
+        let current = null; // {entry, file, nSize, nOffset}
 
         const startJobs = async () => {
             let group = []; // chunks for one message to one worker
@@ -397,7 +391,8 @@
             const send = () => {
                 if (group.length === 0)
                     return;
-                const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
+                const chunks = group.map((job) =>
+                    ({file: job.file, start: job.start, end: job.end, whole: job.start === 0 && job.last}));
                 const sent = workers.Chunks({type: "chunks", chunks});
                 group.forEach((job, i) => {
                     job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
@@ -421,17 +416,19 @@
                         queue.push({entry, unreadable: true});
                         continue;
                     }
-                    current = {entry, file, nOffset: 0};
-                    if (file.size === 0) {
-                        queue.push({entry, file, start: 0, end: 0, last: true, result: Promise.resolve({bytes: new Uint8Array(0), crc: 0})});
+                    current = {entry, file, nSize: file.size, nOffset: 0};
+                    if (current.nSize === 0) {
+                        const result = Promise.resolve({bytes: new Uint8Array(0), crc: 0});
+                        queue.push({entry, file, size: 0, start: 0, end: 0, last: true, result});
                         current = null;
                         continue;
                     }
                 }
                 const nStart = current.nOffset;
-                const nEnd = engine.ChunkEnd(nStart, current.file.size, kChunkSize);
-                const bLast = nEnd >= current.file.size;
-                const job = {entry: current.entry, file: current.file, start: nStart, end: nEnd, last: bLast};
+                const nSize = current.nSize;
+                const nEnd = engine.ChunkEnd(nStart, nSize, kChunkSize);
+                const bLast = nEnd >= nSize;
+                const job = {entry: current.entry, file: current.file, size: nSize, start: nStart, end: nEnd, last: bLast};
                 queue.push(job);
                 group.push(job);
                 nQueuedBytes += nEnd - nStart;
@@ -463,9 +460,9 @@
                 ++nFailures;
             } else if (failedEntry !== entry) {
                 if (job.start === 0) {
-                    SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.file.size);
+                    SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.size);
                     try {
-                        sink = await sinkFor(entry, job.file);
+                        sink = await sinkFor(entry, job.file, job.size);
                     } catch (error) {
                         sink = null;
                     }
@@ -486,7 +483,7 @@
                         try {
                             await sink.Write(reply.bytes, reply.crc);
                             reply.bytes.fill(0);
-                            SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.file.size);
+                            SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
                             if (job.last)
                                 await finish(entry, sink);
                         } catch (error) {
@@ -582,8 +579,8 @@
                         await target.Abort();
                 } else {
                     const zip = new BraskoZip.CZipWriter(target);
-                    outcome = await RunEntries(entries, async (entry, file) => {
-                        await zip.Begin(entry.output, file.size, file.lastModified);
+                    outcome = await RunEntries(entries, async (entry, file, nSize) => {
+                        await zip.Begin(entry.output, nSize, file.lastModified);
                         return new CZipEntrySink(zip);
                     }, (entry, sink) => sink.Commit());
                     if (zip.Count() > 0) {

@@ -27,8 +27,9 @@ async function Handle(message) {
     case "chunks": {
         // Several chunks in one message (many small files): one round trip instead of one per file. The
         // reads run at once; each chunk's reply says its bytes and CRC-32, or why it failed.
-        const reads = message.chunks.map((chunk) => chunk.file.slice(chunk.start, chunk.end).arrayBuffer()
-            .then((buffer) => new Uint8Array(buffer), () => null));
+        // A whole file is read without a slice of it: each slice is a round trip to the browser.
+        const reads = message.chunks.map((chunk) => (chunk.whole ? chunk.file : chunk.file.slice(chunk.start, chunk.end))
+            .arrayBuffer().then((buffer) => new Uint8Array(buffer), () => null));
         const replies = [];
         const transfer = [];
         for (let i = 0; i < reads.length; ++i) {
