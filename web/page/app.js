@@ -6,11 +6,12 @@
     "use strict";
 
     const kChunkSize = 2 << 20;
-    // Bytes read and decrypted ahead of the writing, per worker, and at most this many files in flight.
+    // Bytes read and decrypted ahead of the writing, per worker, and at most this many files in flight
+    // (their first chunks, up to a chunk each).
     const kChunksInFlightPerWorker = 3;
-    const kMaxJobsInFlight = 1024;
-    // Small files go to a worker together, up to a chunk's worth or this many.
-    const kFilesPerMessage = 64;
+    const kMaxJobsInFlight = 64;
+    // What a file's first job counts in the window before its size is known.
+    const kFirstJobCost = 256 << 10;
     const kZipName = "entschluesselt.zip";
     const $ = (id) => document.getElementById(id);
 
@@ -293,13 +294,13 @@
             }));
         }
         // Chunks to the least busy worker.
-        Chunks(message) {
+        Chunks(message, transfer = []) {
             let slot = this.m_workers[0];
             for (const w of this.m_workers) {
                 if (w.nBusy < slot.nBusy)
                     slot = w;
             }
-            return this.Send(slot, message);
+            return this.Send(slot, message, transfer);
         }
         Size() {
             return this.m_workers.length;
@@ -371,19 +372,68 @@
         $("progBar").value = 1000 * nIndex + nFile;
     }
 
-    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, file, size) opens an entry's output,
+    // Reads a file from its start through its stream, which starts without a round trip to the browser (a
+    // File's size, time or slice, or sending the File to a worker, each wait for one): all of it when it
+    // is at most nLimit bytes, else null.
+    async function ReadSmallFile(file, nLimit) {
+        const reader = file.stream().getReader();
+        const pieces = [];
+        let nLength = 0;
+        try {
+            for (;;) {
+                const {value, done} = await reader.read();
+                if (done)
+                    break;
+                pieces.push(value);
+                nLength += value.length;
+                if (nLength > nLimit) {
+                    await reader.cancel();
+                    return null;
+                }
+            }
+            const bytes = new Uint8Array(nLength);
+            let nOffset = 0;
+            for (const piece of pieces) {
+                bytes.set(piece, nOffset);
+                nOffset += piece.length;
+            }
+            return bytes;
+        } finally {
+            for (const piece of pieces)
+                piece.fill(0);
+        }
+    }
+
+    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, size) opens an entry's output,
     // finish(entry, sink) completes it.
+    //
+    // A file's first job reads it whole on the page's thread if it is small (ReadSmallFile) and hands it to
+    // a worker; a larger file is then cut into chunks that the workers read themselves, sent when its first
+    // job is taken, and taken before the files after it.
     async function RunEntries(entries, sinkFor, finish) {
         const workers = await Pool();
         const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
         let nFailures = 0;
-        // Jobs in batch order; chunks are sent as soon as the window allows, and consumed in order.
-        const queue = [];
-        let nQueuedBytes = 0;
+        const queue = []; // first jobs (and refused or unreadable entries), in batch order
+        const rest = []; // the sent chunks of the larger file being written, taken before the queue
+        let restOf = null; // {entry, file, nSize, nOffset}: the larger file whose chunks are still to send
+        let nInFlightBytes = 0;
+        let nFirstInFlight = 0;
         let nextEntry = 0;
-        // The file being cut into chunks, with its size: a File's size and time are asked of the browser
-        // (a round trip) only once per file.
-        let current = null; // {entry, file, nSize, nOffset}
+
+        const FirstJob = async (file) => {
+            let bytes;
+            try {
+                bytes = await ReadSmallFile(file, kChunkSize);
+            } catch (error) {
+                return {error: "read"};
+            }
+            if (bytes === null)
+                return {big: true, size: file.size};
+            const nSize = bytes.length;
+            const reply = await workers.Chunks({type: "whole", buffer: bytes.buffer}, [bytes.buffer]);
+            return reply.bytes ? {bytes: reply.bytes, crc: reply.crc, size: nSize} : {error: "read"};
+        };
 
         const startJobs = async () => {
             let group = []; // chunks for one message to one worker
@@ -391,8 +441,7 @@
             const send = () => {
                 if (group.length === 0)
                     return;
-                const chunks = group.map((job) =>
-                    ({file: job.file, start: job.start, end: job.end, whole: job.start === 0 && job.last}));
+                const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
                 const sent = workers.Chunks({type: "chunks", chunks});
                 group.forEach((job, i) => {
                     job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
@@ -400,56 +449,56 @@
                 group = [];
                 nGroupBytes = 0;
             };
-            while (nQueuedBytes < nWindowBytes && queue.length < kMaxJobsInFlight && !bCancel) {
-                if (current === null) {
-                    if (nextEntry >= entries.length)
-                        break;
-                    const entry = entries[nextEntry++];
-                    if (entry.verdict !== "decrypt") {
-                        queue.push({entry, refused: true});
-                        continue;
-                    }
-                    let file = null;
-                    try {
-                        file = await FileOf(entry.input);
-                    } catch (error) {
-                        queue.push({entry, unreadable: true});
-                        continue;
-                    }
-                    current = {entry, file, nSize: file.size, nOffset: 0};
-                    if (current.nSize === 0) {
-                        const result = Promise.resolve({bytes: new Uint8Array(0), crc: 0});
-                        queue.push({entry, file, size: 0, start: 0, end: 0, last: true, result});
-                        current = null;
-                        continue;
-                    }
-                }
-                const nStart = current.nOffset;
-                const nSize = current.nSize;
-                const nEnd = engine.ChunkEnd(nStart, nSize, kChunkSize);
-                const bLast = nEnd >= nSize;
-                const job = {entry: current.entry, file: current.file, size: nSize, start: nStart, end: nEnd, last: bLast};
-                queue.push(job);
+            while (restOf !== null && nInFlightBytes < nWindowBytes && !bCancel) {
+                const nStart = restOf.nOffset;
+                const nEnd = engine.ChunkEnd(nStart, restOf.nSize, kChunkSize);
+                const job = {entry: restOf.entry, file: restOf.file, size: restOf.nSize, start: nStart, end: nEnd,
+                    last: nEnd >= restOf.nSize};
+                rest.push(job);
                 group.push(job);
-                nQueuedBytes += nEnd - nStart;
+                nInFlightBytes += nEnd - nStart;
                 nGroupBytes += nEnd - nStart;
-                if (nGroupBytes >= kChunkSize || group.length >= kFilesPerMessage)
+                if (nGroupBytes >= kChunkSize)
                     send();
-                current.nOffset = nEnd;
-                if (bLast)
-                    current = null;
+                restOf.nOffset = nEnd;
+                if (job.last)
+                    restOf = null;
             }
             send();
+            while (restOf === null && nextEntry < entries.length && nFirstInFlight < kMaxJobsInFlight &&
+                   nInFlightBytes < nWindowBytes && !bCancel) {
+                const entry = entries[nextEntry++];
+                if (entry.verdict !== "decrypt") {
+                    queue.push({entry, refused: true});
+                    continue;
+                }
+                let file = null;
+                try {
+                    file = await FileOf(entry.input);
+                } catch (error) {
+                    queue.push({entry, unreadable: true});
+                    continue;
+                }
+                queue.push({entry, file, first: true, start: 0, result: FirstJob(file)});
+                ++nFirstInFlight;
+                nInFlightBytes += kFirstJobCost;
+            }
         };
 
         let failedEntry = null;
         let sink = null;
         await startJobs();
-        while (queue.length > 0) {
-            const job = queue.shift();
+        while (queue.length > 0 || rest.length > 0) {
+            const job = rest.length > 0 ? rest.shift() : queue.shift();
             const entry = job.entry;
-            if (job.result)
-                nQueuedBytes -= job.end - job.start;
+            if (job.result) {
+                if (job.first) {
+                    --nFirstInFlight;
+                    nInFlightBytes -= kFirstJobCost;
+                } else {
+                    nInFlightBytes -= job.end - job.start;
+                }
+            }
             if (job.refused) {
                 SetProgress(entry.nIndex, entries.length, entry.input.path, 0, 0);
                 const strKind = entry.verdict === "replaces-input" ? "replaces-input" : "duplicate-output";
@@ -458,48 +507,61 @@
             } else if (job.unreadable) {
                 await ShowMessage(BatchMessage("not-found", entry.input.path), false);
                 ++nFailures;
-            } else if (failedEntry !== entry) {
-                if (job.start === 0) {
+            } else if (failedEntry === entry) {
+                job.result.then((reply) => reply.bytes && reply.bytes.fill(0));
+            } else {
+                const reply = await job.result;
+                if (job.first && !reply.error) {
+                    job.size = reply.size;
+                    job.end = reply.big ? 0 : reply.size;
+                    job.last = !reply.big;
                     SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.size);
                     try {
-                        sink = await sinkFor(entry, job.file, job.size);
+                        sink = await sinkFor(entry, reply.size);
                     } catch (error) {
                         sink = null;
                     }
                     if (sink === null) {
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
                         failedEntry = entry;
                         ++nFailures;
+                    } else if (reply.big) {
+                        restOf = {entry, file: job.file, nSize: job.size, nOffset: 0};
                     }
                 }
-                if (failedEntry !== entry) {
-                    const reply = await job.result;
-                    if (reply.error) {
+                if (reply.error) {
+                    if (!job.first)
+                        await sink.Abort();
+                    failedEntry = entry;
+                    if (restOf !== null && restOf.entry === entry)
+                        restOf = null;
+                    ++nFailures;
+                    const strKind = reply.error === "shrank" ? "input-shrank" : "not-found";
+                    await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
+                } else if (failedEntry !== entry && !reply.big) {
+                    try {
+                        await sink.Write(reply.bytes, reply.crc);
+                        reply.bytes.fill(0);
+                        SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
+                        if (job.last)
+                            await finish(entry, sink);
+                    } catch (error) {
+                        reply.bytes.fill(0);
                         await sink.Abort();
                         failedEntry = entry;
+                        if (restOf !== null && restOf.entry === entry)
+                            restOf = null;
                         ++nFailures;
-                        const strKind = reply.error === "shrank" ? "input-shrank" : "not-found";
-                        await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
-                    } else {
-                        try {
-                            await sink.Write(reply.bytes, reply.crc);
-                            reply.bytes.fill(0);
-                            SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
-                            if (job.last)
-                                await finish(entry, sink);
-                        } catch (error) {
-                            await sink.Abort();
-                            failedEntry = entry;
-                            ++nFailures;
-                        }
                     }
                 }
             }
             if (bCancel) {
-                if (sink !== null && !job.last && failedEntry !== entry)
+                if (sink !== null && job.last === false && failedEntry !== entry)
                     await sink.Abort();
                 // Chunks still in flight are waited for and wiped, so that no worker or message keeps
                 // plaintext of this run.
-                const pending = await Promise.all(queue.filter((j) => j.result).map((j) => j.result));
+                const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
                 for (const reply of pending) {
                     if (reply.bytes)
                         reply.bytes.fill(0);
@@ -579,8 +641,9 @@
                         await target.Abort();
                 } else {
                     const zip = new BraskoZip.CZipWriter(target);
-                    outcome = await RunEntries(entries, async (entry, file, nSize) => {
-                        await zip.Begin(entry.output, nSize, file.lastModified);
+                    // An entry's time is when it was written, as a decrypted file's is.
+                    outcome = await RunEntries(entries, async (entry, nSize) => {
+                        await zip.Begin(entry.output, nSize, Date.now());
                         return new CZipEntrySink(zip);
                     }, (entry, sink) => sink.Commit());
                     if (zip.Count() > 0) {

@@ -24,12 +24,17 @@ async function Handle(message) {
         nCipher = 0;
         engine.WipeScratch();
         return {type: "closed", id: message.id};
+    case "whole": {
+        // A small file the page has read whole, handed over by transfer.
+        const bytes = new Uint8Array(message.buffer);
+        const nCrc = bytes.length > 0 ? engine.DecryptChunkCrc(nCipher, bytes, true) : 0;
+        return {type: "whole", id: message.id, bytes, crc: nCrc, transfer: [bytes.buffer]};
+    }
     case "chunks": {
-        // Several chunks in one message (many small files): one round trip instead of one per file. The
-        // reads run at once; each chunk's reply says its bytes and CRC-32, or why it failed.
-        // A whole file is read without a slice of it: each slice is a round trip to the browser.
-        const reads = message.chunks.map((chunk) => (chunk.whole ? chunk.file : chunk.file.slice(chunk.start, chunk.end))
-            .arrayBuffer().then((buffer) => new Uint8Array(buffer), () => null));
+        // Chunks of larger files, read here; the reads run at once. Each chunk's reply says its bytes and
+        // CRC-32, or why it failed.
+        const reads = message.chunks.map((chunk) => chunk.file.slice(chunk.start, chunk.end).arrayBuffer()
+            .then((buffer) => new Uint8Array(buffer), () => null));
         const replies = [];
         const transfer = [];
         for (let i = 0; i < reads.length; ++i) {
@@ -40,8 +45,7 @@ async function Handle(message) {
             } else if (bytes.length !== chunk.end - chunk.start) {
                 replies.push({error: "shrank"});
             } else {
-                const nCrc = engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0);
-                replies.push({bytes, crc: nCrc});
+                replies.push({bytes, crc: engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0)});
                 transfer.push(bytes.buffer);
             }
         }
