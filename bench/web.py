@@ -194,8 +194,11 @@ def memory_growth(browser, path, download, saved):
 
 def serve(folder):
     """A static server on the loopback address for the page's folder; its URL."""
-    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=folder)
-    handler.log_message = lambda *args: None
+    class QuietHandler(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+    handler = functools.partial(QuietHandler, directory=folder)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
