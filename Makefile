@@ -97,7 +97,7 @@ test-web: deps
 
 # The page's figures in headless Chromium beside openssl enc (bench/web.py says which and their goals).
 bench-web: web
-	/usr/bin/python3 bench/web.py $(WEB_BUILD)/brasko-decrypt.html
+	/usr/bin/python3 -u bench/web.py $(WEB_BUILD)/brasko-decrypt.html
 
 run: build
 	$(BUILD)/bin/brasko-decrypt

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-// The texts only the command line shows. The messages it shares with the dialog are in core/Messages.h.
+// The texts only the command line shows. The messages it shares with the dialog are in core/texts/Messages.h.
 namespace brasko::cli::messages {
 
 inline constexpr const char* kProgramName = "brasko-decrypt-cli";

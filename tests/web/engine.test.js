@@ -12,6 +12,7 @@ const test = require("node:test");
 const buildDir = process.env.BRASKO_WEB_BUILD || path.join(__dirname, "../../build-web");
 const {CEngine, kKernelU64, kKernelSimd128} = require("../../web/page/engine.js");
 const {CZipWriter} = require("../../web/page/zip.js");
+const {CBlobTarget} = require("../../web/page/targets.js");
 
 function Blanked(text) {
     return Buffer.concat([Buffer.from(text, "latin1"), Buffer.alloc(24, 0x20)]).subarray(0, 24);
@@ -192,19 +193,84 @@ test("Crc32_MatchesCheckValueAndCombinesPieces", async () => {
     }
 });
 
-test("ZipWriter_ArchivePassesUnzipAndHoldsTheEntries", async (t) => {
+// The archive as the page streams it: entries in chunks, a small piece size so that headers are patched
+// both while pending and after they were handed on, and entries that failed midway cut off again.
+test("ZipWriter_ArchivePassesUnzipAndHoldsTheCompleteEntries", async (t) => {
     const engine = await Engine("u64");
     const dir = fs.mkdtempSync(path.join(require("node:os").tmpdir(), "brasko-zip-"));
     t.after(() => fs.rmSync(dir, {recursive: true, force: true}));
-    const entries = [["e_bericht.xls", crypto.randomBytes(70000)], ["Ordner/e_Größe.txt", Buffer.from("Inhalt\n")],
-        ["leer", Buffer.alloc(0)]];
-    const zip = new CZipWriter();
-    for (const [strName, data] of entries)
-        zip.AddEntry(strName, [new Blob([data])], data.length, engine.Crc32(0, data), Date.UTC(2024, 5, 1));
+    const entries = [
+        {name: "e_bericht.xls", data: crypto.randomBytes(70000), chunk: 4096},
+        {name: "gescheitert.bin", data: crypto.randomBytes(5000), chunk: 1000, failAfter: 3},
+        {name: "Ordner/e_Größe.txt", data: Buffer.from("Inhalt\n"), chunk: 4096},
+        {name: "früh gescheitert", data: crypto.randomBytes(300), chunk: 100, failAfter: 0},
+        {name: "leer", data: Buffer.alloc(0), chunk: 4096},
+        {name: "zuletzt gescheitert", data: crypto.randomBytes(100000), chunk: 30000, failAfter: 2},
+    ];
+    const zip = new CZipWriter(new CBlobTarget("application/zip", 16384));
+    for (const entry of entries) {
+        await zip.Begin(entry.name, entry.data.length, Date.UTC(2024, 5, 1));
+        let nCrc = 0;
+        let nChunks = 0;
+        for (let n = 0; n < entry.data.length && nChunks !== entry.failAfter; n += entry.chunk, ++nChunks) {
+            const piece = new Uint8Array(entry.data.subarray(n, n + entry.chunk));
+            await zip.Data(piece);
+            nCrc = engine.Crc32Combine(nCrc, engine.Crc32(0, piece), piece.length);
+            piece.fill(0); // the page wipes each chunk once written
+        }
+        if (entry.failAfter === undefined)
+            await zip.End(nCrc);
+        else
+            await zip.Drop();
+    }
+    assert.equal(zip.Count(), 3);
     const archive = path.join(dir, "entschluesselt.zip");
-    fs.writeFileSync(archive, Buffer.from(await zip.Finish().arrayBuffer()));
+    fs.writeFileSync(archive, Buffer.from(await (await zip.Finish()).arrayBuffer()));
     execFileSync("unzip", ["-tq", archive]);
     execFileSync("unzip", ["-q", archive, "-d", path.join(dir, "out")]);
-    for (const [strName, data] of entries)
-        assert.ok(fs.readFileSync(path.join(dir, "out", strName)).equals(data), strName);
+    const complete = entries.filter((entry) => entry.failAfter === undefined);
+    const listed = execFileSync("zipinfo", ["-1", archive], {encoding: "utf8"}).trim().split("\n");
+    assert.deepEqual(listed, complete.map((entry) => entry.name));
+    for (const entry of complete)
+        assert.ok(fs.readFileSync(path.join(dir, "out", entry.name)).equals(entry.data), entry.name);
+    // Nothing of a failed entry stays in the file, not even outside the directory.
+    const bytes = fs.readFileSync(archive);
+    for (const entry of entries.filter((e) => e.failAfter > 0))
+        assert.equal(bytes.indexOf(entry.data.subarray(0, 64)), -1, entry.name);
+});
+
+// Writes, patches and cuts in every combination of pending and handed-on bytes give the bytes a plain
+// array would hold.
+test("BlobTarget_PatchAndTruncateAcrossPieces", async () => {
+    const kPiece = 16;
+    const cases = [
+        {name: "patch pending", ops: [["w", 5], ["p", 1, 3], ["w", 4]]},
+        {name: "patch handed on", ops: [["w", 7], ["w", 7], ["w", 7], ["p", 8, 4], ["w", 3]]},
+        {name: "patch in a large write", ops: [["w", 3], ["w", 40], ["p", 20, 4], ["w", 2]]},
+        {name: "cut pending", ops: [["w", 5], ["w", 5], ["t", 5], ["w", 2]]},
+        {name: "cut into a piece", ops: [["w", 10], ["w", 10], ["w", 10], ["t", 4], ["w", 6]]},
+        {name: "cut to nothing", ops: [["w", 30], ["w", 9], ["t", 0], ["w", 9]]},
+        {name: "cut at a piece's start", ops: [["w", 10], ["w", 10], ["w", 10], ["t", 10], ["p", 2, 3]]},
+    ];
+    for (const {name, ops} of cases) {
+        const target = new CBlobTarget("application/octet-stream", kPiece);
+        let model = Buffer.alloc(0);
+        for (const [op, a, b] of ops) {
+            if (op === "w") {
+                const bytes = crypto.randomBytes(a);
+                await target.Write(new Uint8Array(bytes));
+                model = Buffer.concat([model, bytes]);
+            } else if (op === "p") {
+                const bytes = crypto.randomBytes(b);
+                await target.Patch(a, new Uint8Array(bytes));
+                bytes.copy(model, a);
+            } else {
+                await target.Truncate(a);
+                model = model.subarray(0, a);
+            }
+            assert.equal(target.Position(), model.length, name);
+        }
+        const written = Buffer.from(await (await target.Close()).arrayBuffer());
+        assert.ok(written.equals(model), name);
+    }
 });

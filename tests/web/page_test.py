@@ -35,7 +35,25 @@ SUCCEEDED = "Die Entschlüsselung wurde erfolgreich beendet !"
 CANCELLED = "Die Entschlüsselung wurde abgebrochen; die begonnene Datei wurde nicht geschrieben."
 
 # Run before the page's own script: the page as a browser without the File System Access API sees it.
-HIDE_FILE_SYSTEM_ACCESS = "delete Window.prototype.showDirectoryPicker; delete window.showDirectoryPicker;"
+HIDE_FILE_SYSTEM_ACCESS = ("delete Window.prototype.showDirectoryPicker; delete window.showDirectoryPicker; "
+                           "delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker;")
+# Without the save picker (which headless Chromium closes at once): the outputs are downloads.
+HIDE_SAVE_PICKER = "delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker;"
+
+# A save picker that offers a file of the origin-private file system (the same kind of handle, with the
+# same writable stream); the name it was asked for is kept in window.savedAs.
+GRANT_SAVE_FILE = """
+const [folderName, done] = arguments;
+(async () => {
+    const root = await navigator.storage.getDirectory();
+    await root.removeEntry(folderName, {recursive: true}).catch(() => {});
+    const folder = await root.getDirectoryHandle(folderName, {create: true});
+    window.showSaveFilePicker = async (options) => {
+        window.savedAs = options.suggestedName;
+        return folder.getFileHandle(options.suggestedName, {create: true});
+    };
+})().then(() => done("ok"), (error) => done(String(error)));
+"""
 
 # A folder of the origin-private file system, filled with the given files (relative path: base64), then
 # offered by the picker. The picker's handle and the origin-private one are the same kind of handle, with
@@ -153,6 +171,8 @@ class PageTest(unittest.TestCase):
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": self.downloads})
         self.page_urls = set()
+        self.hide_save_picker = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                                            {"source": HIDE_SAVE_PICKER})["identifier"]
         self.load("file://" + PAGE)
 
     def load(self, url):
@@ -278,15 +298,18 @@ class PageTest(unittest.TestCase):
 
     # The folder mode: each output next to its input in the granted folder, through the writable stream; an
     # input of the batch is never replaced, though it has an output's name.
-    def test_GrantedFolder_OutputsBesideInputs(self):
-        # A file:// page has an opaque origin and no origin-private file system: here the page comes from a
-        # static server on the loopback address, which serves nothing but the page.
+    def load_from_server(self):
+        """A file:// page has an opaque origin and no origin-private file system: the page from a static
+        server on the loopback address, which serves nothing but the page."""
         handler = functools.partial(QuietHandler, directory=os.path.dirname(PAGE))
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
         self.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
+
+    def test_GrantedFolder_OutputsBesideInputs(self):
+        self.load_from_server()
         key = blanked("Ordner")
         ciphers = {"a.txt": cipher_of_text(key, 4 * 1024 * 1024 + 5), "unter/b.dat": cipher_of_text(key, 77),
                    "unter/e_b.dat": b"older output", "unter/c": cipher_of_text(key, 64)}
@@ -312,6 +335,70 @@ class PageTest(unittest.TestCase):
         for path, data in expected.items():
             self.assertEqual(written[path], data, path)
         self.assertEqual(os.listdir(self.downloads), [])
+
+    # With the save picker the download is written as a stream into the chosen file: the one output under
+    # its own name, several as the ZIP.
+    def test_SavePicker_StreamsTheOutputIntoTheChosenFile(self):
+        self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                    {"identifier": self.hide_save_picker})
+        self.load_from_server()
+        key = blanked("Strom")
+        for ciphers, saved in [({"bericht.xls": cipher_of_text(key, 5 * 1024 * 1024 + 3)}, "e_bericht.xls"),
+                               ({"a.txt": cipher_of_text(key, 100), "c": cipher_of_text(key, 4096), "leer": b"",
+                                 "b.dat": cipher_of_text(key, 9 * 1024 * 1024 + 5)}, "entschluesselt.zip")]:
+            self.assertEqual(self.driver.execute_async_script(GRANT_SAVE_FILE, "Gespeichert"), "ok")
+            self.choose(*[self.write(name, data) for name, data in ciphers.items()])
+            password = self.driver.find_element(By.ID, "editPassword")
+            password.clear()
+            password.send_keys("Strom")
+            self.click("btnDecrypt")
+            self.assertEqual(self.message(), SUCCEEDED)
+            self.click("btnMsgOk")
+            self.assertEqual(self.driver.execute_script("return window.savedAs"), saved)
+            written = base64.b64decode(self.driver.execute_async_script(READ_FOLDER, "Gespeichert")[saved])
+            if saved.endswith(".zip"):
+                self.write(saved, written)
+                os.replace(os.path.join(self.dir, saved), os.path.join(self.downloads, saved))
+                self.check_zip(key, ciphers)
+            else:
+                self.assertEqual(written, expected_plaintext(key, ciphers["bericht.xls"]))
+        self.assertEqual(sorted(os.listdir(self.downloads)), ["entschluesselt.zip"])
+
+    # Headless Chromium's own save picker closes at once, as a user who closes it: nothing runs.
+    def test_SavePickerClosed_RunsNothing(self):
+        self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                    {"identifier": self.hide_save_picker})
+        self.load(self.page_url)
+        self.choose(self.write("notiz.txt", cipher_of_text(blanked("geheim"), 1000)))
+        self.driver.find_element(By.ID, "editPassword").send_keys("geheim")
+        self.click("btnDecrypt")
+        time.sleep(1)
+        self.assertFalse(self.driver.execute_script(
+            "return document.getElementById('dlgMessage').open || document.getElementById('dlgProgress').open"))
+        self.assertEqual(self.focused(), "btnDecrypt")
+        self.assertEqual(os.listdir(self.downloads), [])
+
+    # The progress window says the file, its bytes done and its size, as the batch goes.
+    def test_Progress_ShowsFileAndBytes(self):
+        key = blanked("geheim")
+        paths = [self.write("eins.bin", cipher_of_text(key, 3 * 1024 * 1024)),
+                 self.write("zwei.bin", cipher_of_text(key, 1536 * 1024 + 7))]
+        self.choose(*paths)
+        self.driver.find_element(By.ID, "editPassword").send_keys("geheim")
+        self.driver.execute_script("""
+            window.progressSeen = [];
+            new MutationObserver(() => window.progressSeen.push(
+                document.getElementById("progText").textContent + "|" + document.getElementById("progBytes").textContent))
+                .observe(document.getElementById("progBytes"), {childList: true, characterData: true, subtree: true});
+        """)
+        self.click("btnDecrypt")
+        self.assertEqual(self.message(), SUCCEEDED)
+        self.click("btnMsgOk")
+        seen = self.driver.execute_script("return window.progressSeen")
+        for state in ["Datei 1 von 2\neins.bin|0,0 von 3,0 MiB (0 %)", "Datei 1 von 2\neins.bin|2,0 von 3,0 MiB (66 %)",
+                      "Datei 1 von 2\neins.bin|3,0 von 3,0 MiB (100 %)", "Datei 2 von 2\nzwei.bin|0,0 von 1,5 MiB (0 %)",
+                      "Datei 2 von 2\nzwei.bin|1,5 von 1,5 MiB (100 %)"]:
+            self.assertIn(state, seen)
 
     def test_Abbrechen_StopsBetweenChunksAndWritesNothing(self):
         key = blanked("geheim")

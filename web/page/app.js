@@ -1,12 +1,17 @@
 // The main dialog in a browser: collects password, template and inputs, runs the batch over the workers and
 // writes the outputs (next to the inputs in a granted folder, else as one download or one ZIP). The rules
 // (key, final chunk, naming, guards, verdict, texts) all come from the WebAssembly core.
-/* global BraskoEngine, BraskoZip, BRASKO_WASM_SIMD, BRASKO_WASM_U64 */
+/* global BraskoEngine, BraskoTargets, BraskoZip, BRASKO_WASM_SIMD, BRASKO_WASM_U64 */
 (function () {
     "use strict";
 
     const kChunkSize = 2 << 20;
+    // Bytes read and decrypted ahead of the writing, per worker, and at most this many files in flight
+    // (their first chunks, up to a chunk each).
     const kChunksInFlightPerWorker = 3;
+    const kMaxJobsInFlight = 64;
+    // What a file's first job counts in the window before its size is known.
+    const kFirstJobCost = 256 << 10;
     const kZipName = "entschluesselt.zip";
     const $ = (id) => document.getElementById(id);
 
@@ -178,50 +183,65 @@
 
     // ---- Output sinks -------------------------------------------------------------------------------------
 
-    // Collects one output as Blob pieces, for a download or a ZIP entry.
-    class CBlobSink {
-        constructor() {
-            this.m_parts = [];
-            this.m_nSize = 0;
-            this.m_nCrc = 0;
+    // One output written straight into a target (targets.js): a download, a file chosen with the save
+    // picker, a file of the granted folder. Commit completes it; Abort leaves nothing.
+    class CTargetSink {
+        constructor(target) {
+            this.m_target = target;
         }
-        async Write(bytes, nCrc) {
-            this.m_parts.push(new Blob([bytes]));
-            this.m_nCrc = engine.Crc32Combine(this.m_nCrc, nCrc, bytes.length);
-            this.m_nSize += bytes.length;
-        }
-        async Abort() {
-            this.m_parts = [];
-        }
-    }
-
-    // Writes one output into the granted folder through a writable stream, which puts the file in place
-    // only on close: a failure or Abbrechen leaves no output and an older one untouched.
-    class CFolderSink {
-        constructor(writable) {
-            this.m_writable = writable;
-        }
-        static async Open(dir, strRelative) {
+        static async InFolder(dir, strRelative) {
             const parts = strRelative.split("/");
             let folder = dir;
             for (const part of parts.slice(0, -1))
                 folder = await folder.getDirectoryHandle(part, {create: false});
             const handle = await folder.getFileHandle(parts[parts.length - 1], {create: true});
-            return new CFolderSink(await handle.createWritable({keepExistingData: false}));
+            const writable = await handle.createWritable({keepExistingData: false});
+            return new CTargetSink(new BraskoTargets.CWritableTarget(writable));
         }
         async Write(bytes) {
-            await this.m_writable.write(bytes);
+            await this.m_target.Write(bytes);
         }
-        async Commit() {
-            await this.m_writable.close();
+        Commit() {
+            return this.m_target.Close();
         }
-        async Abort() {
+        Abort() {
+            return this.m_target.Abort();
+        }
+    }
+
+    // One entry of the ZIP, its CRC-32 combined from its chunks'.
+    class CZipEntrySink {
+        constructor(zip) {
+            this.m_zip = zip;
+            this.m_nCrc = 0;
+        }
+        async Write(bytes, nCrc) {
+            await this.m_zip.Data(bytes);
+            this.m_nCrc = engine.Crc32Combine(this.m_nCrc, nCrc, bytes.length);
+        }
+        Commit() {
+            return this.m_zip.End(this.m_nCrc);
+        }
+        Abort() {
+            return this.m_zip.Drop();
+        }
+    }
+
+    // Where a download goes: where the browser has the save picker, a file chosen there, written as a stream
+    // (nothing of it held in memory); else Blob pieces, downloaded when complete. null: the picker was
+    // closed, nothing is run.
+    async function DownloadTarget(strName, strType) {
+        if (typeof window.showSaveFilePicker === "function") {
             try {
-                await this.m_writable.abort();
+                const handle = await window.showSaveFilePicker({suggestedName: strName});
+                return new BraskoTargets.CWritableTarget(await handle.createWritable({keepExistingData: false}));
             } catch (error) {
-                // Nothing was put in place.
+                if (error.name === "AbortError")
+                    return null;
+                // No picker now (no user gesture left, a policy): the download instead.
             }
         }
+        return new BraskoTargets.CBlobTarget(strType);
     }
 
     function Download(blob, strName) {
@@ -273,14 +293,14 @@
                 return this.Send(slot, message, transfer);
             }));
         }
-        // A chunk to the least busy worker.
-        Chunk(message) {
+        // Chunks to the least busy worker.
+        Chunks(message, transfer = []) {
             let slot = this.m_workers[0];
             for (const w of this.m_workers) {
                 if (w.nBusy < slot.nBusy)
                     slot = w;
             }
-            return this.Send(slot, message);
+            return this.Send(slot, message, transfer);
         }
         Size() {
             return this.m_workers.length;
@@ -335,66 +355,150 @@
         return true;
     }
 
+    // MiB with one decimal (rounded) and a decimal comma, as the command line's progress line.
+    function Mebibytes(nBytes) {
+        const nTenths = Math.floor((nBytes * 10 + (1 << 19)) / (1 << 20));
+        return Math.floor(nTenths / 10) + "," + (nTenths % 10);
+    }
+
+    // File i of n with its name, the bytes of it done of its size, and the bar over the batch.
     function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
         const strName = strPath.slice(strPath.lastIndexOf("/") + 1);
         $("progText").textContent = "Datei " + (nIndex + 1) + " von " + nCount + "\n" + strName;
+        $("progBytes").textContent = nTotal > 0 ? Mebibytes(nDone) + " von " + Mebibytes(nTotal) + " MiB (" +
+            Math.floor((nDone * 100) / nTotal) + " %)" : "";
         const nFile = nTotal > 0 ? Math.floor((1000 * nDone) / nTotal) : 0;
         $("progBar").max = 1000 * nCount;
         $("progBar").value = 1000 * nIndex + nFile;
     }
 
-    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry) opens an entry's output,
+    // Reads a file from its start through its stream, which starts without a round trip to the browser (a
+    // File's size, time or slice, or sending the File to a worker, each wait for one): all of it when it
+    // is at most nLimit bytes, else null.
+    async function ReadSmallFile(file, nLimit) {
+        const reader = file.stream().getReader();
+        const pieces = [];
+        let nLength = 0;
+        try {
+            for (;;) {
+                const {value, done} = await reader.read();
+                if (done)
+                    break;
+                pieces.push(value);
+                nLength += value.length;
+                if (nLength > nLimit) {
+                    await reader.cancel();
+                    return null;
+                }
+            }
+            const bytes = new Uint8Array(nLength);
+            let nOffset = 0;
+            for (const piece of pieces) {
+                bytes.set(piece, nOffset);
+                nOffset += piece.length;
+            }
+            return bytes;
+        } finally {
+            for (const piece of pieces)
+                piece.fill(0);
+        }
+    }
+
+    // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, size) opens an entry's output,
     // finish(entry, sink) completes it.
+    //
+    // A file's first job reads it whole on the page's thread if it is small (ReadSmallFile) and hands it to
+    // a worker; a larger file is then cut into chunks that the workers read themselves, sent when its first
+    // job is taken, and taken before the files after it.
     async function RunEntries(entries, sinkFor, finish) {
         const workers = await Pool();
-        const nWindow = kChunksInFlightPerWorker * workers.Size();
+        const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
         let nFailures = 0;
-        // Jobs in batch order; each chunk job is started as soon as the window allows, and consumed in order.
-        const queue = [];
+        const queue = []; // first jobs (and refused or unreadable entries), in batch order
+        const rest = []; // the sent chunks of the larger file being written, taken before the queue
+        let restOf = null; // {entry, file, nSize, nOffset}: the larger file whose chunks are still to send
+        let nInFlightBytes = 0;
+        let nFirstInFlight = 0;
         let nextEntry = 0;
-        let current = null; // {entry, file, nOffset}
+
+        const FirstJob = async (file) => {
+            let bytes;
+            try {
+                bytes = await ReadSmallFile(file, kChunkSize);
+            } catch (error) {
+                return {error: "read"};
+            }
+            if (bytes === null)
+                return {big: true, size: file.size};
+            const nSize = bytes.length;
+            const reply = await workers.Chunks({type: "whole", buffer: bytes.buffer}, [bytes.buffer]);
+            return reply.bytes ? {bytes: reply.bytes, crc: reply.crc, size: nSize} : {error: "read"};
+        };
 
         const startJobs = async () => {
-            while (queue.length < nWindow && !bCancel) {
-                if (current === null) {
-                    if (nextEntry >= entries.length)
-                        return;
-                    const entry = entries[nextEntry++];
-                    if (entry.verdict !== "decrypt") {
-                        queue.push({entry, refused: true});
-                        continue;
-                    }
-                    let file = null;
-                    try {
-                        file = await FileOf(entry.input);
-                    } catch (error) {
-                        queue.push({entry, unreadable: true});
-                        continue;
-                    }
-                    current = {entry, file, nOffset: 0};
-                    if (file.size === 0) {
-                        queue.push({entry, file, start: 0, end: 0, last: true, result: Promise.resolve({bytes: new Uint8Array(0), crc: 0})});
-                        current = null;
-                        continue;
-                    }
+            let group = []; // chunks for one message to one worker
+            let nGroupBytes = 0;
+            const send = () => {
+                if (group.length === 0)
+                    return;
+                const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
+                const sent = workers.Chunks({type: "chunks", chunks});
+                group.forEach((job, i) => {
+                    job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
+                });
+                group = [];
+                nGroupBytes = 0;
+            };
+            while (restOf !== null && nInFlightBytes < nWindowBytes && !bCancel) {
+                const nStart = restOf.nOffset;
+                const nEnd = engine.ChunkEnd(nStart, restOf.nSize, kChunkSize);
+                const job = {entry: restOf.entry, file: restOf.file, size: restOf.nSize, start: nStart, end: nEnd,
+                    last: nEnd >= restOf.nSize};
+                rest.push(job);
+                group.push(job);
+                nInFlightBytes += nEnd - nStart;
+                nGroupBytes += nEnd - nStart;
+                if (nGroupBytes >= kChunkSize)
+                    send();
+                restOf.nOffset = nEnd;
+                if (job.last)
+                    restOf = null;
+            }
+            send();
+            while (restOf === null && nextEntry < entries.length && nFirstInFlight < kMaxJobsInFlight &&
+                   nInFlightBytes < nWindowBytes && !bCancel) {
+                const entry = entries[nextEntry++];
+                if (entry.verdict !== "decrypt") {
+                    queue.push({entry, refused: true});
+                    continue;
                 }
-                const nStart = current.nOffset;
-                const nEnd = engine.ChunkEnd(nStart, current.file.size, kChunkSize);
-                const bLast = nEnd >= current.file.size;
-                const result = workers.Chunk({type: "chunk", file: current.file, start: nStart, end: nEnd, crc: true});
-                queue.push({entry: current.entry, file: current.file, start: nStart, end: nEnd, last: bLast, result});
-                current.nOffset = nEnd;
-                if (bLast)
-                    current = null;
+                let file = null;
+                try {
+                    file = await FileOf(entry.input);
+                } catch (error) {
+                    queue.push({entry, unreadable: true});
+                    continue;
+                }
+                queue.push({entry, file, first: true, start: 0, result: FirstJob(file)});
+                ++nFirstInFlight;
+                nInFlightBytes += kFirstJobCost;
             }
         };
 
         let failedEntry = null;
         let sink = null;
         await startJobs();
-        while (queue.length > 0) {
-            const job = queue.shift();
+        while (queue.length > 0 || rest.length > 0) {
+            const job = rest.length > 0 ? rest.shift() : queue.shift();
             const entry = job.entry;
+            if (job.result) {
+                if (job.first) {
+                    --nFirstInFlight;
+                    nInFlightBytes -= kFirstJobCost;
+                } else {
+                    nInFlightBytes -= job.end - job.start;
+                }
+            }
             if (job.refused) {
                 SetProgress(entry.nIndex, entries.length, entry.input.path, 0, 0);
                 const strKind = entry.verdict === "replaces-input" ? "replaces-input" : "duplicate-output";
@@ -403,47 +507,65 @@
             } else if (job.unreadable) {
                 await ShowMessage(BatchMessage("not-found", entry.input.path), false);
                 ++nFailures;
-            } else if (failedEntry !== entry) {
-                if (job.start === 0) {
-                    SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.file.size);
+            } else if (failedEntry === entry) {
+                job.result.then((reply) => reply.bytes && reply.bytes.fill(0));
+            } else {
+                const reply = await job.result;
+                if (job.first && !reply.error) {
+                    job.size = reply.size;
+                    job.end = reply.big ? 0 : reply.size;
+                    job.last = !reply.big;
+                    SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.size);
                     try {
-                        sink = await sinkFor(entry);
+                        sink = await sinkFor(entry, reply.size);
                     } catch (error) {
                         sink = null;
                     }
                     if (sink === null) {
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
                         failedEntry = entry;
                         ++nFailures;
+                    } else if (reply.big) {
+                        restOf = {entry, file: job.file, nSize: job.size, nOffset: 0};
                     }
                 }
-                if (failedEntry !== entry) {
-                    const reply = await job.result;
-                    if (reply.error || reply.type === "error") {
+                if (reply.error) {
+                    if (!job.first)
+                        await sink.Abort();
+                    failedEntry = entry;
+                    if (restOf !== null && restOf.entry === entry)
+                        restOf = null;
+                    ++nFailures;
+                    const strKind = reply.error === "shrank" ? "input-shrank" : "not-found";
+                    await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
+                } else if (failedEntry !== entry && !reply.big) {
+                    try {
+                        await sink.Write(reply.bytes, reply.crc);
+                        reply.bytes.fill(0);
+                        SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
+                        if (job.last)
+                            await finish(entry, sink);
+                    } catch (error) {
+                        reply.bytes.fill(0);
                         await sink.Abort();
                         failedEntry = entry;
+                        if (restOf !== null && restOf.entry === entry)
+                            restOf = null;
                         ++nFailures;
-                        const strKind = reply.error === "shrank" ? "input-shrank" : "not-found";
-                        await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
-                    } else {
-                        try {
-                            await sink.Write(reply.bytes, reply.crc);
-                            reply.bytes.fill(0);
-                            SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.file.size);
-                            if (job.last)
-                                await finish(entry, sink);
-                        } catch (error) {
-                            await sink.Abort();
-                            failedEntry = entry;
-                            ++nFailures;
-                        }
                     }
                 }
             }
             if (bCancel) {
-                if (sink !== null && !job.last && failedEntry !== entry)
+                if (sink !== null && job.last === false && failedEntry !== entry)
                     await sink.Abort();
-                // Chunks still in flight are waited for, so that no worker keeps plaintext of this run.
-                await Promise.all(queue.filter((j) => j.result).map((j) => j.result));
+                // Chunks still in flight are waited for and wiped, so that no worker or message keeps
+                // plaintext of this run.
+                const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
+                for (const reply of pending) {
+                    if (reply.bytes)
+                        reply.bytes.fill(0);
+                }
                 return {nFailures, bCancelled: true};
             }
             await startJobs();
@@ -479,39 +601,68 @@
         const plan = engine.PlanBatch(tpl, inputs.map((input) => input.path));
         const entries = inputs.map((input, i) => ({input, nIndex: i, output: plan.outputs[i], verdict: plan.verdicts[i]}));
 
+        // Outside a granted folder the outputs are downloads: the one file's, or the ZIP of several.
+        const bZip = rootFolder === null && entries.length > 1;
+        let target = null;
+        if (rootFolder === null) {
+            const strName = bZip ? kZipName : entries[0].output.slice(entries[0].output.lastIndexOf("/") + 1);
+            target = await DownloadTarget(strName, bZip ? "application/zip" : "application/octet-stream");
+            if (target === null) {
+                $("btnDecrypt").focus();
+                return;
+            }
+        }
+
         bRunning = true;
         bCancel = false;
         $("btnCancelBatch").disabled = false;
+        $("progText").textContent = "";
+        $("progBytes").textContent = "";
         $("dlgProgress").showModal();
         $("btnCancelBatch").focus();
-        const workers = await Pool();
-        await workers.All(() => {
-            const copy = passwordBytes.slice();
-            return [{type: "open", password: copy.buffer}, [copy.buffer]];
-        });
         let outcome;
         try {
-            if (rootFolder !== null) {
-                outcome = await RunEntries(entries, (entry) => CFolderSink.Open(rootFolder, entry.output),
-                    (entry, sink) => sink.Commit());
-            } else if (entries.length === 1) {
-                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
-                    const strName = entry.output.slice(entry.output.lastIndexOf("/") + 1);
-                    Download(new Blob(sink.m_parts, {type: "application/octet-stream"}), strName);
-                });
-            } else {
-                const zip = new BraskoZip.CZipWriter();
-                let nEntries = 0;
-                outcome = await RunEntries(entries, async () => new CBlobSink(), async (entry, sink) => {
-                    const file = await FileOf(entry.input);
-                    zip.AddEntry(entry.output, sink.m_parts, sink.m_nSize, sink.m_nCrc, file.lastModified);
-                    ++nEntries;
-                });
-                if (nEntries > 0)
-                    Download(zip.Finish(), kZipName);
+            const workers = await Pool();
+            await workers.All(() => {
+                const copy = passwordBytes.slice();
+                return [{type: "open", password: copy.buffer}, [copy.buffer]];
+            });
+            try {
+                if (rootFolder !== null) {
+                    outcome = await RunEntries(entries, (entry) => CTargetSink.InFolder(rootFolder, entry.output),
+                        (entry, sink) => sink.Commit());
+                } else if (!bZip) {
+                    outcome = await RunEntries(entries, async () => new CTargetSink(target), async (entry, sink) => {
+                        const blob = await sink.Commit();
+                        if (blob)
+                            Download(blob, entry.output.slice(entry.output.lastIndexOf("/") + 1));
+                    });
+                    if (outcome.nFailures > 0 || outcome.bCancelled)
+                        await target.Abort();
+                } else {
+                    const zip = new BraskoZip.CZipWriter(target);
+                    // An entry's time is when it was written, as a decrypted file's is.
+                    outcome = await RunEntries(entries, async (entry, nSize) => {
+                        await zip.Begin(entry.output, nSize, Date.now());
+                        return new CZipEntrySink(zip);
+                    }, (entry, sink) => sink.Commit());
+                    if (zip.Count() > 0) {
+                        const blob = await zip.Finish();
+                        if (blob)
+                            Download(blob, kZipName);
+                    } else {
+                        await target.Abort();
+                    }
+                }
+            } finally {
+                await workers.All(() => [{type: "close"}, []]);
             }
+        } catch (error) {
+            // A download that could not be completed (the disk full, the file taken away).
+            if (target !== null)
+                await target.Abort();
+            outcome = {nFailures: 1, bCancelled: bCancel};
         } finally {
-            await workers.All(() => [{type: "close"}, []]);
             $("dlgProgress").close();
             bRunning = false;
         }

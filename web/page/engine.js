@@ -29,6 +29,8 @@
     class CEngine {
         constructor(instance) {
             this.m_exports = instance.exports;
+            this.m_nScratch = 0;
+            this.m_nScratchSize = 0;
             if (typeof this.m_exports._initialize === "function")
                 this.m_exports._initialize();
         }
@@ -136,6 +138,31 @@
             } finally {
                 this.Free(nPtr, bytes.length);
             }
+        }
+
+        // Decrypts one chunk in place, as DecryptChunk, in a buffer of the module kept from call to call
+        // (WipeScratch wipes it), and gives the CRC-32 of the plaintext: one copy in, one out.
+        DecryptChunkCrc(nHandle, bytes, bFileStart) {
+            if (this.m_nScratchSize < bytes.length) {
+                this.WipeScratch();
+                this.m_nScratch = this.m_exports.bd_alloc(bytes.length);
+                if (this.m_nScratch === 0)
+                    throw new RangeError("out of memory");
+                this.m_nScratchSize = bytes.length;
+            }
+            const nPtr = this.m_nScratch;
+            this.Bytes().set(bytes, nPtr);
+            if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
+                throw new Error("decryption failed");
+            bytes.set(this.Bytes().subarray(nPtr, nPtr + bytes.length));
+            return this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0;
+        }
+
+        WipeScratch() {
+            if (this.m_nScratch !== 0)
+                this.Free(this.m_nScratch, this.m_nScratchSize);
+            this.m_nScratch = 0;
+            this.m_nScratchSize = 0;
         }
 
         // The CRC-32 of the bytes, continuing from nCrc.

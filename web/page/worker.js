@@ -22,19 +22,34 @@ async function Handle(message) {
         if (nCipher !== 0)
             engine.CloseCipher(nCipher);
         nCipher = 0;
+        engine.WipeScratch();
         return {type: "closed", id: message.id};
-    case "chunk": {
-        let bytes;
-        try {
-            bytes = new Uint8Array(await message.file.slice(message.start, message.end).arrayBuffer());
-        } catch (error) {
-            return {type: "chunk", id: message.id, error: "read"};
+    case "whole": {
+        // A small file the page has read whole, handed over by transfer.
+        const bytes = new Uint8Array(message.buffer);
+        const nCrc = bytes.length > 0 ? engine.DecryptChunkCrc(nCipher, bytes, true) : 0;
+        return {type: "whole", id: message.id, bytes, crc: nCrc, transfer: [bytes.buffer]};
+    }
+    case "chunks": {
+        // Chunks of larger files, read here; the reads run at once. Each chunk's reply says its bytes and
+        // CRC-32, or why it failed.
+        const reads = message.chunks.map((chunk) => chunk.file.slice(chunk.start, chunk.end).arrayBuffer()
+            .then((buffer) => new Uint8Array(buffer), () => null));
+        const replies = [];
+        const transfer = [];
+        for (let i = 0; i < reads.length; ++i) {
+            const chunk = message.chunks[i];
+            const bytes = await reads[i];
+            if (bytes === null) {
+                replies.push({error: "read"});
+            } else if (bytes.length !== chunk.end - chunk.start) {
+                replies.push({error: "shrank"});
+            } else {
+                replies.push({bytes, crc: engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0)});
+                transfer.push(bytes.buffer);
+            }
         }
-        if (bytes.length !== message.end - message.start)
-            return {type: "chunk", id: message.id, error: "shrank"};
-        engine.DecryptChunk(nCipher, bytes, message.start === 0);
-        const nCrc = message.crc ? engine.Crc32(0, bytes) : 0;
-        return {type: "chunk", id: message.id, bytes, crc: nCrc, transfer: [bytes.buffer]};
+        return {type: "chunks", id: message.id, replies, transfer};
     }
     default:
         return {type: "error", id: message.id};

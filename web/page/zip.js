@@ -1,7 +1,6 @@
-// A ZIP archive of stored (uncompressed) entries with UTF-8 names, built as a list of Blob pieces so that
-// the browser keeps the bytes in its blob store (on disk when large) rather than in script memory. An entry
-// is added only once its data is complete; ZIP64 records are written where sizes, offsets or the number of
-// entries need them.
+// A ZIP archive of stored (uncompressed) entries with UTF-8 names, written as a stream: nothing of it is
+// held in script memory but the entries' names and the bytes not yet handed on. ZIP64 records are written
+// where sizes, offsets or the number of entries need them.
 (function (root) {
     "use strict";
 
@@ -47,18 +46,22 @@
         };
     }
 
+    // Writes the archive into a target (targets.js) as its entries come: an entry's header, then its data
+    // as it is decrypted, its CRC-32 patched into the header when the entry is complete. A failed entry is
+    // cut off again, so that the archive holds complete entries only.
     class CZipWriter {
-        constructor() {
-            this.m_parts = [];
+        constructor(target) {
+            this.m_target = target;
             this.m_entries = [];
-            this.m_nOffset = 0;
+            this.m_current = null;
         }
 
-        // Adds one entry: its name (relative path, "/" between folders), its data as Blob pieces, its
-        // length in bytes, its CRC-32 and its modification time in milliseconds.
-        AddEntry(strName, dataParts, nSize, nCrc, nMillis) {
+        // Starts an entry: its name (relative path, "/" between folders), its length in bytes and its
+        // modification time in milliseconds.
+        async Begin(strName, nSize, nMillis) {
             const name = utf8Encoder.encode(strName);
-            const bZip64 = nSize >= kMax32 || this.m_nOffset >= kMax32;
+            const nOffset = this.m_target.Position();
+            const bZip64 = nSize >= kMax32 || nOffset >= kMax32;
             const {nDate, nTime} = DosDateTime(nMillis);
             const header = new CByteWriter(30 + name.length + 20);
             header.U32(0x04034b50);
@@ -67,7 +70,7 @@
             header.U16(0); // stored
             header.U16(nTime);
             header.U16(nDate);
-            header.U32(nCrc);
+            header.U32(0); // the CRC-32, patched by End
             header.U32(bZip64 ? kMax32 : nSize);
             header.U32(bZip64 ? kMax32 : nSize);
             header.U16(name.length);
@@ -79,17 +82,46 @@
                 header.U64(nSize);
                 header.U64(nSize);
             }
-            const headerBytes = header.Done();
-            this.m_parts.push(new Blob([headerBytes]));
-            for (const part of dataParts)
-                this.m_parts.push(part);
-            this.m_entries.push({name, nSize, nCrc, nDate, nTime, nOffset: this.m_nOffset});
-            this.m_nOffset += headerBytes.length + nSize;
+            await this.m_target.Write(header.Done());
+            this.m_current = {name, nSize, nCrc: 0, nDate, nTime, nOffset, nWritten: 0};
         }
 
-        // The whole archive, central directory included.
-        Finish() {
-            const nDirStart = this.m_nOffset;
+        async Data(bytes) {
+            await this.m_target.Write(bytes);
+            this.m_current.nWritten += bytes.length;
+        }
+
+        // Completes the entry with the CRC-32 of its data.
+        async End(nCrc) {
+            const e = this.m_current;
+            this.m_current = null;
+            if (e.nWritten !== e.nSize)
+                throw new RangeError("entry length differs from its header");
+            const crc = new CByteWriter(4);
+            crc.U32(nCrc);
+            await this.m_target.Patch(e.nOffset + 14, crc.Done());
+            e.nCrc = nCrc;
+            this.m_entries.push(e);
+        }
+
+        // Drops the entry begun last, header and data.
+        async Drop() {
+            if (this.m_current === null)
+                return;
+            const nOffset = this.m_current.nOffset;
+            this.m_current = null;
+            await this.m_target.Truncate(nOffset);
+        }
+
+        Count() {
+            return this.m_entries.length;
+        }
+
+        // Writes the central directory and closes the target; what the target gives (the Blob of a
+        // download).
+        async Finish() {
+            await this.Drop();
+            const nDirStart = this.m_target.Position();
             let nDirSize = 0;
             for (const e of this.m_entries) {
                 const bSize64 = e.nSize >= kMax32;
@@ -125,7 +157,7 @@
                         w.U64(e.nOffset);
                 }
                 const bytes = w.Done();
-                this.m_parts.push(new Blob([bytes]));
+                await this.m_target.Write(bytes);
                 nDirSize += bytes.length;
             }
             const nCount = this.m_entries.length;
@@ -156,8 +188,8 @@
             end.U32(Math.min(nDirSize, kMax32));
             end.U32(Math.min(nDirStart, kMax32));
             end.U16(0);
-            this.m_parts.push(new Blob([end.Done()]));
-            return new Blob(this.m_parts, {type: "application/zip"});
+            await this.m_target.Write(end.Done());
+            return this.m_target.Close();
         }
     }
 

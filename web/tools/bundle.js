@@ -38,7 +38,8 @@ function Main() {
     const script = Guarded(
         "const BRASKO_WASM_SIMD = \"" + wasm(args.simd) + "\";\n" +
         "const BRASKO_WASM_U64 = \"" + wasm(args.u64) + "\";\n" +
-        read("engine.js") + "\n" + read("zip.js") + "\n" + read("app.js"), "script");
+        read("engine.js") + "\n" + read("targets.js") + "\n" + read("zip.js") + "\n" + read("app.js"),
+        "script");
     const worker = Guarded(read("engine.js") + "\n" + read("worker.js"), "script");
     const style = Guarded(read("style.css"), "style");
     const csp = [

@@ -1,0 +1,157 @@
+// Where an output's bytes go, in order: a file through a writable stream (a file chosen with the save picker,
+// or a file of a granted folder), or Blob pieces for a download. Small writes are gathered in one buffer and
+// handed on in pieces of kPieceSize: every piece handed on costs a round trip to the browser, and thousands
+// of small files would otherwise spend their time there. A position already written can be patched (the
+// CRC in a ZIP entry's header) and the end cut back (an entry that failed), so that nothing half-written
+// remains.
+(function (root) {
+    "use strict";
+
+    const kPieceSize = 4 << 20;
+
+    class CByteTarget {
+        constructor(nPieceSize = kPieceSize) {
+            this.m_pending = new Uint8Array(nPieceSize);
+            this.m_nPending = 0;
+            this.m_nFlushed = 0; // bytes handed on before the pending ones
+        }
+
+        Position() {
+            return this.m_nFlushed + this.m_nPending;
+        }
+
+        // The bytes are copied or handed on before this resolves: the caller may wipe them afterwards.
+        async Write(bytes) {
+            if (this.m_nPending + bytes.length > this.m_pending.length || bytes.length >= this.m_pending.length / 2)
+                await this.Flush();
+            if (bytes.length >= this.m_pending.length / 2) {
+                await this.Put(bytes);
+                this.m_nFlushed += bytes.length;
+                return;
+            }
+            this.m_pending.set(bytes, this.m_nPending);
+            this.m_nPending += bytes.length;
+        }
+
+        async Flush() {
+            if (this.m_nPending === 0)
+                return;
+            await this.Put(this.m_pending.subarray(0, this.m_nPending));
+            this.m_nFlushed += this.m_nPending;
+            this.m_nPending = 0;
+        }
+
+        // Overwrites bytes written before, within what one Write wrote.
+        async Patch(nPosition, bytes) {
+            if (nPosition >= this.m_nFlushed)
+                this.m_pending.set(bytes, nPosition - this.m_nFlushed);
+            else
+                await this.PutAt(nPosition, bytes);
+        }
+
+        // Drops everything from nPosition on.
+        async Truncate(nPosition) {
+            if (nPosition >= this.m_nFlushed) {
+                this.m_pending.fill(0, nPosition - this.m_nFlushed, this.m_nPending);
+                this.m_nPending = nPosition - this.m_nFlushed;
+                return;
+            }
+            this.m_pending.fill(0, 0, this.m_nPending);
+            this.m_nPending = 0;
+            await this.Cut(nPosition);
+            this.m_nFlushed = nPosition;
+        }
+
+        // Hands on the rest; what the target gives when complete (a Blob, or nothing).
+        async Close() {
+            try {
+                await this.Flush();
+            } finally {
+                this.m_pending.fill(0);
+            }
+            return this.Done();
+        }
+
+        async Abort() {
+            this.m_pending.fill(0);
+            this.m_nPending = 0;
+            await this.Drop();
+        }
+    }
+
+    // Blob pieces, which the browser keeps in its blob store (Chromium moves them to disk past its memory
+    // quota); Close gives the whole as one Blob for a download.
+    class CBlobTarget extends CByteTarget {
+        constructor(strType, nPieceSize) {
+            super(nPieceSize);
+            this.m_strType = strType;
+            this.m_parts = [];
+            this.m_starts = [];
+        }
+        async Put(bytes) {
+            this.m_starts.push(this.m_nFlushed);
+            this.m_parts.push(new Blob([bytes]));
+        }
+        // A piece is never changed: the one that holds the position is replaced by slices of it around
+        // the new bytes (slices share the stored data).
+        async PutAt(nPosition, bytes) {
+            let i = this.m_parts.length - 1;
+            while (this.m_starts[i] > nPosition)
+                --i;
+            const part = this.m_parts[i];
+            const nOffset = nPosition - this.m_starts[i];
+            this.m_parts[i] = new Blob([part.slice(0, nOffset), bytes, part.slice(nOffset + bytes.length)]);
+        }
+        async Cut(nPosition) {
+            while (this.m_parts.length > 0 && this.m_starts[this.m_starts.length - 1] >= nPosition) {
+                this.m_parts.pop();
+                this.m_starts.pop();
+            }
+            const i = this.m_parts.length - 1;
+            if (i >= 0)
+                this.m_parts[i] = this.m_parts[i].slice(0, nPosition - this.m_starts[i]);
+        }
+        Done() {
+            return new Blob(this.m_parts, {type: this.m_strType});
+        }
+        async Drop() {
+            this.m_parts = [];
+            this.m_starts = [];
+        }
+    }
+
+    // A FileSystemWritableFileStream: the browser writes into a temporary file and puts it in place only on
+    // close, so that Abort (or a closed page) leaves no output and an older file untouched.
+    class CWritableTarget extends CByteTarget {
+        constructor(writable, nPieceSize) {
+            super(nPieceSize);
+            this.m_writable = writable;
+        }
+        async Put(bytes) {
+            await this.m_writable.write(bytes);
+        }
+        async PutAt(nPosition, bytes) {
+            await this.m_writable.write({type: "write", position: nPosition, data: bytes});
+            await this.m_writable.write({type: "seek", position: this.m_nFlushed});
+        }
+        async Cut(nPosition) {
+            await this.m_writable.truncate(nPosition);
+            await this.m_writable.write({type: "seek", position: nPosition});
+        }
+        async Done() {
+            await this.m_writable.close();
+            return null;
+        }
+        async Drop() {
+            try {
+                await this.m_writable.abort();
+            } catch (error) {
+                // Nothing was put in place.
+            }
+        }
+    }
+
+    root.BraskoTargets = {CByteTarget, CBlobTarget, CWritableTarget, kPieceSize};
+    if (typeof module !== "undefined" && module.exports)
+        module.exports = root.BraskoTargets;
+})(typeof self !== "undefined" ? self : globalThis);
