@@ -106,11 +106,7 @@ int PrintPlan(const SBatchRequest& request)
         case EPlanVerdict::Decrypt:
             break;
         }
-        struct stat input
-        {
-        };
-        if (request.bSkipExisting && ::stat(strPath.c_str(), &input) == 0 &&
-            IsFinishedOutput(input, strOutput)) {
+        if (request.bSkipExisting && IsFinishedOutput(strPath, strOutput)) {
             ++nSkipped;
             continue;
         }

@@ -2,6 +2,7 @@
 
 #include "OutputGuards.h"
 #include "OutputTemplate.h"
+#include "PathResolver.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -254,8 +255,16 @@ bool IsFinishedOutput(const struct stat& input, const std::string& strOutputPath
     struct stat output
     {
     };
-    return S_ISREG(input.st_mode) && ::lstat(strOutputPath.c_str(), &output) == 0 &&
+    return S_ISREG(input.st_mode) && StatByRule(strOutputPath, false, output) == 0 &&
            S_ISREG(output.st_mode) && output.st_uid == ::geteuid() && output.st_size == input.st_size;
+}
+
+bool IsFinishedOutput(const std::string& strInputPath, const std::string& strOutputPath)
+{
+    struct stat input
+    {
+    };
+    return StatByRule(strInputPath, true, input) == 0 && IsFinishedOutput(input, strOutputPath);
 }
 
 } // namespace brasko

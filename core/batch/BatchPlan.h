@@ -35,9 +35,11 @@ struct SBatchPlan
 SBatchPlan PlanBatch(const SBatchRequest& request);
 
 // Whether a run that skips existing outputs (bSkipExisting) may count the output of an input as finished:
-// a regular file of the caller's, not a link, exactly as long as the input. An output is always as long as
-// its input; a new one is not flushed to disk, so after a power cut it may be shorter and is done again.
-// Anything else at the output's name is decrypted over, or refused, as without skipping.
+// a regular file of the caller's, not a link, exactly as long as the input, both found by the link rule
+// (StatByRule). An output is always as long as its input; a new one is not flushed to disk, so after a power
+// cut it may be shorter and is done again. Anything else at the output's name is decrypted over, or refused,
+// as without skipping.
 bool IsFinishedOutput(const struct stat& input, const std::string& strOutputPath);
+bool IsFinishedOutput(const std::string& strInputPath, const std::string& strOutputPath);
 
 } // namespace brasko

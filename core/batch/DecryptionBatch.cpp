@@ -6,6 +6,7 @@
 #include "DecryptStream.h"
 #include "Messages.h"
 #include "OutputFolder.h"
+#include "PathResolver.h"
 
 #include <new>
 #include <string_view>
@@ -50,7 +51,7 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, SWorkerCache& cache, 
             {
             };
             const int nStat = context.request.fdInput >= 0 ? ::fstat(context.request.fdInput, &input)
-                                                           : ::stat(strPath.c_str(), &input);
+                                                           : StatByRule(strPath, true, input);
             if (nStat == 0 && IsFinishedOutput(input, strOutput)) {
                 SDecryptOutcome outcome{EDecryptError::None, 0, strOutput};
                 outcome.bSkipped = true;

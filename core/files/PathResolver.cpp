@@ -266,6 +266,17 @@ int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolv
     }
 }
 
+int StatByRule(std::string_view strPath, bool bFollowLast, struct stat& info)
+{
+    SResolvedPath resolved;
+    if (const int nError = ResolvePath(AT_FDCWD, strPath, bFollowLast, resolved); nError != 0)
+        return nError;
+    if (!resolved.entry)
+        return ENOENT;
+    info = resolved.info;
+    return 0;
+}
+
 CFileHandle OpenFileByRule(int fdStart, std::string_view strPath, int nFlags, bool* pForeignLink)
 {
     SResolvedPath resolved;

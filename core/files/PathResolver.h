@@ -46,6 +46,10 @@ struct SResolvedPath
 int ResolvePath(int fdStart, std::string_view strPath, bool bFollowLast, SResolvedPath& result,
                 std::size_t nWalkedTail = 0);
 
+// What stands at strPath (from the current folder), found as ResolvePath finds it: 0 with info filled, or an
+// errno value (ENOENT where nothing is, EACCES for a refused link).
+int StatByRule(std::string_view strPath, bool bFollowLast, struct stat& info);
+
 // Opens the file at strPath, resolved as ResolvePath does, with the open flags given (O_NOFOLLOW and
 // O_CLOEXEC are added). An invalid handle with errno set when it fails: ENOENT where nothing is, EACCES for
 // a refused link (and *pForeignLink set, when given).
