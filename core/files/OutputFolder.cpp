@@ -111,27 +111,6 @@ std::string WithSlash(std::string strPath)
 
 } // namespace
 
-int OpenOutputFolder(const std::string& strBase, std::string_view strSub, CFileHandle& folder, bool& bRefused,
-                     std::string& strRefused)
-{
-    bRefused = false;
-    strRefused.clear();
-    CFileHandle base;
-    struct stat info
-    {
-    };
-    struct stat parent
-    {
-    };
-    if (const int nError = OpenBase(strBase, base, info, parent, bRefused, strRefused); nError != 0)
-        return nError;
-    const int nError =
-        Descend(base.Get(), info, parent, WithSlash(strBase), strSub, folder, bRefused, strRefused);
-    if (nError == 0 && !folder)
-        folder = std::move(base);
-    return nError;
-}
-
 COutputFolders::COutputFolders(std::string strBase) : m_strBase(std::move(strBase)) {}
 
 int COutputFolders::Open(std::string_view strSub, int& fdFolder, bool& bRefused, std::string& strRefused)

@@ -187,13 +187,13 @@ struct SFolderCase
 {
     const char* pszBase;
     const char* pszSub;
-    int nError;             // expected from OpenOutputFolder
+    int nError;             // expected from COutputFolders::Open
     const char* pszRefused; // the folder named as refused, or nullptr
 };
 
 // Output folders: made by the caller where missing; one that another user made in a shared or team folder,
 // or another user's link, is refused by name; a link at a folder's place is never followed.
-TEST_F(PathResolverTest, OpenOutputFolder_RefusesForeignFoldersAndLinks)
+TEST_F(PathResolverTest, OutputFolders_RefuseForeignFoldersAndLinks)
 {
     const std::vector<SFolderCase> cases = {
         {"shared/foreign", "2019/", EACCES, "shared/foreign/"},
@@ -222,16 +222,16 @@ TEST_F(PathResolverTest, OpenOutputFolder_RefusesForeignFoldersAndLinks)
             const std::string strExpected = c.pszRefused != nullptr ? strBase + "/" + c.pszRefused : "";
             EXPECT_EQ(RunAs(caller,
                             [&] {
-                                CFileHandle folder;
+                                COutputFolders folders(strBase + "/" + c.pszBase);
+                                int fdFolder = -1;
                                 bool bRefused = false;
                                 std::string strRefused;
-                                const int nError = OpenOutputFolder(strBase + "/" + c.pszBase, c.pszSub,
-                                                                    folder, bRefused, strRefused);
+                                const int nError = folders.Open(c.pszSub, fdFolder, bRefused, strRefused);
                                 struct stat info
                                 {
                                 };
                                 if (nError == 0 &&
-                                    (::fstat(folder.Get(), &info) != 0 || info.st_uid != caller.uid))
+                                    (::fstat(fdFolder, &info) != 0 || info.st_uid != caller.uid))
                                     return 2;
                                 return nError == c.nError && strRefused == strExpected &&
                                                bRefused == (c.pszRefused != nullptr)
