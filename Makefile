@@ -23,7 +23,7 @@ CMAKE_FLAGS = -DCMAKE_CXX_FLAGS="$(CPPFLAGS) $(CXXFLAGS)" -DCMAKE_EXE_LINKER_FLA
 WEB_PAGE   = $(abspath $(WEB_BUILD))/brasko-decrypt.html
 
 .PHONY: all deps configure build lint test test-asan test-tsan test-fuzz test-fresh-root test-web fuzz fuzz-build \
-	run bench bench-web install package clean format web
+	run bench bench-web bench-web-kernel install package clean format web
 
 all: build
 
@@ -98,6 +98,10 @@ test-web: deps
 # The page's figures in headless Chromium beside openssl enc (bench/web.py says which and their goals).
 bench-web: web
 	/usr/bin/python3 -u bench/web.py $(WEB_BUILD)/brasko-decrypt.html
+
+# The kernels only, beside openssl enc in alternating rounds (about a minute).
+bench-web-kernel: web
+	BENCH_WEB_ONLY=kernel /usr/bin/python3 -u bench/web.py $(WEB_BUILD)/brasko-decrypt.html
 
 run: build
 	$(BUILD)/bin/brasko-decrypt
