@@ -811,9 +811,9 @@ INSTRUCTIONS = [("and", False, lambda a, b: a & b), ("or", False, lambda a, b: a
 
 
 def binary_circuit_of(net):
-    """The Network as And, Or, Xor, AndNot and Not gates. A node may be held complemented where that saves
-    a Not; its users' instructions take the complement into account, and only an output needs the true
-    value."""
+    """The Network as And, Or, Xor and AndNot gates. A node may be held complemented where that saves a
+    Not; its users' instructions take the complement into account. So may an output: the list of which
+    are comes back with the circuit (the rounds take the complement out through the round keys)."""
     c = Circuit()
     stored = {i: (i, False) for i in range(6)}  # node -> (circuit node, holds the complement)
 
@@ -840,12 +840,12 @@ def binary_circuit_of(net):
         else:
             raise AssertionError("no instruction for a gate")
     results = []
+    complemented = []
     for args, imm in net.outputs:
         node, inverted = stored[args[0]]
-        if inverted != (imm == 0b01):
-            node = emit("not", [node], FULL ^ c.table[node])
         results.append(node)
-    return c, results
+        complemented.append(inverted != (imm == 0b01))
+    return c, results, complemented
 
 
 def two_input_circuit(outs, order, seed):
@@ -873,7 +873,7 @@ def search_binary(seeds, stride, first=0):
         best = None
         for order in range(first, len(ORDERS), stride):
             for seed in range(seeds):
-                c, _ = two_input_circuit(outs, order, seed)
+                c, _, _ = two_input_circuit(outs, order, seed)
                 if best is None or c.size() < best[0]:
                     best = (c.size(), order, seed)
         print("S%d: %d gates, order %d, seed %d" % (box + 1, best[0] + 4, *best[1:]), file=sys.stderr, flush=True)
@@ -881,9 +881,9 @@ def search_binary(seeds, stride, first=0):
     return found
 
 
-def check_binary(c, nodes, outs):
-    for f, node in zip(outs, nodes):
-        assert c.table[node] == f
+def check_binary(c, nodes, complemented, outs):
+    for f, node, inverted in zip(outs, nodes, complemented):
+        assert c.table[node] == (FULL ^ f if inverted else f)
 
 
 def emitted(gate, values):
@@ -991,6 +991,18 @@ def emit_rounds(lines):
                          (box + 1, ", ".join(ins), ", ".join(outs)))
         lines.append("}")
         lines.append("")
+    lines.append("// kRoundKeySlice[v][j]: the slice that bit j of the round key meets in RoundA (v = 0) or RoundB (v = 1);")
+    lines.append("// kRoundOutputSlice[v][4 * (box - 1) + k]: the slice that output k of S-box box goes into.")
+    for name, rows in (("kRoundKeySlice", 48), ("kRoundOutputSlice", 32)):
+        lines.append("inline constexpr std::uint8_t %s[2][%d] = {" % (name, rows))
+        for dst, src in ((left, right), (right, left)):
+            if name == "kRoundKeySlice":
+                row = [src[E[j] - 1] for j in range(48)]
+            else:
+                row = [dst[pinv[j]] for j in range(32)]
+            lines.append("    {" + ", ".join(str(v) for v in row) + "},")
+        lines.append("};")
+    lines.append("")
     # After an odd number of DES operations the halves stand as (right, left) = (B, A), and the final
     # permutation is the inverse of IP.
     fp = [0] * 64
@@ -1037,9 +1049,10 @@ def main():
     counts = []
     for box in range(8):
         outs = sbox_outputs(box)
-        c, nodes = scheduled_binary(*two_input_circuit(outs, *BINARY_RECIPES[box]))
-        check_binary(c, nodes, outs)
-        binary.append((c, nodes))
+        c, nodes, complemented = two_input_circuit(outs, *BINARY_RECIPES[box])
+        c, nodes = scheduled_binary(c, nodes)
+        check_binary(c, nodes, complemented, outs)
+        binary.append((c, nodes, complemented))
         t, r = scheduled_ternary(*from_network(ternary_circuit(outs, *TERNARY_RECIPES[box])))
         t = destination_first(t)
         check_ternary(t, r, outs)
@@ -1049,12 +1062,17 @@ def main():
     lines.append("// Gates per S-box including the four XORs into the left half (two-input / three-input):")
     lines.append("// " + ", ".join("S%d %d/%d" % (i + 1, a, b) for i, (a, b) in enumerate(counts)))
     lines.append("")
-    lines.append("// S-boxes from two-input gates: And, Or, Xor, AndNot(a, b) = ~a & b, Not.")
+    lines.append("// S-boxes from two-input gates: And, Or, Xor, AndNot(a, b) = ~a & b. Outputs that would need a Not")
+    lines.append("// go into the left half complemented (kComplemented); the round keys make up for that.")
     lines.append("struct SBinarySboxes")
     lines.append("{")
     body = []
-    for box, (c, nodes) in enumerate(binary):
+    mask = 0
+    for box, (c, nodes, complemented) in enumerate(binary):
         emit_binary(body, box, c, nodes)
+        mask |= sum(1 << (4 * box + k) for k in range(4) if complemented[k])
+    body.append("// Bit 4 * (box - 1) + k: output k of S-box box goes into the left half complemented.")
+    body.append("static constexpr std::uint32_t kComplemented = 0x%08x;" % mask)
     lines.extend(("    " + l) if l else "" for l in body)
     lines.append("};")
     lines.append("")

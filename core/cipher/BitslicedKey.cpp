@@ -36,6 +36,47 @@ constexpr auto kRoundKeySources = [] {
     return sources;
 }();
 
+#define BRASKO_DES_INLINE inline
+#include "DesCircuits.inc"
+#undef BRASKO_DES_INLINE
+
+// The two-input S-boxes put some outputs into the left half complemented (a Not saved in every round).
+// A complemented slice s meets a round key bit k as ~s ^ k = s ^ ~k, so flipping that key bit makes up for
+// it. Which slices stand complemented depends on the round only, never on the key: worked out here once,
+// in the order DecryptBatches runs RoundA (0) and RoundB (1). Bit j of flips[r]: flip bit j of round r.
+struct SKeyFlips
+{
+    std::array<std::uint64_t, des::kMaxRounds> flips{};
+    bool bClearAfterEachOperation = true; // no slice complemented where a DES operation may end
+};
+constexpr SKeyFlips kTwoInputKeyFlips = [] {
+    SKeyFlips result;
+    std::uint64_t nComplemented = 0; // bit s: slice s
+    for (unsigned nRound = 0; nRound < des::kMaxRounds; ++nRound) {
+        const unsigned v = (nRound / 16 + nRound) % 2;
+        for (unsigned j = 0; j < des::kRoundKeyBits; ++j)
+            result.flips[nRound] |= ((nComplemented >> kRoundKeySlice[v][j]) & 1U) << j;
+        for (unsigned k = 0; k < 32; ++k) {
+            if (((SBinarySboxes::kComplemented >> k) & 1U) != 0)
+                nComplemented ^= std::uint64_t{1} << kRoundOutputSlice[v][k];
+        }
+        if (nRound % 16 == 15 && nComplemented != 0)
+            result.bClearAfterEachOperation = false;
+    }
+    return result;
+}();
+static_assert(kTwoInputKeyFlips.bClearAfterEachOperation,
+              "the output transposition would need the complemented slices put right");
+
+// The round keys for a kernel of two-input S-boxes: the same flips whatever the key.
+void FlipForTwoInputSboxes(des::SRoundKeys& keys)
+{
+    for (unsigned nRound = 0; nRound < 16 * keys.nDesOperations; ++nRound) {
+        for (unsigned j = 0; j < des::kRoundKeyBits; ++j)
+            keys.masks[nRound][j] ^= 0 - ((kTwoInputKeyFlips.flips[nRound] >> j) & 1U);
+    }
+}
+
 // The 16 round keys of one 8-byte DES key, as masks, in encryption order (or reversed, for decryption),
 // written to pOut[0..15]. Every index here is fixed; the key only flows through shifts and masks.
 void ScheduleDes(const unsigned char* pKey, bool bDecrypt, std::uint64_t (*pOut)[des::kRoundKeyBits])
@@ -90,6 +131,7 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
 {
     DecryptBatchesFn decryptBatches = des::DecryptBatchesU64;
     std::size_t nBatchBlocks = des::kU64Blocks;
+    bool bTwoInputSboxes = true; // all kernels but AVX-512's, which has three-input ones
     switch (kernel) {
     case EDesKernel::Evp:
         return nullptr;
@@ -109,6 +151,7 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
     case EDesKernel::Avx512:
         decryptBatches = des::DecryptBatchesAvx512;
         nBatchBlocks = des::kAvx512Blocks;
+        bTwoInputSboxes = false;
         break;
 #else
     default:
@@ -118,7 +161,10 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
     try {
         CSecureBuffer pages(sizeof(des::SRoundKeys), lock);
         pages.Resize(sizeof(des::SRoundKeys));
-        ScheduleTripleDes(key, *new (pages.Data()) des::SRoundKeys);
+        auto& keys = *new (pages.Data()) des::SRoundKeys;
+        ScheduleTripleDes(key, keys);
+        if (bTwoInputSboxes)
+            FlipForTwoInputSboxes(keys);
         return std::shared_ptr<const CBitslicedKey>(
             new CBitslicedKey(std::move(pages), decryptBatches, nBatchBlocks));
     } catch (const std::bad_alloc&) {
