@@ -72,6 +72,29 @@ BRASKO_DES_INLINE void Transpose64(Load load, typename O::V* temp, Store store)
 
 #include "DesCircuits.inc"
 
+// One round. An ops type with kRoundCalls has each round as a function of its own: a WebAssembly engine
+// then addresses the round keys and slices from two parameters with constant offsets, and a small function
+// leaves its first compiler for optimised code sooner than a body of 16 rounds.
+template <class S, class O, bool kLeft>
+BRASKO_DES_NOINLINE void RoundCall(typename O::V* x, const std::uint64_t* k)
+{
+    if constexpr (kLeft)
+        RoundA<S, O>(x, k);
+    else
+        RoundB<S, O>(x, k);
+}
+
+template <class S, class O, bool kLeft>
+BRASKO_DES_INLINE void Round(typename O::V* x, const std::uint64_t* k)
+{
+    if constexpr (requires { requires O::kRoundCalls; })
+        RoundCall<S, O, kLeft>(x, k);
+    else if constexpr (kLeft)
+        RoundA<S, O>(x, k);
+    else
+        RoundB<S, O>(x, k);
+}
+
 // The 16 rounds of one DES operation; the first XORs into the left half (RoundA) or, for the
 // operation after an odd number of others, into the right half, because the halves stand swapped then.
 template <class S, class O, bool kSwapped>
@@ -79,11 +102,11 @@ BRASKO_DES_NOINLINE void DesOperation(typename O::V* x, const std::uint64_t (*pK
 {
     for (unsigned nRound = 0; nRound < 16; nRound += 2) {
         if constexpr (kSwapped) {
-            RoundB<S, O>(x, pKeys[nRound]);
-            RoundA<S, O>(x, pKeys[nRound + 1]);
+            Round<S, O, false>(x, pKeys[nRound]);
+            Round<S, O, true>(x, pKeys[nRound + 1]);
         } else {
-            RoundA<S, O>(x, pKeys[nRound]);
-            RoundB<S, O>(x, pKeys[nRound + 1]);
+            Round<S, O, true>(x, pKeys[nRound]);
+            Round<S, O, false>(x, pKeys[nRound + 1]);
         }
     }
 }

@@ -19,6 +19,7 @@ struct SOpsSimd128
 {
     using V = v128_t;
     static constexpr std::size_t kLanes = 2;
+    static constexpr bool kRoundCalls = true;
     static V Load(const unsigned char* p) { return wasm_v128_load(p); }
     static void Store(unsigned char* p, V v) { wasm_v128_store(p, v); }
     static V Key(std::uint64_t mask) { return wasm_u64x2_splat(mask); }
