@@ -40,10 +40,11 @@ BLOB_TIMEOUT = int(os.environ.get("BENCH_WEB_BLOB_TIMEOUT", "900"))
 PASSWORD = "ein langes Kennwort 1234"  # 24 characters: three distinct keys, full Triple-DES
 KEY = (PASSWORD.encode("latin-1") + b" " * 24)[:24]
 
-# The kernels as the page uses them (chunk copied into the module, decrypted, copied back), on the page's
-# main thread: one core. KERNEL_SETUP keeps one cipher per kernel in the page; KERNEL_ROUND decrypts nMiB
-# of the chunk (the bytes of the file openssl reads) with one of them and gives the seconds, and the
-# SHA-256 of the first pass's output so that the kernel is checked against openssl on the same bytes.
+# The kernels as the page's workers use them (each chunk copied into a buffer the module keeps, decrypted
+# there, copied back), on the page's main thread: one core. KERNEL_SETUP keeps one cipher and buffer per
+# kernel in the page; KERNEL_ROUND decrypts nMiB of the chunk (the bytes of the file openssl reads) with one
+# of them and gives the seconds, and the SHA-256 of the first pass's output so that the kernel is checked
+# against openssl on the same bytes.
 KERNEL_SETUP = """
 const [chunkBase64, password, done] = arguments;
 (async () => {
@@ -53,7 +54,16 @@ const [chunkBase64, password, done] = arguments;
                                          ["u64", BRASKO_WASM_U64, BraskoEngine.kKernelU64]]) {
         const bytes = Uint8Array.from(atob(wasm), (c) => c.charCodeAt(0));
         const engine = await BraskoEngine.CEngine.Create(await WebAssembly.compile(bytes));
-        kernels[name] = {engine, handle: engine.OpenCipher(new TextEncoder().encode(password), nKernel)};
+        const handle = engine.OpenCipher(new TextEncoder().encode(password), nKernel);
+        const nPtr = engine.m_exports.bd_alloc(chunk.length);
+        const decrypt = (work, bFileStart) => {
+            engine.Bytes().set(work, nPtr);
+            if (engine.m_exports.bd_decrypt_chunk(handle, nPtr, work.length, bFileStart ? 1 : 0) !== 1)
+                throw new Error("decryption failed");
+            work.set(engine.Bytes().subarray(nPtr, nPtr + work.length));
+        };
+        decrypt(chunk.slice(), true); // the first call compiles
+        kernels[name] = decrypt;
     }
     window.benchKernel = {chunk, kernels};
     return "ok";
@@ -63,15 +73,14 @@ KERNEL_ROUND = """
 const [name, nMiB, done] = arguments;
 (async () => {
     const {chunk, kernels} = window.benchKernel;
-    const {engine, handle} = kernels[name];
+    const decrypt = kernels[name];
     const work = chunk.slice();
-    engine.DecryptChunk(handle, work, true);
+    decrypt(work, true);
     const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", work));
     const nPasses = Math.max(1, Math.round(nMiB * (1 << 20) / chunk.length));
-    work.set(chunk);
     const nStart = performance.now();
     for (let i = 0; i < nPasses; ++i)
-        engine.DecryptChunk(handle, work, i === 0);
+        decrypt(work, i === 0);
     const nSeconds = (performance.now() - nStart) / 1000;
     return {seconds: nSeconds, mib: nPasses * chunk.length / (1 << 20),
             sha256: Array.from(digest, (b) => b.toString(16).padStart(2, "0")).join("")};
@@ -116,8 +125,8 @@ def openssl_times(path):
 
 
 def renderer_threads(profile):
-    """The /proc stat files of the main threads of this browser's page renderers (not its own user
-    interface's): the page runs on one of them, the others idle."""
+    """The /proc files of the main threads of this browser's page renderers (not its own user interface's):
+    the page runs on one of them, the others idle."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -126,18 +135,23 @@ def renderer_threads(profile):
         except OSError:
             continue
         if profile.encode() in line and b"--type=renderer" in line and b"--top-chrome-webui" not in line:
-            found.append(f"/proc/{pid}/task/{pid}/stat")
+            found.append(f"/proc/{pid}/task/{pid}")
     return found
 
 
-def threads_cpu_seconds(stats):
-    """User + system CPU seconds of the threads, from their stat files."""
-    total = 0
-    for stat in stats:
-        with open(stat) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        total += int(fields[11]) + int(fields[12])
-    return total / os.sysconf("SC_CLK_TCK")
+def threads_cpu_seconds(threads):
+    """The CPU seconds of the threads: from schedstat in nanoseconds where the kernel keeps it, else user +
+    system time from stat in clock ticks."""
+    total = 0.0
+    for thread in threads:
+        try:
+            with open(thread + "/schedstat") as f:
+                total += int(f.read().split()[0]) / 1e9
+        except (OSError, ValueError, IndexError):
+            with open(thread + "/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return total
 
 
 def median(values):
@@ -166,7 +180,7 @@ def kernel_figures(browser, work):
     answer = browser.driver.execute_async_script(KERNEL_SETUP, base64.b64encode(chunk).decode(), PASSWORD)
     if answer != "ok":
         raise RuntimeError(f"kernel setup in the page: {answer}")
-    stat = renderer_threads(browser.profile)
+    threads = renderer_threads(browser.profile)
     names = ("openssl", "simd128", "u64")
     wall = {name: [] for name in names}
     cpu = {name: [] for name in names}
@@ -175,15 +189,15 @@ def kernel_figures(browser, work):
         wall["openssl"].append(mib / seconds)
         cpu["openssl"].append(mib / cpu_seconds if cpu_seconds > 0 else float("nan"))
         for name in names[1:]:
-            before = threads_cpu_seconds(stat) if stat else 0.0
+            before = threads_cpu_seconds(threads) if threads else 0.0
             result = browser.driver.execute_async_script(KERNEL_ROUND, name, mib)
-            after = threads_cpu_seconds(stat) if stat else 0.0
+            after = threads_cpu_seconds(threads) if threads else 0.0
             if not isinstance(result, dict):
                 raise RuntimeError(f"kernel {name} in the page: {result}")
             if result["sha256"] != expected:
                 raise RuntimeError(f"kernel {name} decrypts otherwise than openssl enc")
             wall[name].append(result["mib"] / result["seconds"])
-            cpu[name].append(result["mib"] / (after - before) if stat and after > before else float("nan"))
+            cpu[name].append(result["mib"] / (after - before) if threads and after > before else float("nan"))
     os.remove(sample)
     print("MiB/s per core          wall min  median   cpu min  median   rounds (wall)")
     for name in names:
@@ -197,7 +211,7 @@ def kernel_figures(browser, work):
               + (" (goal >= 8x)" if name == "simd128" else ""))
     load = os.getloadavg()
     print(f"load after {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}"
-          + ("" if stat else "; the page's CPU time was not to be had (no renderer found)"))
+          + ("" if threads else "; the page's CPU time was not to be had (no renderer found)"))
 
 
 def random_file(path, size):
