@@ -84,8 +84,7 @@ BRASKO_DES_NOINLINE void RoundCall(typename O::V* x, const std::uint64_t* k)
         RoundB<S, O>(x, k);
 }
 
-template <class S, class O, bool kLeft>
-BRASKO_DES_INLINE void Round(typename O::V* x, const std::uint64_t* k)
+template <class S, class O, bool kLeft> BRASKO_DES_INLINE void Round(typename O::V* x, const std::uint64_t* k)
 {
     if constexpr (requires { requires O::kRoundCalls; })
         RoundCall<S, O, kLeft>(x, k);
