@@ -1,5 +1,5 @@
 // The kernel table: MB/s per core and cycles per byte of every Triple-DES kernel the CPU runs, decrypting
-// the same buffer in place. bench-kernels [MIB] [ROUNDS]
+// the same buffer in place. bench-kernels [MIB] [ROUNDS] [KERNEL] (KERNEL: only that one, e.g. avx512)
 // Times are the thread's CPU time (not wall time, which other processes on the machine would spoil);
 // cycles are that CPU time times the clock rate the kernel reports for the CPU (cpu MHz in /proc/cpuinfo).
 #include "TripleDes.h"
@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     using namespace brasko;
     const std::size_t nMiB = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
     const int nRounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const char* pOnly = argc > 3 ? argv[3] : nullptr;
     std::vector<unsigned char> buffer(nMiB << 20);
     for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<unsigned char>(i * 2654435761U >> 13);
@@ -58,7 +59,8 @@ int main(int argc, char** argv)
                                     SKeyCase{"Passwort", "one DES (8 characters)"}}) {
         const CTripleDesKey key = DeriveKey(keyCase.pPassword);
         for (const EDesKernel kernel : kAllDesKernels) {
-            if (!DesKernelSupported(kernel))
+            if (!DesKernelSupported(kernel) ||
+                (pOnly != nullptr && std::strcmp(pOnly, DesKernelName(kernel)) != 0))
                 continue;
             CTripleDesDecryptor cipher;
             if (!cipher.Init(key, kernel))

@@ -1003,6 +1003,37 @@ def emit_rounds(lines):
             lines.append("    {" + ", ".join(str(v) for v in row) + "},")
         lines.append("};")
     lines.append("")
+    # The same rounds on two batches at once (x and y): each key bit is broadcast once for both, and
+    # O::Hold keeps it in a register, so that the second batch loads no key at all.
+    for name, dst, src in (("RoundPA", left, right), ("RoundPB", right, left)):
+        lines.append("// %s: Round%s on the batches x and y, every key bit loaded once for both." %
+                     (name, name[-1]))
+        lines.append("template <class S, class O>")
+        lines.append("BRASKO_DES_INLINE void %s(typename O::V* x, typename O::V* y, const std::uint64_t* k)" % name)
+        lines.append("{")
+        # The last two inputs of one S-box are the first two of the next: loaded once for both.
+        for box in range(8):
+            lines.append("    const typename O::V %s;" %
+                         ", ".join("k%d_%d = O::Hold(O::Key(k[%d]))" % (box, t, 6 * box + t) for t in range(6)))
+            for half in ("x", "y"):
+                if box < 7:
+                    lines.append("    const typename O::V %s;" %
+                                 ", ".join("%s%d_%d = O::Hold(%s[%d])" % (half, box, t, half, src[E[6 * box + t] - 1])
+                                           for t in (4, 5)))
+                ins = []
+                for t in range(6):
+                    if box > 0 and t < 2:
+                        value = "%s%d_%d" % (half, box - 1, t + 4)
+                    elif box < 7 and t >= 4:
+                        value = "%s%d_%d" % (half, box, t)
+                    else:
+                        value = "%s[%d]" % (half, src[E[6 * box + t] - 1])
+                    ins.append("O::Xor(%s, k%d_%d)" % (value, box, t))
+                outs = ["%s[%d]" % (half, dst[pinv[4 * box + t]]) for t in range(4)]
+                lines.append("    S::template Sbox%d<O>(%s,\n                           %s);" %
+                             (box + 1, ", ".join(ins), ", ".join(outs)))
+        lines.append("}")
+        lines.append("")
     # After an odd number of DES operations the halves stand as (right, left) = (B, A), and the final
     # permutation is the inverse of IP.
     fp = [0] * 64

@@ -8,6 +8,8 @@
 //   O::Key(mask)           the 64-bit word in every lane
 //   And, Or, Xor, Not, AndNot(a, b) = ~a & b, ShiftLeft<n>, ShiftRight<n> per 64-bit lane
 //   Tern<imm>(a, b, c)     (three-input kernels only)
+//   Hold(v)                (optional) v kept in a register: such a kernel decrypts two batches at once, every
+//                          key bit loaded once for both
 // Block r * kLanes + j of a batch sits in lane j at bit r of every slice: 64 * kLanes blocks at a time.
 
 // One exchange of the transposition below: bit c + kShift of lo trades places with bit c of hi, for the
@@ -110,6 +112,23 @@ BRASKO_DES_NOINLINE void DesOperation(typename O::V* x, const std::uint64_t (*pK
     }
 }
 
+// DesOperation on two batches at once (RoundPA, RoundPB), for kernels whose registers hold a key bit
+// across both (O::Hold).
+template <class S, class O, bool kSwapped>
+BRASKO_DES_NOINLINE void DesOperationPair(typename O::V* x, typename O::V* y,
+                                          const std::uint64_t (*pKeys)[des::kRoundKeyBits])
+{
+    for (unsigned nRound = 0; nRound < 16; nRound += 2) {
+        if constexpr (kSwapped) {
+            RoundPB<S, O>(x, y, pKeys[nRound]);
+            RoundPA<S, O>(x, y, pKeys[nRound + 1]);
+        } else {
+            RoundPA<S, O>(x, y, pKeys[nRound]);
+            RoundPB<S, O>(x, y, pKeys[nRound + 1]);
+        }
+    }
+}
+
 template <class S, class O>
 void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsigned char* pOut,
                     std::size_t nBatches)
@@ -118,6 +137,28 @@ void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsig
     constexpr std::size_t kStride = 8 * O::kLanes;
     alignas(64) V slices[64];
     alignas(64) V rows[64];
+    if constexpr (requires(V v) { O::Hold(v); }) {
+        alignas(64) V second[64];
+        for (; nBatches >= 2; nBatches -= 2) {
+            Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
+                           [&slices](unsigned r, V v) { slices[r] = v; });
+            Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + (64 + r) * kStride); }, rows,
+                           [&second](unsigned r, V v) { second[r] = v; });
+            for (unsigned nOp = 0; nOp < keys.nDesOperations; ++nOp) {
+                if (nOp % 2 == 0)
+                    DesOperationPair<S, O, false>(slices, second, keys.masks + std::size_t{16} * nOp);
+                else
+                    DesOperationPair<S, O, true>(slices, second, keys.masks + std::size_t{16} * nOp);
+            }
+            Transpose64<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
+                           [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
+            Transpose64<O>([&second](unsigned q) { return second[kOutputSlice[q]]; }, rows,
+                           [pOut](unsigned r, V v) { O::Store(pOut + (64 + r) * kStride, v); });
+            pIn += 128 * kStride;
+            pOut += 128 * kStride;
+        }
+        SecureWipe(second, sizeof second);
+    }
     for (std::size_t nBatch = 0; nBatch < nBatches; ++nBatch) {
         Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
                        [&slices](unsigned r, V v) { slices[r] = v; });
