@@ -378,21 +378,23 @@
     }
 
     // File i of n with its name, the bytes of it done of its size, and the bar over the batch. A file of
-    // several chunks is shown chunk by chunk as written; the states of smaller files are shown once per
-    // animation frame, the latest one (hundreds of files a second would otherwise each cost the page a
-    // style and layout pass). ShowMessage and the run's end show what is pending.
+    // several chunks is shown chunk by chunk as written; of smaller files the latest state is shown every
+    // kProgressMs: hundreds of files a second would otherwise cost the page's thread a frame (style,
+    // layout, paint) each, time the files then wait for. ShowMessage and the run's end show what is
+    // pending.
+    const kProgressMs = 100;
     let progressPending = null;
-    let bProgressFrame = false;
+    let bProgressTimer = false;
     function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
         progressPending = {nIndex, nCount, strPath, nDone, nTotal};
         if (nTotal > kChunkSize) {
             ShowProgress();
-        } else if (!bProgressFrame) {
-            bProgressFrame = true;
-            requestAnimationFrame(() => {
-                bProgressFrame = false;
+        } else if (!bProgressTimer) {
+            bProgressTimer = true;
+            setTimeout(() => {
+                bProgressTimer = false;
                 ShowProgress();
-            });
+            }, kProgressMs);
         }
     }
 
