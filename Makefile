@@ -101,7 +101,7 @@ bench-web: web
 
 # The kernels only, beside openssl enc in alternating rounds (about a minute).
 bench-web-kernel: web
-	BENCH_WEB_ONLY=kernel /usr/bin/python3 -u bench/web.py $(WEB_BUILD)/brasko-decrypt.html
+	BENCH_WEB_PARTS=kernel /usr/bin/python3 -u bench/web.py $(WEB_BUILD)/brasko-decrypt.html
 
 run: build
 	$(BUILD)/bin/brasko-decrypt

@@ -12,6 +12,8 @@
     const kMaxJobsInFlight = 64;
     // What a file's first job counts in the window before its size is known.
     const kFirstJobCost = 256 << 10;
+    // Small files read whole go to a worker this many in one message (and come back so).
+    const kFilesPerMessage = 16;
     const kZipName = "entschluesselt.zip";
     const $ = (id) => document.getElementById(id);
 
@@ -24,6 +26,19 @@
     let rootFolder = null; // the granted folder in folder mode, else null
     let bRunning = false;
     let bCancel = false;
+
+    // Where a run's time goes, for the benchmark: marks since the click and the time the batch loop spends
+    // per step, kept only when window.BRASKO_TRACE is set before the page starts.
+    const trace = window.BRASKO_TRACE ? {marks: [], sums: {}, nListMs: 0} : null;
+    function Mark(strName) {
+        if (trace !== null)
+            trace.marks.push([strName, performance.now()]);
+    }
+    function Since(strName, nStart) {
+        if (trace !== null)
+            trace.sums[strName] = (trace.sums[strName] || 0) + performance.now() - nStart;
+    }
+    const Now = () => (trace !== null ? performance.now() : 0);
 
     function Base64Bytes(text) {
         const binary = atob(text);
@@ -61,6 +76,7 @@
     // Shows a modal message; resolves when it is closed. bStop: the stop icon, else the exclamation.
     // With bQuestion it has Ja and Nein (Nein the default) and resolves to the answer.
     function ShowMessage(strText, bStop, bQuestion = false) {
+        ShowProgress();
         const dlg = $("dlgMessage");
         $("msgText").textContent = strText;
         $("msgIcon").className = "icon " + (bStop ? "stop" : "warning");
@@ -361,8 +377,32 @@
         return Math.floor(nTenths / 10) + "," + (nTenths % 10);
     }
 
-    // File i of n with its name, the bytes of it done of its size, and the bar over the batch.
+    // File i of n with its name, the bytes of it done of its size, and the bar over the batch. A file of
+    // several chunks is shown chunk by chunk as written; of smaller files the latest state is shown every
+    // kProgressMs: hundreds of files a second would otherwise cost the page's thread a frame (style,
+    // layout, paint) each, time the files then wait for. ShowMessage and the run's end show what is
+    // pending.
+    const kProgressMs = 100;
+    let progressPending = null;
+    let bProgressTimer = false;
     function SetProgress(nIndex, nCount, strPath, nDone, nTotal) {
+        progressPending = {nIndex, nCount, strPath, nDone, nTotal};
+        if (nTotal > kChunkSize) {
+            ShowProgress();
+        } else if (!bProgressTimer) {
+            bProgressTimer = true;
+            setTimeout(() => {
+                bProgressTimer = false;
+                ShowProgress();
+            }, kProgressMs);
+        }
+    }
+
+    function ShowProgress() {
+        if (progressPending === null)
+            return;
+        const {nIndex, nCount, strPath, nDone, nTotal} = progressPending;
+        progressPending = null;
         const strName = strPath.slice(strPath.lastIndexOf("/") + 1);
         $("progText").textContent = "Datei " + (nIndex + 1) + " von " + nCount + "\n" + strName;
         $("progBytes").textContent = nTotal > 0 ? Mebibytes(nDone) + " von " + Mebibytes(nTotal) + " MiB (" +
@@ -421,17 +461,38 @@
         let nFirstInFlight = 0;
         let nextEntry = 0;
 
+        // Files read whole wait here for their message to a worker, which leaves when kFilesPerMessage
+        // are together or when no other first job is still reading (nothing more will join soon).
+        let group = [];
+        let nReading = 0;
+        const sendGroup = () => {
+            if (group.length === 0)
+                return;
+            const sent = group;
+            group = [];
+            const buffers = sent.map((item) => item.bytes.buffer);
+            workers.Chunks({type: "wholes", buffers}, buffers).then((reply) => sent.forEach((item, i) =>
+                item.resolve(reply.replies ? reply.replies[i] : {error: "read"})));
+        };
         const FirstJob = async (file) => {
             let bytes;
+            ++nReading;
             try {
                 bytes = await ReadSmallFile(file, kChunkSize);
             } catch (error) {
-                return {error: "read"};
+                bytes = undefined;
             }
-            if (bytes === null)
-                return {big: true, size: file.size};
+            --nReading;
+            if (!bytes) {
+                if (nReading === 0)
+                    sendGroup();
+                return bytes === null ? {big: true, size: file.size} : {error: "read"};
+            }
             const nSize = bytes.length;
-            const reply = await workers.Chunks({type: "whole", buffer: bytes.buffer}, [bytes.buffer]);
+            const replied = new Promise((resolve) => group.push({bytes, resolve}));
+            if (group.length >= kFilesPerMessage || nReading === 0)
+                sendGroup();
+            const reply = await replied;
             return reply.bytes ? {bytes: reply.bytes, crc: reply.crc, size: nSize} : {error: "read"};
         };
 
@@ -510,17 +571,23 @@
             } else if (failedEntry === entry) {
                 job.result.then((reply) => reply.bytes && reply.bytes.fill(0));
             } else {
+                let nStart = Now();
                 const reply = await job.result;
+                Since("waiting for a reply", nStart);
                 if (job.first && !reply.error) {
                     job.size = reply.size;
                     job.end = reply.big ? 0 : reply.size;
                     job.last = !reply.big;
+                    nStart = Now();
                     SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.size);
+                    Since("progress", nStart);
+                    nStart = Now();
                     try {
                         sink = await sinkFor(entry, reply.size);
                     } catch (error) {
                         sink = null;
                     }
+                    Since("entry header", nStart);
                     if (sink === null) {
                         if (reply.bytes)
                             reply.bytes.fill(0);
@@ -541,11 +608,17 @@
                     await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
                 } else if (failedEntry !== entry && !reply.big) {
                     try {
+                        nStart = Now();
                         await sink.Write(reply.bytes, reply.crc);
                         reply.bytes.fill(0);
+                        Since("entry data", nStart);
+                        nStart = Now();
                         SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
+                        Since("progress", nStart);
+                        nStart = Now();
                         if (job.last)
                             await finish(entry, sink);
+                        Since("entry end", nStart);
                     } catch (error) {
                         reply.bytes.fill(0);
                         await sink.Abort();
@@ -568,7 +641,9 @@
                 }
                 return {nFailures, bCancelled: true};
             }
+            const nStart = Now();
             await startJobs();
+            Since("starting jobs", nStart);
         }
         return {nFailures, bCancelled: false};
     }
@@ -576,6 +651,11 @@
     async function OnOK() {
         if (bRunning)
             return;
+        if (trace !== null) {
+            trace.marks = [];
+            trace.sums = {};
+        }
+        Mark("click");
         const tpl = Template();
         const passwordBytes = new TextEncoder().encode($("editPassword").value);
         try {
@@ -594,12 +674,14 @@
             $("editPassword").focus();
             return;
         }
+        Mark("password checked");
         if (inputs.length === 0) {
             await ShowMessage(BatchMessage("succeeded"), false);
             return;
         }
         const plan = engine.PlanBatch(tpl, inputs.map((input) => input.path));
         const entries = inputs.map((input, i) => ({input, nIndex: i, output: plan.outputs[i], verdict: plan.verdicts[i]}));
+        Mark("planned");
 
         // Outside a granted folder the outputs are downloads: the one file's, or the ZIP of several.
         const bZip = rootFolder === null && entries.length > 1;
@@ -616,6 +698,7 @@
         bRunning = true;
         bCancel = false;
         $("btnCancelBatch").disabled = false;
+        progressPending = null;
         $("progText").textContent = "";
         $("progBytes").textContent = "";
         $("dlgProgress").showModal();
@@ -627,6 +710,7 @@
                 const copy = passwordBytes.slice();
                 return [{type: "open", password: copy.buffer}, [copy.buffer]];
             });
+            Mark("workers ready");
             try {
                 if (rootFolder !== null) {
                     outcome = await RunEntries(entries, (entry) => CTargetSink.InFolder(rootFolder, entry.output),
@@ -646,8 +730,10 @@
                         await zip.Begin(entry.output, nSize, Date.now());
                         return new CZipEntrySink(zip);
                     }, (entry, sink) => sink.Commit());
+                    Mark("entries done");
                     if (zip.Count() > 0) {
                         const blob = await zip.Finish();
+                        Mark("zip finished");
                         if (blob)
                             Download(blob, kZipName);
                     } else {
@@ -663,6 +749,7 @@
                 await target.Abort();
             outcome = {nFailures: 1, bCancelled: bCancel};
         } finally {
+            ShowProgress();
             $("dlgProgress").close();
             bRunning = false;
         }
@@ -680,10 +767,13 @@
         document.title = $("title").textContent;
         $("btnBrowse").addEventListener("click", () => $("fileInput").click());
         $("fileInput").addEventListener("change", () => {
+            const nStart = Now();
             const files = Array.from($("fileInput").files);
             if (files.length > 0)
                 SetInputs(files.map((file) => ({path: file.name, file})), null);
             $("fileInput").value = "";
+            if (trace !== null)
+                trace.nListMs = performance.now() - nStart;
         });
         if (typeof window.showDirectoryPicker === "function") {
             $("btnFolder").hidden = false;
@@ -769,7 +859,8 @@
         document.body.dataset.state = "ready";
         $("btnBrowse").focus();
         // For the tests and the benchmark: a granted folder without the picker, and the run's state.
-        window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel]};
+        window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel],
+            Trace: () => trace};
     }
 
     Start();

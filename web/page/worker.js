@@ -24,11 +24,13 @@ async function Handle(message) {
         nCipher = 0;
         engine.WipeScratch();
         return {type: "closed", id: message.id};
-    case "whole": {
-        // A small file the page has read whole, handed over by transfer.
-        const bytes = new Uint8Array(message.buffer);
-        const nCrc = bytes.length > 0 ? engine.DecryptChunkCrc(nCipher, bytes, true) : 0;
-        return {type: "whole", id: message.id, bytes, crc: nCrc, transfer: [bytes.buffer]};
+    case "wholes": {
+        // Small files the page has read whole, several in one message, handed over and back by transfer.
+        const replies = message.buffers.map((buffer) => {
+            const bytes = new Uint8Array(buffer);
+            return {bytes, crc: bytes.length > 0 ? engine.DecryptChunkCrc(nCipher, bytes, true) : 0};
+        });
+        return {type: "wholes", id: message.id, replies, transfer: message.buffers};
     }
     case "chunks": {
         // Chunks of larger files, read here; the reads run at once. Each chunk's reply says its bytes and
