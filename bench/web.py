@@ -10,12 +10,17 @@ Usage: web.py build-web/brasko-decrypt.html
 Sizes through the environment: BENCH_WEB_KERNEL_MIB (64), BENCH_WEB_FILE_MIB (256), BENCH_WEB_FILES (20000),
 BENCH_WEB_HUGE_MIB (1024, 0 leaves that part out),
 BENCH_WEB_BLOB_TIMEOUT (900 seconds).
+BENCH_WEB_PARTS picks parts, comma-separated (all by default): kernel, file (the large file, its phases
+printed beside the total), zip, stream and blob (the very large file into the save picker's file and as a
+download). BENCH_WEB_RUNS (1) repeats the large file, interleaved with openssl, and prints min and median.
 """
 
 import functools
 import http.server
 import os
+import resource
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -33,6 +38,8 @@ FILES = int(os.environ.get("BENCH_WEB_FILES", "20000"))
 HUGE_MIB = int(os.environ.get("BENCH_WEB_HUGE_MIB", "1024"))
 # How long the download of Blob pieces may take before it counts as failed.
 BLOB_TIMEOUT = int(os.environ.get("BENCH_WEB_BLOB_TIMEOUT", "900"))
+PARTS = set(os.environ.get("BENCH_WEB_PARTS", "kernel,file,zip,stream,blob").split(","))
+RUNS = max(1, int(os.environ.get("BENCH_WEB_RUNS", "1")))
 PASSWORD = "ein langes Kennwort 1234"  # 24 characters: three distinct keys, full Triple-DES
 KEY = (PASSWORD.encode("latin-1") + b" " * 24)[:24]
 
@@ -61,8 +68,10 @@ const [nKernelName, nMiB, password, done] = arguments;
 """
 
 
-# Without the save picker the outputs are downloads (headless Chromium's own picker closes at once).
-HIDE_SAVE_PICKER = "delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker;"
+# Without the save picker the outputs are downloads (headless Chromium's own picker closes at once). The
+# page keeps the milliseconds of its phases (window.BRASKO_TRACE).
+HIDE_SAVE_PICKER = ("delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker; "
+                    "window.BRASKO_TRACE = true;")
 
 # The save picker offers a file of the origin-private file system: the same writable stream.
 GRANT_SAVE_FILE = """
@@ -105,6 +114,58 @@ def browser_rss(profile):
         except OSError:
             pass
     return total
+
+
+def browser_cpu(profile):
+    """The CPU seconds (user and system) of every process of this browser so far."""
+    ticks = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if profile.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            ticks += int(fields[11]) + int(fields[12])
+        except (OSError, IndexError, ValueError):
+            pass
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+def browser_threads_cpu(profile):
+    """CPU seconds so far by process type and thread name, e.g. "renderer/DedicatedWorker thread"."""
+    out = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                args = f.read().replace(b"\0", b" ").split()
+            if not any(profile.encode() in a for a in args):
+                continue
+            kind = next((a.split(b"=", 1)[1].decode() for a in args if a.startswith(b"--type=")), "browser")
+            if kind == "utility":
+                kind = next((a.split(b"=", 1)[1].decode().rsplit(".", 1)[-1] for a in args
+                             if a.startswith(b"--utility-sub-type=")), kind)
+            for tid in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                    text = f.read()
+                name = text[text.index("(") + 1:text.rindex(")")]
+                fields = text.rsplit(")", 1)[1].split()
+                key = f"{kind}/{name}"
+                out[key] = out.get(key, 0) + (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except (OSError, IndexError, ValueError, StopIteration):
+            pass
+    return out
+
+
+def threads_line(before, after):
+    """The threads that took at least 0.05 s of CPU between two browser_threads_cpu."""
+    spent = {k: v - before.get(k, 0) for k, v in after.items()}
+    return ", ".join(f"{k} {v:.2f}" for k, v in sorted(spent.items(), key=lambda kv: -kv[1]) if v >= 0.05)
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
 
 
 class CBrowser:
@@ -153,6 +214,8 @@ class CBrowser:
         seconds from choosing. Random bytes look like a wrong password's output: the question is answered
         with Ja."""
         start = time.perf_counter()
+        self.started = time.time()
+        self.complete = None
         self.driver.find_element(By.ID, "fileInput").send_keys("\n".join(paths))
         self.driver.find_element(By.ID, "editPassword").clear()
         self.driver.find_element(By.ID, "editPassword").send_keys(PASSWORD)
@@ -172,6 +235,7 @@ class CBrowser:
                     and self.driver.execute_script("return document.getElementById('dlgMessage').open"))
         self.wait(complete, each=answer)
         seconds = time.perf_counter() - start
+        self.completed = time.time()
         self.driver.find_element(By.ID, "btnMsgOk").click()
         if not saved:
             os.remove(path)
@@ -204,9 +268,18 @@ def serve(folder):
     return server
 
 
-def main():
+def load_line():
     load = os.getloadavg()
-    print(f"web page in headless Chromium, {os.cpu_count()} cores, load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
+    return f"load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}"
+
+
+def phases_line(phases):
+    """The page's phases of a run (milliseconds; the workers' summed over both)."""
+    return ", ".join(f"{name} {ms:.0f}" for name, ms in phases.items())
+
+
+def main():
+    print(f"web page in headless Chromium, {os.cpu_count()} cores, {load_line()}")
     work = tempfile.mkdtemp(prefix="brasko-bench-web-")
     browser = CBrowser(work)
     try:
@@ -214,62 +287,90 @@ def main():
         print(f"page: {os.path.getsize(PAGE) / 1024:.0f} KiB (goal <= 1024), ready in {ready} ms (goal < 500), "
               f"kernel {browser.body('data-kernel')}")
 
-        sample = random_file(os.path.join(work, "kernel.bin"), KERNEL_MIB << 20)
-        openssl_rate = KERNEL_MIB / openssl_seconds(sample)
-        os.remove(sample)
-        print(f"openssl enc -d -des-ede3, one core: {openssl_rate:8.1f} MiB/s")
-        for kernel in ("u64", "simd128"):
-            rate = browser.driver.execute_async_script(KERNEL_SPEED, kernel, KERNEL_MIB, PASSWORD)
-            print(f"kernel {kernel:<8}, one core:           {rate:8.1f} MiB/s = {rate / openssl_rate:5.2f}x openssl"
-                  + (" (goal >= 8x)" if kernel == "simd128" else ""))
+        if "kernel" in PARTS:
+            sample = random_file(os.path.join(work, "kernel.bin"), KERNEL_MIB << 20)
+            openssl_rate = KERNEL_MIB / openssl_seconds(sample)
+            os.remove(sample)
+            print(f"openssl enc -d -des-ede3, one core: {openssl_rate:8.1f} MiB/s")
+            for kernel in ("u64", "simd128"):
+                rate = browser.driver.execute_async_script(KERNEL_SPEED, kernel, KERNEL_MIB, PASSWORD)
+                print(f"kernel {kernel:<8}, one core:           {rate:8.1f} MiB/s = "
+                      f"{rate / openssl_rate:5.2f}x openssl" + (" (goal >= 8x)" if kernel == "simd128" else ""))
 
-        big = random_file(os.path.join(work, "gross.bin"), FILE_MIB << 20)
-        openssl_big = openssl_seconds(big)
-        seconds = browser.run([big], "e_gross.bin")
-        os.remove(big)
-        print(f"one {FILE_MIB} MiB file end to end: {seconds:6.2f} s, openssl enc {openssl_big:6.2f} s = "
-              f"{openssl_big / seconds:5.2f}x openssl (goal >= 4x)")
+        if "file" in PARTS:
+            big = random_file(os.path.join(work, "gross.bin"), FILE_MIB << 20)
+            page_times, openssl_times = [], []
+            for run in range(RUNS):
+                cpu = children_cpu()
+                openssl_times.append(openssl_seconds(big))
+                openssl_cpu = children_cpu() - cpu
+                cpu = browser_cpu(browser.profile)
+                threads = browser_threads_cpu(browser.profile)
+                page_times.append(browser.run([big], "e_gross.bin"))
+                page_cpu = browser_cpu(browser.profile) - cpu
+                print(f"  CPU seconds by thread: {threads_line(threads, browser_threads_cpu(browser.profile))}")
+                phases = browser.driver.execute_script("return window.BraskoPage.Phases()")
+                marks = browser.driver.execute_script("return window.BraskoPage.Marks()")
+                steps = [("chosen", browser.started * 1000)] + sorted(marks.items(), key=lambda kv: kv[1]) + [
+                    ("complete", browser.completed * 1000)]
+                print("  steps (ms after the previous): " + ", ".join(
+                    f"{name} +{at - steps[max(0, i - 1)][1]:.0f}" for i, (name, at) in enumerate(steps)))
+                print(f"  run {run + 1}: page {page_times[-1]:6.2f} s ({page_cpu:5.2f} s CPU), openssl "
+                      f"{openssl_times[-1]:6.2f} s ({openssl_cpu:5.2f} s CPU); page phases (ms): "
+                      f"{phases_line(phases)}")
+            os.remove(big)
+            page_min, openssl_min = min(page_times), min(openssl_times)
+            print(f"one {FILE_MIB} MiB file end to end: {page_min:6.2f} s (median "
+                  f"{statistics.median(page_times):6.2f}), openssl enc {openssl_min:6.2f} s (median "
+                  f"{statistics.median(openssl_times):6.2f}) = {openssl_min / page_min:5.2f}x openssl "
+                  f"(goal >= 4x), {load_line()}")
 
-        small = os.path.join(work, "klein")
-        os.mkdir(small)
-        paths = [random_file(os.path.join(small, f"d{i:05}.bin"), 4096) for i in range(FILES)]
-        seconds = browser.run(paths, "entschluesselt.zip")
-        print(f"{FILES} files of 4 KiB into the ZIP: {seconds:6.2f} s = {FILES / seconds:6.0f} files/s "
-              f"(goal >= 500)")
-        shutil.rmtree(small)
+        if "zip" in PARTS:
+            small = os.path.join(work, "klein")
+            os.mkdir(small)
+            paths = [random_file(os.path.join(small, f"d{i:05}.bin"), 4096) for i in range(FILES)]
+            seconds = browser.run(paths, "entschluesselt.zip")
+            print(f"{FILES} files of 4 KiB into the ZIP: {seconds:6.2f} s = {FILES / seconds:6.0f} files/s "
+                  f"(goal >= 500)")
+            shutil.rmtree(small)
         browser.quit()
 
-        if HUGE_MIB == 0:
+        if HUGE_MIB == 0 or not PARTS & {"stream", "blob"}:
             return
         # The very large file in fresh browsers, so that nothing of the runs before counts.
         huge = random_file(os.path.join(work, "riesig.bin"), HUGE_MIB << 20)
-        server = serve(os.path.dirname(PAGE))
-        try:
-            browser = CBrowser(work, "profile-stream")
-            browser.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
-            browser.driver.execute_async_script(GRANT_SAVE_FILE)
-            grown = memory_growth(browser, huge, "e_riesig.bin", saved=True)
-            size = browser.driver.execute_async_script(
-                "const done = arguments[0]; window.savedSize('e_riesig.bin').then(done, (e) => done(String(e)))")
-            browser.quit()
-            print(f"one {HUGE_MIB} MiB file into the save picker's file ({size >> 20} MiB written): browser memory "
-                  f"grew by {grown:.0f} MiB (goal < 300)")
-        finally:
-            server.shutdown()
-            server.server_close()
-        browser = CBrowser(work, "profile-blob", timeout=BLOB_TIMEOUT)
-        browser.load()
-        try:
-            grown = memory_growth(browser, huge, "e_riesig.bin", saved=False)
-            print(f"one {HUGE_MIB} MiB file as a download of Blob pieces (no save picker): browser memory grew "
-                  f"by {grown:.0f} MiB")
-        except TimeoutError:
-            print(f"one {HUGE_MIB} MiB file as a download of Blob pieces (no save picker): no download within "
-                  f"{BLOB_TIMEOUT} s")
+        if "stream" in PARTS:
+            server = serve(os.path.dirname(PAGE))
+            try:
+                browser = CBrowser(work, "profile-stream")
+                browser.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
+                browser.driver.execute_async_script(GRANT_SAVE_FILE)
+                grown = memory_growth(browser, huge, "e_riesig.bin", saved=True)
+                size = browser.driver.execute_async_script(
+                    "const done = arguments[0]; window.savedSize('e_riesig.bin').then(done, (e) => done(String(e)))")
+                browser.quit()
+                print(f"one {HUGE_MIB} MiB file into the save picker's file ({size >> 20} MiB written): browser "
+                      f"memory grew by {grown:.0f} MiB (goal < 300)")
+            finally:
+                server.shutdown()
+                server.server_close()
+        if "blob" in PARTS:
+            browser = CBrowser(work, "profile-blob", timeout=BLOB_TIMEOUT)
+            browser.load()
+            try:
+                start = time.perf_counter()
+                grown = memory_growth(browser, huge, "e_riesig.bin", saved=False)
+                print(f"one {HUGE_MIB} MiB file as a download without the save picker: "
+                      f"{time.perf_counter() - start:.1f} s, browser memory grew by {grown:.0f} MiB (goal < 300); "
+                      f"page phases (ms): {phases_line(browser.driver.execute_script('return window.BraskoPage.Phases()'))}")
+            except TimeoutError:
+                print(f"one {HUGE_MIB} MiB file as a download without the save picker: no download within "
+                      f"{BLOB_TIMEOUT} s")
         os.remove(huge)
     finally:
         browser.quit()
         shutil.rmtree(work, ignore_errors=True)
+        print(f"done, {load_line()}")
 
 
 if __name__ == "__main__":

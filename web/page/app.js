@@ -24,6 +24,19 @@
     let rootFolder = null; // the granted folder in folder mode, else null
     let bRunning = false;
     let bCancel = false;
+    // Milliseconds by phase of the last run, for the benchmark (window.BRASKO_TRACE): the page's thread
+    // waiting for chunks, handing them to the output, completing it; the workers' reading and decrypting.
+    let phases = {};
+    function Phase(strName, nStart, nEnd = performance.now()) {
+        if (window.BRASKO_TRACE)
+            phases[strName] = (phases[strName] || 0) + nEnd - nStart;
+    }
+    // And when its steps happened (milliseconds since 1970, as the benchmark's clock).
+    let marks = {};
+    function Mark(strName) {
+        if (window.BRASKO_TRACE)
+            marks[strName] = performance.timeOrigin + performance.now();
+    }
 
     function Base64Bytes(text) {
         const binary = atob(text);
@@ -245,6 +258,7 @@
     }
 
     function Download(blob, strName) {
+        Mark("download");
         const url = URL.createObjectURL(blob);
         const link = document.createElement("a");
         link.href = url;
@@ -405,12 +419,13 @@
     }
 
     // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, size) opens an entry's output,
-    // finish(entry, sink) completes it.
+    // finish(entry, sink) completes it. chunkWay says how the workers return a larger file's chunks: with
+    // their CRC-32 (crc, for the ZIP), as Blobs (blobs, for Blob pieces).
     //
     // A file's first job reads it whole on the page's thread if it is small (ReadSmallFile) and hands it to
     // a worker; a larger file is then cut into chunks that the workers read themselves, sent when its first
     // job is taken, and taken before the files after it.
-    async function RunEntries(entries, sinkFor, finish) {
+    async function RunEntries(entries, sinkFor, finish, chunkWay = {crc: true, blobs: false}) {
         const workers = await Pool();
         const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
         let nFailures = 0;
@@ -442,7 +457,13 @@
                 if (group.length === 0)
                     return;
                 const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
-                const sent = workers.Chunks({type: "chunks", chunks});
+                const sent = workers.Chunks({type: "chunks", chunks, crc: chunkWay.crc, blobs: chunkWay.blobs});
+                sent.then((reply) => {
+                    if (reply.times) {
+                        Phase("worker-read", 0, reply.times.busy - reply.times.decrypt);
+                        Phase("worker-decrypt", 0, reply.times.decrypt);
+                    }
+                });
                 group.forEach((job, i) => {
                     job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
                 });
@@ -510,7 +531,9 @@
             } else if (failedEntry === entry) {
                 job.result.then((reply) => reply.bytes && reply.bytes.fill(0));
             } else {
+                const nWaitStart = performance.now();
                 const reply = await job.result;
+                Phase("wait", nWaitStart);
                 if (job.first && !reply.error) {
                     job.size = reply.size;
                     job.end = reply.big ? 0 : reply.size;
@@ -541,13 +564,20 @@
                     await ShowMessage(BatchMessage(strKind, entry.input.path, entry.output), false);
                 } else if (failedEntry !== entry && !reply.big) {
                     try {
-                        await sink.Write(reply.bytes, reply.crc);
-                        reply.bytes.fill(0);
+                        const nWriteStart = performance.now();
+                        await sink.Write(reply.blob || reply.bytes, reply.crc);
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
                         SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
-                        if (job.last)
+                        Phase("write", nWriteStart);
+                        if (job.last) {
+                            const nFinishStart = performance.now();
                             await finish(entry, sink);
+                            Phase("finish", nFinishStart);
+                        }
                     } catch (error) {
-                        reply.bytes.fill(0);
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
                         await sink.Abort();
                         failedEntry = entry;
                         if (restOf !== null && restOf.entry === entry)
@@ -576,6 +606,8 @@
     async function OnOK() {
         if (bRunning)
             return;
+        marks = {};
+        Mark("ok");
         const tpl = Template();
         const passwordBytes = new TextEncoder().encode($("editPassword").value);
         try {
@@ -586,6 +618,7 @@
     }
 
     async function RunBatch(tpl, passwordBytes) {
+        phases = {};
         if (!engine.HasTemplate(tpl)) {
             await ShowMessage(BatchMessage("template-empty"), true);
             return;
@@ -613,6 +646,8 @@
             }
         }
 
+        const nRunStart = performance.now();
+        Mark("run");
         bRunning = true;
         bCancel = false;
         $("btnCancelBatch").disabled = false;
@@ -630,13 +665,13 @@
             try {
                 if (rootFolder !== null) {
                     outcome = await RunEntries(entries, (entry) => CTargetSink.InFolder(rootFolder, entry.output),
-                        (entry, sink) => sink.Commit());
+                        (entry, sink) => sink.Commit(), {crc: false, blobs: false});
                 } else if (!bZip) {
                     outcome = await RunEntries(entries, async () => new CTargetSink(target), async (entry, sink) => {
                         const blob = await sink.Commit();
                         if (blob)
                             Download(blob, entry.output.slice(entry.output.lastIndexOf("/") + 1));
-                    });
+                    }, {crc: false, blobs: target instanceof BraskoTargets.CBlobTarget});
                     if (outcome.nFailures > 0 || outcome.bCancelled)
                         await target.Abort();
                 } else {
@@ -665,6 +700,8 @@
         } finally {
             $("dlgProgress").close();
             bRunning = false;
+            Phase("run", nRunStart);
+            Mark("ran");
         }
         if (outcome.bCancelled)
             await ShowMessage(BatchMessage("cancelled"), false);
@@ -769,7 +806,8 @@
         document.body.dataset.state = "ready";
         $("btnBrowse").focus();
         // For the tests and the benchmark: a granted folder without the picker, and the run's state.
-        window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel]};
+        window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel],
+            Phases: () => phases, Marks: () => marks};
     }
 
     Start();

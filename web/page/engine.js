@@ -141,8 +141,9 @@
         }
 
         // Decrypts one chunk in place, as DecryptChunk, in a buffer of the module kept from call to call
-        // (WipeScratch wipes it), and gives the CRC-32 of the plaintext: one copy in, one out.
-        DecryptChunkCrc(nHandle, bytes, bFileStart) {
+        // (WipeScratch wipes it), and gives the CRC-32 of the plaintext (0 without bCrc): one copy in, one
+        // out.
+        DecryptChunkCrc(nHandle, bytes, bFileStart, bCrc = true) {
             if (this.m_nScratchSize < bytes.length) {
                 this.WipeScratch();
                 this.m_nScratch = this.m_exports.bd_alloc(bytes.length);
@@ -155,7 +156,7 @@
             if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
                 throw new Error("decryption failed");
             bytes.set(this.Bytes().subarray(nPtr, nPtr + bytes.length));
-            return this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0;
+            return bCrc ? this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0 : 0;
         }
 
         WipeScratch() {

@@ -20,8 +20,15 @@
             return this.m_nFlushed + this.m_nPending;
         }
 
-        // The bytes are copied or handed on before this resolves: the caller may wipe them afterwards.
+        // The bytes are copied or handed on before this resolves: the caller may wipe them afterwards. A Blob
+        // (a chunk a worker made into one) is handed on as it is.
         async Write(bytes) {
+            if (bytes instanceof Blob) {
+                await this.Flush();
+                await this.Put(bytes);
+                this.m_nFlushed += bytes.size;
+                return;
+            }
             if (this.m_nPending + bytes.length > this.m_pending.length || bytes.length >= this.m_pending.length / 2)
                 await this.Flush();
             if (bytes.length >= this.m_pending.length / 2) {
@@ -90,7 +97,7 @@
         }
         async Put(bytes) {
             this.m_starts.push(this.m_nFlushed);
-            this.m_parts.push(new Blob([bytes]));
+            this.m_parts.push(bytes instanceof Blob ? bytes : new Blob([bytes]));
         }
         // A piece is never changed: the one that holds the position is replaced by slices of it around
         // the new bytes (slices share the stored data).
