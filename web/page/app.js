@@ -506,6 +506,16 @@
             }
         };
 
+        // Chunks still in flight are waited for and wiped, so that no worker or message keeps plaintext of
+        // this run.
+        const wipeInFlight = async () => {
+            const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
+            for (const reply of pending) {
+                if (reply.bytes)
+                    reply.bytes.fill(0);
+            }
+        };
+
         let failedEntry = null;
         let sink = null;
         await startJobs();
@@ -579,6 +589,11 @@
                         if (reply.bytes)
                             reply.bytes.fill(0);
                         await sink.Abort();
+                        // A download the browser will not keep ends the batch.
+                        if (error instanceof BraskoTargets.CRefusedError) {
+                            await wipeInFlight();
+                            throw error;
+                        }
                         failedEntry = entry;
                         if (restOf !== null && restOf.entry === entry)
                             restOf = null;
@@ -589,13 +604,7 @@
             if (bCancel) {
                 if (sink !== null && job.last === false && failedEntry !== entry)
                     await sink.Abort();
-                // Chunks still in flight are waited for and wiped, so that no worker or message keeps
-                // plaintext of this run.
-                const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
-                for (const reply of pending) {
-                    if (reply.bytes)
-                        reply.bytes.fill(0);
-                }
+                await wipeInFlight();
                 return {nFailures, bCancelled: true};
             }
             await startJobs();
@@ -656,6 +665,7 @@
         $("dlgProgress").showModal();
         $("btnCancelBatch").focus();
         let outcome;
+        let bRefused = false;
         try {
             const workers = await Pool();
             await workers.All(() => {
@@ -693,15 +703,21 @@
                 await workers.All(() => [{type: "close"}, []]);
             }
         } catch (error) {
-            // A download that could not be completed (the disk full, the file taken away).
+            // A download that could not be completed (the disk full, the file taken away, the browser's
+            // store for Blob pieces full).
             if (target !== null)
                 await target.Abort();
             outcome = {nFailures: 1, bCancelled: bCancel};
+            bRefused = error instanceof BraskoTargets.CRefusedError;
         } finally {
             $("dlgProgress").close();
             bRunning = false;
             Phase("run", nRunStart);
             Mark("ran");
+        }
+        if (bRefused) {
+            const strName = bZip ? kZipName : entries[0].output.slice(entries[0].output.lastIndexOf("/") + 1);
+            await ShowMessage(BatchMessage("download-too-large", "", strName), true);
         }
         if (outcome.bCancelled)
             await ShowMessage(BatchMessage("cancelled"), false);

@@ -220,7 +220,7 @@
         // A message of the batch by its name, with the input's and the output's path where it takes them.
         Message(strKind, strPath = "", strOutput = "") {
             const nKind = ["template-empty", "succeeded", "failed", "cancelled", "not-found", "replaces-input",
-                "duplicate-output", "password-wrong", "input-shrank"].indexOf(strKind);
+                "duplicate-output", "password-wrong", "input-shrank", "download-too-large"].indexOf(strKind);
             if (nKind < 0)
                 throw new Error("unknown message " + strKind);
             this.WithStrings([strPath, strOutput], (...a) => this.m_exports.bd_message(nKind, ...a));

@@ -9,6 +9,14 @@
 
     const kPieceSize = 4 << 20;
 
+    // The browser would not keep the output (a Blob piece it refused): nothing of it can be downloaded.
+    class CRefusedError extends Error {
+        constructor() {
+            super("the browser refused to store the output");
+            this.name = "RefusedError";
+        }
+    }
+
     class CByteTarget {
         constructor(nPieceSize = kPieceSize) {
             this.m_pending = new Uint8Array(nPieceSize);
@@ -86,18 +94,33 @@
         }
     }
 
-    // Blob pieces, which the browser keeps in its blob store (Chromium moves them to disk past its memory
-    // quota); Close gives the whole as one Blob for a download.
+    // Blob pieces, which the browser keeps in its blob store; Close gives the whole as one Blob for a
+    // download. The store may refuse a piece: Chromium keeps at most about 500 MiB in memory and moves the
+    // rest to disk only where its profile has a disk store (not in an Incognito window, nor headless), and
+    // a Blob made of a refused piece downloads nothing, without an error. So every piece is read back by
+    // its last byte, which waits until the store has it or has refused it: the check of one piece runs
+    // while the next is made, and a refused piece ends the output with CRefusedError.
     class CBlobTarget extends CByteTarget {
         constructor(strType, nPieceSize) {
             super(nPieceSize);
             this.m_strType = strType;
             this.m_parts = [];
             this.m_starts = [];
+            this.m_check = null; // the check of the piece put last: null, or the error
         }
         async Put(bytes) {
+            const piece = bytes instanceof Blob ? bytes : new Blob([bytes]);
             this.m_starts.push(this.m_nFlushed);
-            this.m_parts.push(bytes instanceof Blob ? bytes : new Blob([bytes]));
+            this.m_parts.push(piece);
+            await this.Checked(piece);
+        }
+        // Waits for the check of the piece before, then starts this one's.
+        async Checked(piece) {
+            const before = this.m_check;
+            this.m_check = piece.size === 0 ? null : piece.slice(piece.size - 1).arrayBuffer().then(() => null,
+                (error) => error);
+            if (before !== null && (await before) !== null)
+                throw new CRefusedError();
         }
         // A piece is never changed: the one that holds the position is replaced by slices of it around
         // the new bytes (slices share the stored data).
@@ -118,12 +141,17 @@
             if (i >= 0)
                 this.m_parts[i] = this.m_parts[i].slice(0, nPosition - this.m_starts[i]);
         }
-        Done() {
-            return new Blob(this.m_parts, {type: this.m_strType});
+        async Done() {
+            const blob = new Blob(this.m_parts, {type: this.m_strType});
+            await this.Checked(blob);
+            if ((await this.m_check) !== null)
+                throw new CRefusedError();
+            return blob;
         }
         async Drop() {
             this.m_parts = [];
             this.m_starts = [];
+            this.m_check = null;
         }
     }
 
@@ -158,7 +186,7 @@
         }
     }
 
-    root.BraskoTargets = {CByteTarget, CBlobTarget, CWritableTarget, kPieceSize};
+    root.BraskoTargets = {CByteTarget, CBlobTarget, CWritableTarget, CRefusedError, kPieceSize};
     if (typeof module !== "undefined" && module.exports)
         module.exports = root.BraskoTargets;
 })(typeof self !== "undefined" ? self : globalThis);
