@@ -144,19 +144,34 @@
         // (WipeScratch wipes it), and gives the CRC-32 of the plaintext (0 without bCrc): one copy in, one
         // out.
         DecryptChunkCrc(nHandle, bytes, bFileStart, bCrc = true) {
-            if (this.m_nScratchSize < bytes.length) {
-                this.WipeScratch();
-                this.m_nScratch = this.m_exports.bd_alloc(bytes.length);
-                if (this.m_nScratch === 0)
-                    throw new RangeError("out of memory");
-                this.m_nScratchSize = bytes.length;
-            }
-            const nPtr = this.m_nScratch;
+            const nPtr = this.Scratch(bytes.length);
             this.Bytes().set(bytes, nPtr);
             if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
                 throw new Error("decryption failed");
             bytes.set(this.Bytes().subarray(nPtr, nPtr + bytes.length));
             return bCrc ? this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0 : 0;
+        }
+
+        // Decrypts one chunk, as DecryptChunk, in the kept buffer of the module, and gives the plaintext as a
+        // Blob made from there: the chunk's own bytes keep the ciphertext, nothing to copy back or wipe.
+        DecryptChunkToBlob(nHandle, bytes, bFileStart) {
+            const nPtr = this.Scratch(bytes.length);
+            this.Bytes().set(bytes, nPtr);
+            if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
+                throw new Error("decryption failed");
+            return new Blob([this.Bytes().subarray(nPtr, nPtr + bytes.length)]);
+        }
+
+        // The buffer of the module kept from call to call, at least nLength bytes.
+        Scratch(nLength) {
+            if (this.m_nScratchSize < nLength) {
+                this.WipeScratch();
+                this.m_nScratch = this.m_exports.bd_alloc(nLength);
+                if (this.m_nScratch === 0)
+                    throw new RangeError("out of memory");
+                this.m_nScratchSize = nLength;
+            }
+            return this.m_nScratch;
         }
 
         WipeScratch() {

@@ -8,6 +8,7 @@
     "use strict";
 
     const kPieceSize = 4 << 20;
+    const kCheckEvery = 32 << 20;
 
     // The browser would not keep the output (a Blob piece it refused): nothing of it can be downloaded.
     class CRefusedError extends Error {
@@ -96,31 +97,39 @@
 
     // Blob pieces, which the browser keeps in its blob store; Close gives the whole as one Blob for a
     // download. The store may refuse a piece: Chromium keeps at most about 500 MiB in memory and moves the
-    // rest to disk only where its profile has a disk store (not in an Incognito window, nor headless), and
-    // a Blob made of a refused piece downloads nothing, without an error. So every piece is read back by
-    // its last byte, which waits until the store has it or has refused it: the check of one piece runs
-    // while the next is made, and a refused piece ends the output with CRefusedError.
+    // rest to disk only where its profile has a disk store for it (headless Chromium has none), and
+    // a Blob made of a refused piece downloads nothing, without an error. So a piece is read back by its
+    // last byte, which waits until the store has it or has refused it: one piece in every kCheckEvery bytes
+    // while the output is written (each check costs the page's thread a little, a refusal is found soon
+    // enough), and the whole when it is complete. The checks run beside the writing; the next Put after a
+    // refusal and Close throw CRefusedError.
     class CBlobTarget extends CByteTarget {
         constructor(strType, nPieceSize) {
             super(nPieceSize);
             this.m_strType = strType;
             this.m_parts = [];
             this.m_starts = [];
-            this.m_check = null; // the check of the piece put last: null, or the error
+            this.m_checks = []; // the checks not yet done
+            this.m_bRefused = false;
         }
         async Put(bytes) {
             const piece = bytes instanceof Blob ? bytes : new Blob([bytes]);
             this.m_starts.push(this.m_nFlushed);
             this.m_parts.push(piece);
-            await this.Checked(piece);
+            const nEnd = this.m_nFlushed + piece.size;
+            await this.Checked(piece, Math.floor(this.m_nFlushed / kCheckEvery) !== Math.floor(nEnd / kCheckEvery));
         }
-        // Waits for the check of the piece before, then starts this one's.
-        async Checked(piece) {
-            const before = this.m_check;
-            this.m_check = piece.size === 0 ? null : piece.slice(piece.size - 1).arrayBuffer().then(() => null,
-                (error) => error);
-            if (before !== null && (await before) !== null)
+        // Throws if a piece put before was refused, then starts this one's check where one is due.
+        async Checked(piece, bDue) {
+            if (this.m_bRefused)
                 throw new CRefusedError();
+            if (!bDue || piece.size === 0)
+                return;
+            const check = piece.slice(piece.size - 1).arrayBuffer().then(() => {}, () => {
+                this.m_bRefused = true;
+            });
+            this.m_checks.push(check);
+            check.then(() => this.m_checks.splice(this.m_checks.indexOf(check), 1));
         }
         // A piece is never changed: the one that holds the position is replaced by slices of it around
         // the new bytes (slices share the stored data).
@@ -143,15 +152,16 @@
         }
         async Done() {
             const blob = new Blob(this.m_parts, {type: this.m_strType});
-            await this.Checked(blob);
-            if ((await this.m_check) !== null)
+            await this.Checked(blob, true);
+            await Promise.all(this.m_checks);
+            if (this.m_bRefused)
                 throw new CRefusedError();
             return blob;
         }
         async Drop() {
             this.m_parts = [];
             this.m_starts = [];
-            this.m_check = null;
+            this.m_checks = [];
         }
     }
 

@@ -32,8 +32,8 @@ async function Handle(message) {
     }
     case "chunks": {
         // Chunks of larger files, read here; the reads run at once. Each chunk's reply says its bytes and
-        // CRC-32 (where message.crc asks for it), or why it failed. With message.blobs the bytes come back
-        // as a Blob made here and wiped, so that the page's thread need not copy them into one.
+        // CRC-32 (where message.crc asks for it), or why it failed. With message.blobs the plaintext comes
+        // back as a Blob made here, so that the page's thread need not copy it into one.
         const nStart = performance.now();
         const reads = message.chunks.map((chunk) => chunk.file.slice(chunk.start, chunk.end).arrayBuffer()
             .then((buffer) => new Uint8Array(buffer), () => null));
@@ -49,15 +49,13 @@ async function Handle(message) {
                 replies.push({error: "shrank"});
             } else {
                 const nDecryptStart = performance.now();
-                const nCrc = engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0, message.crc);
-                nDecrypt += performance.now() - nDecryptStart;
                 if (message.blobs) {
-                    replies.push({blob: new Blob([bytes]), crc: nCrc});
-                    bytes.fill(0);
+                    replies.push({blob: engine.DecryptChunkToBlob(nCipher, bytes, chunk.start === 0)});
                 } else {
-                    replies.push({bytes, crc: nCrc});
+                    replies.push({bytes, crc: engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0, message.crc)});
                     transfer.push(bytes.buffer);
                 }
+                nDecrypt += performance.now() - nDecryptStart;
             }
         }
         // Milliseconds spent here, for the page's phases.
