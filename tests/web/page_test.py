@@ -437,9 +437,9 @@ class PageTest(unittest.TestCase):
         self.assertFalse(self.driver.execute_script("return window.BraskoPage.IsRunning()"))
         self.assertEqual(os.listdir(self.downloads), [])
 
-    # A download the browser's Blob store will not hold (Chromium without a disk store for it, as headless,
-    # past about 500 MiB): said so, no download, and the batch failed. Where the store found room after all
-    # (it has given some back now and then), the success must come with the whole download.
+    # A download the browser's Blob store will not hold (a fresh Chromium, before it has worked out its
+    # store's limits, takes 500 MiB): said so, no download, and the batch failed. Where the store found room
+    # after all (its limits came in the meantime), the success must come with the whole download.
     def test_BlobStoreFull_RefusalSaidAndNoSuccessWithoutTheDownload(self):
         self.driver.set_script_timeout(120)
         held = self.driver.execute_async_script(FILL_BLOB_STORE)

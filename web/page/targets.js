@@ -96,9 +96,9 @@
     }
 
     // Blob pieces, which the browser keeps in its blob store; Close gives the whole as one Blob for a
-    // download. The store may refuse a piece: Chromium keeps at most about 500 MiB in memory and moves the
-    // rest to disk only where its profile has a disk store for it (headless Chromium has none), and
-    // a Blob made of a refused piece downloads nothing, without an error. So a piece is read back by its
+    // download. The store may refuse a piece: Chromium, until it has worked out its store's limits (a
+    // background task after the browser starts, late on a busy machine), keeps at most 500 MiB and nothing
+    // on disk, and a Blob made of a refused piece downloads nothing, without an error. So a piece is read back by its
     // last byte, which waits until the store has it or has refused it: one piece in every kCheckEvery bytes
     // while the output is written (each check costs the page's thread a little, a refusal is found soon
     // enough), and the whole when it is complete. The checks run beside the writing; the next Put after a
