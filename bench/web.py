@@ -196,7 +196,7 @@ class CBrowser:
     def body(self, name):
         return self.driver.find_element(By.TAG_NAME, "body").get_attribute(name)
 
-    def wait(self, condition, timeout=None, each=None):
+    def wait(self, condition, timeout=None, each=None, interval=0.05):
         timeout = timeout or self.timeout
         end = time.time() + timeout
         while time.time() < end:
@@ -207,7 +207,7 @@ class CBrowser:
                 pass
             if each:
                 each()
-            time.sleep(0.05)
+            time.sleep(interval)
         raise TimeoutError
 
     def run(self, paths, download, each=None, saved=False):
@@ -235,12 +235,20 @@ class CBrowser:
         ended = "return document.getElementById('dlgMessage').open && !document.getElementById('btnMsgOk').hidden " \
                 "? document.getElementById('msgText').textContent : null"
 
+        # The download is looked for every 10 ms; the page, which each look costs a little, only every
+        # 0.5 s until then (for a failure, which downloads nothing) and while the question may come.
+        looks = [0]
+
         def complete():
+            looks[0] += 1
+            downloaded = not saved and os.path.exists(path) and not os.path.exists(path + ".crdownload")
+            if not (downloaded or asked[0] or looks[0] % 50 == 0):
+                return False
             self.outcome = self.driver.execute_script(ended)
             if saved or (self.outcome is not None and self.outcome != SUCCEEDED):
                 return self.outcome is not None
-            return os.path.exists(path) and not os.path.exists(path + ".crdownload") and self.outcome is not None
-        self.wait(complete, each=answer)
+            return downloaded and self.outcome is not None
+        self.wait(complete, each=lambda: (asked[0] or each) and answer(), interval=0.05 if each else 0.01)
         seconds = time.perf_counter() - start
         self.completed = time.time()
         while self.driver.execute_script(ended) is not None:
