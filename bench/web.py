@@ -11,7 +11,9 @@ BENCH_WEB_PARTS=kernel: the page's size and start-up and the kernels only (about
 Sizes through the environment: BENCH_WEB_KERNEL_MIB (64), BENCH_WEB_KERNEL_ROUNDS (5),
 BENCH_WEB_FILE_MIB (256), BENCH_WEB_FILES (20000), BENCH_WEB_HUGE_MIB (1024, 0 leaves that part out),
 BENCH_WEB_BLOB_TIMEOUT (900 seconds).
-BENCH_WEB_PARTS (kernel,file,zip,huge) runs only the parts named, e.g. BENCH_WEB_PARTS=zip the ZIP alone;
+BENCH_WEB_PARTS picks parts, comma-separated (all by default): kernel, file (the large file, its phases
+printed beside the total), zip, stream and blob (the very large file into the save picker's file and as a
+download). BENCH_WEB_RUNS (1) repeats the large file, interleaved with openssl, and prints min and median;
 BENCH_WEB_ZIP_RUNS (1) repeats the ZIP run in the same page; BENCH_WEB_PROFILE=1 adds the page thread's
 busiest functions during the ZIP run (Chrome's sampling profiler through the DevTools protocol).
 """
@@ -21,7 +23,9 @@ import functools
 import hashlib
 import http.server
 import os
+import resource
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -39,9 +43,11 @@ FILES = int(os.environ.get("BENCH_WEB_FILES", "20000"))
 HUGE_MIB = int(os.environ.get("BENCH_WEB_HUGE_MIB", "1024"))
 # How long the download of Blob pieces may take before it counts as failed.
 BLOB_TIMEOUT = int(os.environ.get("BENCH_WEB_BLOB_TIMEOUT", "900"))
-PARTS = set(os.environ.get("BENCH_WEB_PARTS", "kernel,file,zip,huge").split(","))
+PARTS = set(os.environ.get("BENCH_WEB_PARTS", "kernel,file,zip,stream,blob").split(","))
+RUNS = max(1, int(os.environ.get("BENCH_WEB_RUNS", "1")))
 ZIP_RUNS = int(os.environ.get("BENCH_WEB_ZIP_RUNS", "1"))
 PROFILE = os.environ.get("BENCH_WEB_PROFILE", "") == "1"
+SUCCEEDED = "Die Entschlüsselung wurde erfolgreich beendet !"
 PASSWORD = "ein langes Kennwort 1234"  # 24 characters: three distinct keys, full Triple-DES
 KEY = (PASSWORD.encode("latin-1") + b" " * 24)[:24]
 
@@ -99,7 +105,8 @@ KERNEL_ROUNDS = int(os.environ.get("BENCH_WEB_KERNEL_ROUNDS", "5"))
 # Without the save picker the outputs are downloads (headless Chromium's own picker closes at once).
 HIDE_SAVE_PICKER = "delete Window.prototype.showSaveFilePicker; delete window.showSaveFilePicker;"
 
-# The page's trace switch: marks of a run's phases and its thread's time per step (BraskoPage.Trace()).
+# The page's trace switch: marks of a run's steps and its thread's time per phase (BraskoPage.Trace(),
+# BraskoPage.Phases(), BraskoPage.Marks()).
 TRACE = "window.BRASKO_TRACE = true;"
 
 # The save picker offers a file of the origin-private file system: the same writable stream.
@@ -248,6 +255,58 @@ def browser_rss(profile):
 
 
 def browser_cpu(profile):
+    """The CPU seconds (user and system) of every process of this browser so far."""
+    ticks = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if profile.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            ticks += int(fields[11]) + int(fields[12])
+        except (OSError, IndexError, ValueError):
+            pass
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+def browser_threads_cpu(profile):
+    """CPU seconds so far by process type and thread name, e.g. "renderer/DedicatedWorker thread"."""
+    out = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                args = f.read().replace(b"\0", b" ").split()
+            if not any(profile.encode() in a for a in args):
+                continue
+            kind = next((a.split(b"=", 1)[1].decode() for a in args if a.startswith(b"--type=")), "browser")
+            if kind == "utility":
+                kind = next((a.split(b"=", 1)[1].decode().rsplit(".", 1)[-1] for a in args
+                             if a.startswith(b"--utility-sub-type=")), kind)
+            for tid in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                    text = f.read()
+                name = text[text.index("(") + 1:text.rindex(")")]
+                fields = text.rsplit(")", 1)[1].split()
+                key = f"{kind}/{name}"
+                out[key] = out.get(key, 0) + (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except (OSError, IndexError, ValueError, StopIteration):
+            pass
+    return out
+
+
+def threads_line(before, after):
+    """The threads that took at least 0.05 s of CPU between two browser_threads_cpu."""
+    spent = {k: v - before.get(k, 0) for k, v in after.items()}
+    return ", ".join(f"{k} {v:.2f}" for k, v in sorted(spent.items(), key=lambda kv: -kv[1]) if v >= 0.05)
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def browser_cpu_by_kind(profile):
     """The CPU seconds (user+sys) of this browser's processes so far (the one with its profile folder in the
     command line and every process below it), by their kind (browser, renderer, gpu-process, utility...)."""
     procs = {}
@@ -303,7 +362,7 @@ class CBrowser:
     def body(self, name):
         return self.driver.find_element(By.TAG_NAME, "body").get_attribute(name)
 
-    def wait(self, condition, timeout=None, each=None):
+    def wait(self, condition, timeout=None, each=None, interval=0.05):
         timeout = timeout or self.timeout
         end = time.time() + timeout
         while time.time() < end:
@@ -314,7 +373,7 @@ class CBrowser:
                 pass
             if each:
                 each()
-            time.sleep(0.05)
+            time.sleep(interval)
         raise TimeoutError
 
     def run(self, paths, download, each=None, saved=False):
@@ -322,33 +381,51 @@ class CBrowser:
         seconds from choosing. Random bytes look like a wrong password's output: the question is answered
         with Ja."""
         start = time.perf_counter()
+        self.started = time.time()
+        self.complete = None
         self.driver.find_element(By.ID, "fileInput").send_keys("\n".join(paths))
         self.wait(lambda: self.driver.execute_script(
             "return document.getElementById('listFiles').childElementCount") == len(paths))
         self.chosen = time.perf_counter() - start
         self.driver.find_element(By.ID, "editPassword").clear()
         self.driver.find_element(By.ID, "editPassword").send_keys(PASSWORD)
-        self.cpu_at_click = browser_cpu(self.profile)
+        self.cpu_at_click = browser_cpu_by_kind(self.profile)
         self.clicked = time.perf_counter()
         self.driver.find_element(By.ID, "btnDecrypt").click()
         path = os.path.join(self.downloads, download)
 
+        asked = [True]  # until the question is answered: afterwards no more looks for it
+
         def answer():
-            if self.driver.find_element(By.ID, "btnMsgYes").is_displayed():
+            if asked[0] and self.driver.find_element(By.ID, "btnMsgYes").is_displayed():
                 self.driver.find_element(By.ID, "btnMsgYes").click()
+                asked[0] = False
             if each:
                 each()
+        # The message the run ended with: success, or a failure (which ends the wait as well).
+        ended = "return document.getElementById('dlgMessage').open && !document.getElementById('btnMsgOk').hidden " \
+                "? document.getElementById('msgText').textContent : null"
+
+        # The download is looked for every 10 ms; the page, which each look costs a little, only every
+        # 0.5 s until then (for a failure, which downloads nothing) and while the question may come.
+        looks = [0]
+
         def complete():
-            if saved:
-                return self.driver.execute_script("return document.getElementById('dlgMessage').open "
-                                                  "&& !document.getElementById('btnMsgOk').hidden")
-            return (os.path.exists(path) and not os.path.exists(path + ".crdownload")
-                    and self.driver.execute_script("return document.getElementById('dlgMessage').open"))
-        self.wait(complete, each=answer)
+            looks[0] += 1
+            downloaded = not saved and os.path.exists(path) and not os.path.exists(path + ".crdownload")
+            if not (downloaded or asked[0] or looks[0] % 50 == 0):
+                return False
+            self.outcome = self.driver.execute_script(ended)
+            if saved or (self.outcome is not None and self.outcome != SUCCEEDED):
+                return self.outcome is not None
+            return downloaded and self.outcome is not None
+        self.wait(complete, each=lambda: (asked[0] or each) and answer(), interval=0.05 if each else 0.01)
         self.done = time.perf_counter()
         seconds = self.done - start
-        self.driver.find_element(By.ID, "btnMsgOk").click()
-        if not saved:
+        self.completed = time.time()
+        while self.driver.execute_script(ended) is not None:
+            self.driver.find_element(By.ID, "btnMsgOk").click()
+        if os.path.exists(path):
             os.remove(path)
         return seconds
 
@@ -420,7 +497,7 @@ def zip_part(browser, work):
         seconds = browser.done - browser.clicked
         print(f"{FILES} files of 4 KiB into the ZIP: {seconds:6.2f} s from Entschlüsseln to the complete download "
               f"= {FILES / seconds:6.0f} files/s (goal >= 500); choosing them took {browser.chosen:.2f} s more")
-        after = browser_cpu(browser.profile)
+        after = browser_cpu_by_kind(browser.profile)
         used = {kind: after[kind] - browser.cpu_at_click.get(kind, 0) for kind in after}
         print(f"  browser CPU (user+sys) from Entschlüsseln to the download: {sum(used.values()):.2f} s = "
               f"{1000 * sum(used.values()) / FILES:.2f} ms per file: "
@@ -438,9 +515,18 @@ def zip_part(browser, work):
     shutil.rmtree(small)
 
 
-def main():
+def load_line():
     load = os.getloadavg()
-    print(f"web page in headless Chromium, {os.cpu_count()} cores, load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
+    return f"load {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}"
+
+
+def phases_line(phases):
+    """The page's phases of a run (milliseconds; the workers' summed over both)."""
+    return ", ".join(f"{name} {ms:.0f}" for name, ms in phases.items())
+
+
+def main():
+    print(f"web page in headless Chromium, {os.cpu_count()} cores, {load_line()}")
     work = tempfile.mkdtemp(prefix="brasko-bench-web-")
     browser = CBrowser(work)
     try:
@@ -453,47 +539,76 @@ def main():
 
         if "file" in PARTS:
             big = random_file(os.path.join(work, "gross.bin"), FILE_MIB << 20)
-            openssl_big = openssl_seconds(big)
-            seconds = browser.run([big], "e_gross.bin")
+            page_times, openssl_times, page_cpus, openssl_cpus = [], [], [], []
+            for run in range(RUNS):
+                cpu = children_cpu()
+                openssl_times.append(openssl_seconds(big))
+                openssl_cpu = children_cpu() - cpu
+                cpu = browser_cpu(browser.profile)
+                threads = browser_threads_cpu(browser.profile)
+                page_times.append(browser.run([big], "e_gross.bin"))
+                page_cpu = browser_cpu(browser.profile) - cpu
+                page_cpus.append(page_cpu)
+                openssl_cpus.append(openssl_cpu)
+                print(f"  CPU seconds by thread: {threads_line(threads, browser_threads_cpu(browser.profile))}")
+                phases = browser.driver.execute_script("return window.BraskoPage.Phases ? BraskoPage.Phases() : {}")
+                marks = browser.driver.execute_script("return window.BraskoPage.Marks ? BraskoPage.Marks() : {}")
+                steps = [("chosen", browser.started * 1000)] + sorted(marks.items(), key=lambda kv: kv[1]) + [
+                    ("complete", browser.completed * 1000)]
+                print("  steps (ms after the previous): " + ", ".join(
+                    f"{name} +{at - steps[max(0, i - 1)][1]:.0f}" for i, (name, at) in enumerate(steps)))
+                print(f"  run {run + 1}: page {page_times[-1]:6.2f} s ({page_cpu:5.2f} s CPU), openssl "
+                      f"{openssl_times[-1]:6.2f} s ({openssl_cpu:5.2f} s CPU); page phases (ms): "
+                      f"{phases_line(phases)}")
             os.remove(big)
-            print(f"one {FILE_MIB} MiB file end to end: {seconds:6.2f} s, openssl enc {openssl_big:6.2f} s = "
-                  f"{openssl_big / seconds:5.2f}x openssl (goal >= 4x)")
+            page_min, openssl_min = min(page_times), min(openssl_times)
+            print(f"one {FILE_MIB} MiB file end to end: {page_min:6.2f} s (median "
+                  f"{statistics.median(page_times):6.2f}), openssl enc {openssl_min:6.2f} s (median "
+                  f"{statistics.median(openssl_times):6.2f}) = {openssl_min / page_min:5.2f}x openssl "
+                  f"(goal >= 4x); CPU time: page {statistics.median(page_cpus):5.2f} s, openssl "
+                  f"{statistics.median(openssl_cpus):5.2f} s (medians) = "
+                  f"{statistics.median(openssl_cpus) / statistics.median(page_cpus):5.2f}x; {load_line()}")
 
         if "zip" in PARTS:
             zip_part(browser, work)
         browser.quit()
 
-        if HUGE_MIB == 0 or "huge" not in PARTS:
+        if HUGE_MIB == 0 or not PARTS & {"stream", "blob"}:
             return
         # The very large file in fresh browsers, so that nothing of the runs before counts.
         huge = random_file(os.path.join(work, "riesig.bin"), HUGE_MIB << 20)
-        server = serve(os.path.dirname(PAGE))
-        try:
-            browser = CBrowser(work, "profile-stream")
-            browser.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
-            browser.driver.execute_async_script(GRANT_SAVE_FILE)
-            grown = memory_growth(browser, huge, "e_riesig.bin", saved=True)
-            size = browser.driver.execute_async_script(
-                "const done = arguments[0]; window.savedSize('e_riesig.bin').then(done, (e) => done(String(e)))")
-            browser.quit()
-            print(f"one {HUGE_MIB} MiB file into the save picker's file ({size >> 20} MiB written): browser memory "
-                  f"grew by {grown:.0f} MiB (goal < 300)")
-        finally:
-            server.shutdown()
-            server.server_close()
-        browser = CBrowser(work, "profile-blob", timeout=BLOB_TIMEOUT)
-        browser.load()
-        try:
-            grown = memory_growth(browser, huge, "e_riesig.bin", saved=False)
-            print(f"one {HUGE_MIB} MiB file as a download of Blob pieces (no save picker): browser memory grew "
-                  f"by {grown:.0f} MiB")
-        except TimeoutError:
-            print(f"one {HUGE_MIB} MiB file as a download of Blob pieces (no save picker): no download within "
-                  f"{BLOB_TIMEOUT} s")
+        if "stream" in PARTS:
+            server = serve(os.path.dirname(PAGE))
+            try:
+                browser = CBrowser(work, "profile-stream")
+                browser.load(f"http://127.0.0.1:{server.server_port}/{os.path.basename(PAGE)}")
+                browser.driver.execute_async_script(GRANT_SAVE_FILE)
+                grown = memory_growth(browser, huge, "e_riesig.bin", saved=True)
+                size = browser.driver.execute_async_script(
+                    "const done = arguments[0]; window.savedSize('e_riesig.bin').then(done, (e) => done(String(e)))")
+                browser.quit()
+                print(f"one {HUGE_MIB} MiB file into the save picker's file ({size >> 20} MiB written): browser "
+                      f"memory grew by {grown:.0f} MiB (goal < 300)")
+            finally:
+                server.shutdown()
+                server.server_close()
+        if "blob" in PARTS:
+            browser = CBrowser(work, "profile-blob", timeout=BLOB_TIMEOUT)
+            browser.load()
+            try:
+                start = time.perf_counter()
+                grown = memory_growth(browser, huge, "e_riesig.bin", saved=False)
+                result = "downloaded" if browser.outcome == SUCCEEDED else f"not downloaded: '{browser.outcome}'"
+                print(f"one {HUGE_MIB} MiB file as a download without the save picker: {result} after "
+                      f"{time.perf_counter() - start:.1f} s, browser memory grew by {grown:.0f} MiB (goal < 300)")
+            except TimeoutError:
+                print(f"one {HUGE_MIB} MiB file as a download without the save picker: no download within "
+                      f"{BLOB_TIMEOUT} s")
         os.remove(huge)
     finally:
         browser.quit()
         shutil.rmtree(work, ignore_errors=True)
+        print(f"done, {load_line()}")
 
 
 if __name__ == "__main__":

@@ -166,6 +166,8 @@ std::string MessageText(EMessage message, const std::string& strPath, const std:
         return messages::PasswordLooksWrong(strPath);
     case EMessage::InputShrank:
         return messages::InputShrank(strPath, strOutput);
+    case EMessage::DownloadTooLarge:
+        return messages::DownloadTooLarge(strOutput);
     }
     return {};
 }

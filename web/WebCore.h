@@ -104,6 +104,7 @@ enum class EMessage
     DuplicateOutput = 6,
     PasswordLooksWrong = 7,
     InputShrank = 8,
+    DownloadTooLarge = 9,
 };
 std::string MessageText(EMessage message, const std::string& strPath, const std::string& strOutput);
 

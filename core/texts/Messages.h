@@ -65,6 +65,15 @@ inline std::string InputShrank(const std::string& strPath, const std::string& st
            strOutputPath + "' wurde nicht geschrieben !";
 }
 
+// The web page: a download that the browser refused to hold (its store for downloads full, with nowhere on
+// disk to move it to); nothing of it was downloaded.
+inline std::string DownloadTooLarge(const std::string& strOutputPath)
+{
+    return "Die Ausgabedatei '" + strOutputPath +
+           "' ist zu groß, um in diesem Browser als Download bereitgestellt zu werden, und wurde nicht "
+           "geschrieben ! Mit „Ordner öffnen...“ wird sie neben die Eingabedatei geschrieben.";
+}
+
 // Asked before a batch whose first input, decrypted with the password given, looks random.
 inline std::string PasswordLooksWrong(const std::string& strPath)
 {

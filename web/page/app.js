@@ -26,17 +26,18 @@
     let rootFolder = null; // the granted folder in folder mode, else null
     let bRunning = false;
     let bCancel = false;
-
-    // Where a run's time goes, for the benchmark: marks since the click and the time the batch loop spends
-    // per step, kept only when window.BRASKO_TRACE is set before the page starts.
+    // Where a run's time goes, for the benchmark, kept only when window.BRASKO_TRACE is set before the page
+    // starts: marks of the run's steps (milliseconds since 1970, the benchmark's clock) and the milliseconds
+    // spent by phase (the page's thread waiting for replies, writing, completing outputs; the workers'
+    // reading and decrypting, summed over all).
     const trace = window.BRASKO_TRACE ? {marks: [], sums: {}, nListMs: 0} : null;
     function Mark(strName) {
         if (trace !== null)
-            trace.marks.push([strName, performance.now()]);
+            trace.marks.push([strName, performance.timeOrigin + performance.now()]);
     }
-    function Since(strName, nStart) {
+    function Phase(strName, nStart, nEnd = performance.now()) {
         if (trace !== null)
-            trace.sums[strName] = (trace.sums[strName] || 0) + performance.now() - nStart;
+            trace.sums[strName] = (trace.sums[strName] || 0) + nEnd - nStart;
     }
     const Now = () => (trace !== null ? performance.now() : 0);
 
@@ -261,6 +262,7 @@
     }
 
     function Download(blob, strName) {
+        Mark("download");
         const url = URL.createObjectURL(blob);
         const link = document.createElement("a");
         link.href = url;
@@ -445,12 +447,13 @@
     }
 
     // Runs every entry; resolves to {nFailures, bCancelled}. sinkFor(entry, size) opens an entry's output,
-    // finish(entry, sink) completes it.
+    // finish(entry, sink) completes it. chunkWay says how the workers return a larger file's chunks: with
+    // their CRC-32 (crc, for the ZIP), as Blobs (blobs, for Blob pieces).
     //
     // A file's first job reads it whole on the page's thread if it is small (ReadSmallFile) and hands it to
     // a worker; a larger file is then cut into chunks that the workers read themselves, sent when its first
     // job is taken, and taken before the files after it.
-    async function RunEntries(entries, sinkFor, finish) {
+    async function RunEntries(entries, sinkFor, finish, chunkWay = {crc: true, blobs: false}) {
         const workers = await Pool();
         const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
         let nFailures = 0;
@@ -503,7 +506,13 @@
                 if (group.length === 0)
                     return;
                 const chunks = group.map((job) => ({file: job.file, start: job.start, end: job.end}));
-                const sent = workers.Chunks({type: "chunks", chunks});
+                const sent = workers.Chunks({type: "chunks", chunks, crc: chunkWay.crc, blobs: chunkWay.blobs});
+                sent.then((reply) => {
+                    if (reply.times) {
+                        Phase("worker-read", 0, reply.times.busy - reply.times.decrypt);
+                        Phase("worker-decrypt", 0, reply.times.decrypt);
+                    }
+                });
                 group.forEach((job, i) => {
                     job.result = sent.then((reply) => (reply.replies ? reply.replies[i] : {error: "read"}));
                 });
@@ -546,6 +555,16 @@
             }
         };
 
+        // Chunks still in flight are waited for and wiped, so that no worker or message keeps plaintext of
+        // this run.
+        const wipeInFlight = async () => {
+            const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
+            for (const reply of pending) {
+                if (reply.bytes)
+                    reply.bytes.fill(0);
+            }
+        };
+
         let failedEntry = null;
         let sink = null;
         await startJobs();
@@ -573,21 +592,21 @@
             } else {
                 let nStart = Now();
                 const reply = await job.result;
-                Since("waiting for a reply", nStart);
+                Phase("wait", nStart);
                 if (job.first && !reply.error) {
                     job.size = reply.size;
                     job.end = reply.big ? 0 : reply.size;
                     job.last = !reply.big;
                     nStart = Now();
                     SetProgress(entry.nIndex, entries.length, entry.input.path, 0, job.size);
-                    Since("progress", nStart);
+                    Phase("progress", nStart);
                     nStart = Now();
                     try {
                         sink = await sinkFor(entry, reply.size);
                     } catch (error) {
                         sink = null;
                     }
-                    Since("entry header", nStart);
+                    Phase("entry header", nStart);
                     if (sink === null) {
                         if (reply.bytes)
                             reply.bytes.fill(0);
@@ -609,19 +628,27 @@
                 } else if (failedEntry !== entry && !reply.big) {
                     try {
                         nStart = Now();
-                        await sink.Write(reply.bytes, reply.crc);
-                        reply.bytes.fill(0);
-                        Since("entry data", nStart);
+                        await sink.Write(reply.blob || reply.bytes, reply.crc);
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
+                        Phase("write", nStart);
                         nStart = Now();
                         SetProgress(entry.nIndex, entries.length, entry.input.path, job.end, job.size);
-                        Since("progress", nStart);
-                        nStart = Now();
-                        if (job.last)
+                        Phase("progress", nStart);
+                        if (job.last) {
+                            nStart = Now();
                             await finish(entry, sink);
-                        Since("entry end", nStart);
+                            Phase("finish", nStart);
+                        }
                     } catch (error) {
-                        reply.bytes.fill(0);
+                        if (reply.bytes)
+                            reply.bytes.fill(0);
                         await sink.Abort();
+                        // A download the browser will not keep ends the batch.
+                        if (error instanceof BraskoTargets.CRefusedError) {
+                            await wipeInFlight();
+                            throw error;
+                        }
                         failedEntry = entry;
                         if (restOf !== null && restOf.entry === entry)
                             restOf = null;
@@ -632,18 +659,12 @@
             if (bCancel) {
                 if (sink !== null && job.last === false && failedEntry !== entry)
                     await sink.Abort();
-                // Chunks still in flight are waited for and wiped, so that no worker or message keeps
-                // plaintext of this run.
-                const pending = await Promise.all(rest.concat(queue).filter((j) => j.result).map((j) => j.result));
-                for (const reply of pending) {
-                    if (reply.bytes)
-                        reply.bytes.fill(0);
-                }
+                await wipeInFlight();
                 return {nFailures, bCancelled: true};
             }
             const nStart = Now();
             await startJobs();
-            Since("starting jobs", nStart);
+            Phase("starting jobs", nStart);
         }
         return {nFailures, bCancelled: false};
     }
@@ -695,6 +716,8 @@
             }
         }
 
+        const nRunStart = performance.now();
+        Mark("run");
         bRunning = true;
         bCancel = false;
         $("btnCancelBatch").disabled = false;
@@ -704,6 +727,7 @@
         $("dlgProgress").showModal();
         $("btnCancelBatch").focus();
         let outcome;
+        let bRefused = false;
         try {
             const workers = await Pool();
             await workers.All(() => {
@@ -714,13 +738,13 @@
             try {
                 if (rootFolder !== null) {
                     outcome = await RunEntries(entries, (entry) => CTargetSink.InFolder(rootFolder, entry.output),
-                        (entry, sink) => sink.Commit());
+                        (entry, sink) => sink.Commit(), {crc: false, blobs: false});
                 } else if (!bZip) {
                     outcome = await RunEntries(entries, async () => new CTargetSink(target), async (entry, sink) => {
                         const blob = await sink.Commit();
                         if (blob)
                             Download(blob, entry.output.slice(entry.output.lastIndexOf("/") + 1));
-                    });
+                    }, {crc: false, blobs: target instanceof BraskoTargets.CBlobTarget});
                     if (outcome.nFailures > 0 || outcome.bCancelled)
                         await target.Abort();
                 } else {
@@ -744,14 +768,22 @@
                 await workers.All(() => [{type: "close"}, []]);
             }
         } catch (error) {
-            // A download that could not be completed (the disk full, the file taken away).
+            // A download that could not be completed (the disk full, the file taken away, the browser's
+            // store for Blob pieces full).
             if (target !== null)
                 await target.Abort();
             outcome = {nFailures: 1, bCancelled: bCancel};
+            bRefused = error instanceof BraskoTargets.CRefusedError;
         } finally {
             ShowProgress();
             $("dlgProgress").close();
             bRunning = false;
+            Phase("run", nRunStart);
+            Mark("ran");
+        }
+        if (bRefused) {
+            const strName = bZip ? kZipName : entries[0].output.slice(entries[0].output.lastIndexOf("/") + 1);
+            await ShowMessage(BatchMessage("download-too-large", "", strName), true);
         }
         if (outcome.bCancelled)
             await ShowMessage(BatchMessage("cancelled"), false);
@@ -860,7 +892,8 @@
         $("btnBrowse").focus();
         // For the tests and the benchmark: a granted folder without the picker, and the run's state.
         window.BraskoPage = {OpenFolder, IsRunning: () => bRunning, Kernel: () => BraskoEngine.kKernelNames[nKernel],
-            Trace: () => trace};
+            Trace: () => trace, Phases: () => (trace !== null ? trace.sums : {}),
+            Marks: () => (trace !== null ? Object.fromEntries(trace.marks) : {})};
     }
 
     Start();

@@ -141,21 +141,37 @@
         }
 
         // Decrypts one chunk in place, as DecryptChunk, in a buffer of the module kept from call to call
-        // (WipeScratch wipes it), and gives the CRC-32 of the plaintext: one copy in, one out.
-        DecryptChunkCrc(nHandle, bytes, bFileStart) {
-            if (this.m_nScratchSize < bytes.length) {
-                this.WipeScratch();
-                this.m_nScratch = this.m_exports.bd_alloc(bytes.length);
-                if (this.m_nScratch === 0)
-                    throw new RangeError("out of memory");
-                this.m_nScratchSize = bytes.length;
-            }
-            const nPtr = this.m_nScratch;
+        // (WipeScratch wipes it), and gives the CRC-32 of the plaintext (0 without bCrc): one copy in, one
+        // out.
+        DecryptChunkCrc(nHandle, bytes, bFileStart, bCrc = true) {
+            const nPtr = this.Scratch(bytes.length);
             this.Bytes().set(bytes, nPtr);
             if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
                 throw new Error("decryption failed");
             bytes.set(this.Bytes().subarray(nPtr, nPtr + bytes.length));
-            return this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0;
+            return bCrc ? this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0 : 0;
+        }
+
+        // Decrypts one chunk, as DecryptChunk, in the kept buffer of the module, and gives the plaintext as a
+        // Blob made from there: the chunk's own bytes keep the ciphertext, nothing to copy back or wipe.
+        DecryptChunkToBlob(nHandle, bytes, bFileStart) {
+            const nPtr = this.Scratch(bytes.length);
+            this.Bytes().set(bytes, nPtr);
+            if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
+                throw new Error("decryption failed");
+            return new Blob([this.Bytes().subarray(nPtr, nPtr + bytes.length)]);
+        }
+
+        // The buffer of the module kept from call to call, at least nLength bytes.
+        Scratch(nLength) {
+            if (this.m_nScratchSize < nLength) {
+                this.WipeScratch();
+                this.m_nScratch = this.m_exports.bd_alloc(nLength);
+                if (this.m_nScratch === 0)
+                    throw new RangeError("out of memory");
+                this.m_nScratchSize = nLength;
+            }
+            return this.m_nScratch;
         }
 
         WipeScratch() {
@@ -219,7 +235,7 @@
         // A message of the batch by its name, with the input's and the output's path where it takes them.
         Message(strKind, strPath = "", strOutput = "") {
             const nKind = ["template-empty", "succeeded", "failed", "cancelled", "not-found", "replaces-input",
-                "duplicate-output", "password-wrong", "input-shrank"].indexOf(strKind);
+                "duplicate-output", "password-wrong", "input-shrank", "download-too-large"].indexOf(strKind);
             if (nKind < 0)
                 throw new Error("unknown message " + strKind);
             this.WithStrings([strPath, strOutput], (...a) => this.m_exports.bd_message(nKind, ...a));

@@ -8,6 +8,15 @@
     "use strict";
 
     const kPieceSize = 4 << 20;
+    const kCheckEvery = 32 << 20;
+
+    // The browser would not keep the output (a Blob piece it refused): nothing of it can be downloaded.
+    class CRefusedError extends Error {
+        constructor() {
+            super("the browser refused to store the output");
+            this.name = "RefusedError";
+        }
+    }
 
     class CByteTarget {
         constructor(nPieceSize = kPieceSize) {
@@ -20,8 +29,15 @@
             return this.m_nFlushed + this.m_nPending;
         }
 
-        // The bytes are copied or handed on before this resolves: the caller may wipe them afterwards.
+        // The bytes are copied or handed on before this resolves: the caller may wipe them afterwards. A Blob
+        // (a chunk a worker made into one) is handed on as it is.
         async Write(bytes) {
+            if (bytes instanceof Blob) {
+                await this.Flush();
+                await this.Put(bytes);
+                this.m_nFlushed += bytes.size;
+                return;
+            }
             if (this.m_nPending + bytes.length > this.m_pending.length || bytes.length >= this.m_pending.length / 2)
                 await this.Flush();
             if (bytes.length >= this.m_pending.length / 2) {
@@ -79,18 +95,41 @@
         }
     }
 
-    // Blob pieces, which the browser keeps in its blob store (Chromium moves them to disk past its memory
-    // quota); Close gives the whole as one Blob for a download.
+    // Blob pieces, which the browser keeps in its blob store; Close gives the whole as one Blob for a
+    // download. The store may refuse a piece: Chromium, until it has worked out its store's limits (a
+    // background task after the browser starts, late on a busy machine), keeps at most 500 MiB and nothing
+    // on disk, and a Blob made of a refused piece downloads nothing, without an error. So a piece is read back by its
+    // last byte, which waits until the store has it or has refused it: one piece in every kCheckEvery bytes
+    // while the output is written (each check costs the page's thread a little, a refusal is found soon
+    // enough), and the whole when it is complete. The checks run beside the writing; the next Put after a
+    // refusal and Close throw CRefusedError.
     class CBlobTarget extends CByteTarget {
         constructor(strType, nPieceSize) {
             super(nPieceSize);
             this.m_strType = strType;
             this.m_parts = [];
             this.m_starts = [];
+            this.m_checks = []; // the checks not yet done
+            this.m_bRefused = false;
         }
         async Put(bytes) {
+            const piece = bytes instanceof Blob ? bytes : new Blob([bytes]);
             this.m_starts.push(this.m_nFlushed);
-            this.m_parts.push(new Blob([bytes]));
+            this.m_parts.push(piece);
+            const nEnd = this.m_nFlushed + piece.size;
+            await this.Checked(piece, Math.floor(this.m_nFlushed / kCheckEvery) !== Math.floor(nEnd / kCheckEvery));
+        }
+        // Throws if a piece put before was refused, then starts this one's check where one is due.
+        async Checked(piece, bDue) {
+            if (this.m_bRefused)
+                throw new CRefusedError();
+            if (!bDue || piece.size === 0)
+                return;
+            const check = piece.slice(piece.size - 1).arrayBuffer().then(() => {}, () => {
+                this.m_bRefused = true;
+            });
+            this.m_checks.push(check);
+            check.then(() => this.m_checks.splice(this.m_checks.indexOf(check), 1));
         }
         // A piece is never changed: the one that holds the position is replaced by slices of it around
         // the new bytes (slices share the stored data).
@@ -111,12 +150,18 @@
             if (i >= 0)
                 this.m_parts[i] = this.m_parts[i].slice(0, nPosition - this.m_starts[i]);
         }
-        Done() {
-            return new Blob(this.m_parts, {type: this.m_strType});
+        async Done() {
+            const blob = new Blob(this.m_parts, {type: this.m_strType});
+            await this.Checked(blob, true);
+            await Promise.all(this.m_checks);
+            if (this.m_bRefused)
+                throw new CRefusedError();
+            return blob;
         }
         async Drop() {
             this.m_parts = [];
             this.m_starts = [];
+            this.m_checks = [];
         }
     }
 
@@ -151,7 +196,7 @@
         }
     }
 
-    root.BraskoTargets = {CByteTarget, CBlobTarget, CWritableTarget, kPieceSize};
+    root.BraskoTargets = {CByteTarget, CBlobTarget, CWritableTarget, CRefusedError, kPieceSize};
     if (typeof module !== "undefined" && module.exports)
         module.exports = root.BraskoTargets;
 })(typeof self !== "undefined" ? self : globalThis);
