@@ -112,8 +112,8 @@ bool BuildRequest(const SCommandLine& commandLine, SBatchRequest& request, bool&
 using HeldBackFolders = std::vector<std::pair<std::size_t, std::string>>;
 
 // Entries per thread below which looking at a list is left to the calling thread: starting a thread costs
-// about what a few hundred stat calls do.
-constexpr std::size_t kPathsPerStatThread = 2048;
+// about what some tens of stat calls do.
+constexpr std::size_t kPathsPerStatThread = 256;
 
 // Whether each path names a folder (1) or not (0). A long list is looked at by up to nThreads threads, each
 // a run of it: before the batch starts one stat per entry is most of what happens, and on one thread it
