@@ -150,12 +150,14 @@ private:
 };
 
 // Files in flight at most: enough per thread that one thread held up (by a large file, or by the scheduler
-// for a time slice of other programs) does not soon stop the others, and few enough that the descriptors
-// they hold stay a small part of the process's allowance. A finished file waiting for its turn holds up to
-// three (its output, the output's folder, the file it replaces), a file being decrypted its input too.
+// for time slices of other programs: on a busy machine 64 per thread still let the other thread sleep a
+// thousand times per 20 000 small files, 256 a few times) does not soon stop the others, and few enough
+// that the descriptors they hold stay a small part of the process's allowance. A finished file waiting for
+// its turn holds up to three (its output, the output's folder, the file it replaces), a file being decrypted
+// its input too.
 std::size_t FilesInFlight(unsigned nThreads)
 {
-    constexpr std::size_t kMostPerThread = 64;
+    constexpr std::size_t kMostPerThread = 256;
     constexpr std::size_t kLeastPerThread = 4;
     constexpr std::size_t kDescriptorsPerFile = 8; // with room to spare for what else is open
     std::size_t nFiles = kMostPerThread * nThreads;
