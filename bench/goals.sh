@@ -10,6 +10,7 @@
 #          openssl enc; the peak resident memory of --jobs 0
 #   tiny: one 4 KiB file: ours against openssl enc, TINY_RUNS runs per round
 # Usage: bench/goals.sh BIN_DIR [ROUNDS] [SMALL_FILES] [LARGE_MIB] [TINY_RUNS]
+# GOALS_ONLY=small (or medium, large, tiny) runs that part alone and gives its rows and goals.
 # The disk is the file system of TMPDIR's parent unless BENCH_DISK names a folder; tmpfs is /dev/shm.
 set -euo pipefail
 BIN=$(cd "${1:-build/bin}" && pwd)
@@ -36,6 +37,9 @@ printf '%s\n' "$PASSWORD" > "$work/password"
 OURS=("$CLI" -q --no-check --password-file "$work/password")
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
+ONLY=${GOALS_ONLY:-}
+case "$ONLY" in '' | small | medium | large | tiny) ;; *) echo "goals.sh: GOALS_ONLY is small, medium, large or tiny" >&2; exit 2 ;; esac
+want() { [ -z "$ONLY" ] || [ "$ONLY" = "$1" ]; }
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(uname -r)"
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load before: $(load)"
 echo "disk: $(df -T "$disk" | awk 'NR == 2 {print $2}') ($DISK); $ROUNDS rounds, alternating"
@@ -78,8 +82,8 @@ small_round() { # DIR PREFIX
     rm -rf "$d/out"; timed "$p-cp" cp -r "$d/in" "$d/out"
 }
 
-echo "== $SMALL_FILES files of 4 KiB"
-for fs in shm disk; do
+want small && echo "== $SMALL_FILES files of 4 KiB"
+want small && for fs in shm disk; do
     dir=${!fs}/small
     tree "$dir" "$SMALL_FILES" 4096
     fresh "$dir"; "${OURS[@]}" --output-dir "$dir/out" --files-from "$dir/list" # page cache warm
@@ -88,6 +92,7 @@ for fs in shm disk; do
     rm -rf "$dir"
 done
 
+if want medium; then
 echo "== $MEDIUM_FILES files of 64 KiB"
 dir=$shm/medium
 tree "$dir" "$MEDIUM_FILES" 65536
@@ -99,9 +104,10 @@ done
 rm -rf "$dir"
 # The kernel the command line uses, alone: MB/s per core of full Triple-DES.
 kernel_mbs=$("$BIN/bench-kernels" 16 3 | awk '$2 == "full" && $1 != "evp" {v = $6} END {print v + 0}')
+fi
 
-echo "== one file of $LARGE_MIB MiB"
-for fs in shm disk; do
+want large && echo "== one file of $LARGE_MIB MiB"
+want large && for fs in shm disk; do
     d=${!fs}
     head -c $((LARGE_MIB << 20)) /dev/urandom > "$d/large.bin"
     cat "$d/large.bin" > /dev/null
@@ -118,6 +124,7 @@ for fs in shm disk; do
     rm -f "$d/large.bin" "$d/e_large.bin"
 done
 
+if want tiny; then
 echo "== one file of 4 KiB, $TINY_RUNS runs per round"
 head -c 4096 /dev/urandom > "$shm/tiny.bin"
 # tiny_block NAME COMMAND...: the wall time of TINY_RUNS runs, per run, appended as a "wall" line.
@@ -134,21 +141,25 @@ for ((i = 1; i <= ROUNDS; i++)); do
     tiny_block tiny-openssl openssl enc -d -des-ede3 -nopad -K "$KEY" -in "$shm/tiny.bin" -out "$shm/o_tiny.bin"
 done
 cmp -s "$shm/e_tiny.bin" "$shm/o_tiny.bin" || { echo "goals.sh: output differs from openssl's" >&2; exit 1; }
+fi
 
 echo "load after: $(load)"
 echo
-echo "$SMALL_FILES x 4 KiB:"
-for fs in shm disk; do
+want small && echo "$SMALL_FILES x 4 KiB:"
+want small && for fs in shm disk; do
     name=$([ "$fs" = shm ] && echo tmpfs || echo disk)
     row "small-$fs-one" "$name --jobs 1"
     row "small-$fs-all" "$name --jobs 0"
     row "small-$fs-halves" "$name two --jobs 1 on halves (xargs -P2)"
     row "small-$fs-cp" "$name cp -r"
 done
+if want medium; then
 echo "$MEDIUM_FILES x 64 KiB on tmpfs:"
 row medium-one "--jobs 1"
 row medium-all "--jobs 0"
 row medium-cp "cp -r"
+fi
+if want large; then
 echo "$LARGE_MIB MiB, page cache warm:"
 for fs in shm disk; do
     name=$([ "$fs" = shm ] && echo tmpfs || echo disk)
@@ -157,20 +168,26 @@ for fs in shm disk; do
     row "large-$fs-cp" "$name cp"
 done
 row large-openssl "tmpfs openssl enc"
+fi
+if want tiny; then
 echo "4 KiB, one run:"
 printf '  %-34s min %7.2f ms  median %7.2f ms\n' "ours" "$(least tiny-ours 1 | awk '{print $1 * 1000}')" \
     "$(med tiny-ours 1 | awk '{print $1 * 1000}')"
 printf '  %-34s min %7.2f ms  median %7.2f ms\n' "openssl enc" "$(least tiny-openssl 1 | awk '{print $1 * 1000}')" \
     "$(med tiny-openssl 1 | awk '{print $1 * 1000}')"
+fi
 
 echo
 echo "goals (from medians):"
 goal() { printf '  %-58s %8s   goal %s\n' "$1" "$2" "$3"; }
+if want medium; then
 kernel_us=$(awk -v m="$kernel_mbs" 'BEGIN {printf "%.1f", (m > 0 ? 65536 / m : 0)}')
 per_file_us=$(awk -v u="$(med medium-one 2)" -v n="$MEDIUM_FILES" 'BEGIN {printf "%.1f", u / n * 1e6}')
 goal "64 KiB: user time per file / kernel time ($per_file_us / $kernel_us us)" \
     "$(ratio "$per_file_us" "$kernel_us")x" "<= 1.5x"
 goal "64 KiB: --jobs 0 / cp -r" "$(ratio "$(med medium-all 1)" "$(med medium-cp 1)")x" "<= 3x"
+fi
+if want small; then
 goal "4 KiB tmpfs: --jobs 1 / cp -r" "$(ratio "$(med small-shm-one 1)" "$(med small-shm-cp 1)")x" "<= 2x"
 goal "4 KiB tmpfs: speed-up of --jobs 0 over --jobs 1" \
     "$(ratio "$(med small-shm-one 1)" "$(med small-shm-all 1)")x" ">= 1.7x"
@@ -178,12 +195,19 @@ goal "4 KiB tmpfs: speed of --jobs 0 / two processes on halves" \
     "$(ratio "$(med small-shm-halves 1)" "$(med small-shm-all 1)")x" "(ceiling 1x)"
 goal "4 KiB disk: speed of --jobs 0 / two processes on halves" \
     "$(ratio "$(med small-disk-halves 1)" "$(med small-disk-all 1)")x" ">= 1x"
+fi
+if want large; then
 goal "$LARGE_MIB MiB disk: speed of --jobs 0 / cp" "$(ratio "$(med large-disk-cp 1)" "$(med large-disk-all 1)")x" \
     ">= 1x"
 goal "$LARGE_MIB MiB tmpfs: speed of --jobs 0 / cp" "$(ratio "$(med large-shm-cp 1)" "$(med large-shm-all 1)")x" \
     ">= 0.8x"
 goal "$LARGE_MIB MiB tmpfs: speed of --jobs 1 / openssl enc" \
     "$(ratio "$(med large-openssl 1)" "$(med large-shm-one 1)")x" ">= 30x"
+fi
+if want tiny; then
 goal "4 KiB: time of ours / openssl enc" "$(ratio "$(med tiny-ours 1)" "$(med tiny-openssl 1)")x" "<= 0.7x"
+fi
+if want large; then
 goal "peak memory, $LARGE_MIB MiB at --jobs 0" \
     "$(awk -v k="$(most large-shm-all 4)" 'BEGIN {printf "%.1f MiB", k / 1024}')" "<= 32 MiB"
+fi

@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
 #include "ContentCheck.h"
+#include "DecryptStream.h"
 #include "DecryptionBatch.h"
 #include "FailureText.h"
 #include "Interrupt.h"
@@ -15,10 +16,13 @@
 #include "TerminalText.h"
 #include "Utf8.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <iostream>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -107,17 +111,51 @@ bool BuildRequest(const SCommandLine& commandLine, SBatchRequest& request, bool&
 
 using HeldBackFolders = std::vector<std::pair<std::size_t, std::string>>;
 
+// Entries per thread below which looking at a list is left to the calling thread: starting a thread costs
+// about what some tens of stat calls do.
+constexpr std::size_t kPathsPerStatThread = 256;
+
+// Whether each path names a folder (1) or not (0). A long list is looked at by up to nThreads threads, each
+// a run of it: before the batch starts one stat per entry is most of what happens, and on one thread it
+// would hold the others back.
+std::vector<char> FolderMarks(const std::vector<std::string>& paths, unsigned nThreads)
+{
+    std::vector<char> marks(paths.size(), 0);
+    const auto markRun = [&](std::size_t nBegin, std::size_t nEnd) {
+        for (std::size_t i = nBegin; i < nEnd; ++i) {
+            struct stat info
+            {
+            };
+            marks[i] = ::stat(paths[i].c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+        }
+    };
+    const std::size_t nRuns = std::clamp<std::size_t>(paths.size() / kPathsPerStatThread, 1, nThreads);
+    const std::size_t nRun = (paths.size() + nRuns - 1) / nRuns;
+    std::vector<std::thread> threads;
+    std::size_t nDone = nRun; // the calling thread's run is the first
+    try {
+        threads.reserve(nRuns - 1);
+        for (; nDone < paths.size(); nDone += nRun)
+            threads.emplace_back(markRun, nDone, std::min(nDone + nRun, paths.size()));
+    } catch (const std::exception&) {
+        // A thread that could not be started leaves the rest of the list to the calling thread.
+    }
+    markRun(0, std::min(nRun, paths.size()));
+    markRun(nDone, paths.size());
+    for (std::thread& thread : threads)
+        thread.join();
+    return marks;
+}
+
 // A folder given without -r is not handed to the batch: the reporter tells it in its place, with a hint to
 // -r, and counts it as a failure. Answers each folder taken out with the number of entries kept before it.
 HeldBackFolders TakeOutFolders(SBatchRequest& request)
 {
+    const std::vector<char> isFolder = FolderMarks(request.paths, EffectiveJobs(request.nJobs));
     HeldBackFolders folders;
     std::size_t nKept = 0;
     for (std::size_t i = 0; i < request.paths.size(); ++i) {
-        struct stat info
-        {
-        };
-        if (::stat(request.paths[i].c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (isFolder[i] != 0) {
             folders.emplace_back(nKept, std::move(request.paths[i]));
             continue;
         }

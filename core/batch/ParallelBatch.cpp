@@ -8,17 +8,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
 namespace brasko {
 
 namespace {
-
-// Files in flight per thread when several files are decrypted at once: enough that a thread finds a file
-// to start while earlier ones wait to be reported. Memory stays bounded: a finished file keeps only its
-// messages until it is reported.
-constexpr std::size_t kFilesInFlightPerThread = 4;
 
 // The front end's sinks as the threads of a parallel batch see them: one call at a time, under one lock.
 // Progress in bytes is passed on only for the file the batch reports next, the one "file i of n" names.
@@ -42,12 +38,15 @@ public:
             m_pProgress->OnFileStarted(nIndex, nCount, strPath);
     }
 
+    // A figure that comes while the front end is busy (reporting a file) is left out rather than waited
+    // for: the next figure, or the next file's start, follows soon. Waiting here put the thread decrypting
+    // the file due next to sleep behind the one reporting, hundreds of times per 20 000 small files.
     void BytesDone(std::size_t nIndex, std::uint64_t nDone, std::uint64_t nTotal)
     {
         if (m_pProgress == nullptr || nIndex != m_nCurrent.load(std::memory_order_relaxed))
             return;
-        const std::lock_guard lock(m_mutex);
-        if (nIndex == m_nCurrent.load(std::memory_order_relaxed))
+        const std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (lock.owns_lock() && nIndex == m_nCurrent.load(std::memory_order_relaxed))
             m_pProgress->OnBytesDone(nDone, nTotal);
     }
 
@@ -137,9 +136,6 @@ public:
 
     std::size_t Index() const { return m_nIndex; }
     const SDecryptOutcome& Outcome() const { return m_outcome; }
-    // Under the batch's lock: whether the file is decrypted and waits to be reported.
-    void MarkFinished() { m_bFinished = true; }
-    bool IsFinished() const { return m_bFinished; }
 
 private:
     struct SEvent
@@ -154,8 +150,26 @@ private:
     std::vector<SEvent> m_events;
     SDecryptOutcome m_outcome;
     std::unique_ptr<CAtomicOutputFile> m_pOutput; // written, not yet in place
-    bool m_bFinished = false;
 };
+
+// Files in flight at most: enough per thread that one thread held up (by a large file, or by the scheduler
+// for time slices of other programs: at load 8, 20 000 small files cost about 2 000 futex calls with 64 per
+// thread, some tens with 256) does not soon stop the others, and few enough that the descriptors they hold
+// stay a small part of the process's allowance. A finished file waiting for its turn holds up to three (its
+// output, the output's folder, the file it replaces), a file being decrypted its input too.
+std::size_t FilesInFlight(unsigned nThreads)
+{
+    constexpr std::size_t kMostPerThread = 256;
+    constexpr std::size_t kLeastPerThread = 4;
+    constexpr std::size_t kDescriptorsPerFile = 8; // with room to spare for what else is open
+    std::size_t nFiles = kMostPerThread * nThreads;
+    struct rlimit limit
+    {
+    };
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        nFiles = std::min<std::size_t>(nFiles, limit.rlim_cur / kDescriptorsPerFile);
+    return std::max<std::size_t>(nFiles, kLeastPerThread * nThreads);
+}
 
 // Several files at once: every thread takes the next file, decrypts it and goes on to the next, and
 // whichever thread finds the batch's next file finished reports it, and the finished ones after it: the
@@ -164,18 +178,22 @@ private:
 // early file holds back at most that many; only then does a thread wait. No thread pool is involved: files
 // are handed out through one counter, not passed from thread to thread (a large file still spreads over
 // threads of its own inside its decryption).
+// Taking a file, marking it finished and passing the reporting on are atomic operations, not a lock: with
+// thousands of small files a lock taken twice per file puts the threads to sleep on each other, where two
+// processes on halves of the list never wait. A thread sleeps only while the window of files is full.
 class CParallelBatch
 {
 public:
     CParallelBatch(const SBatchContext& context, IMessageSink& messages, IProgressSink* pProgress,
                    IBatchObserver* pObserver)
         : m_context(context), m_paths(context.request.paths), m_messages(messages), m_pObserver(pObserver),
-          m_frontEnd(messages, pProgress, pObserver), m_records(m_paths.size())
+          m_frontEnd(messages, pProgress, pObserver), m_records(m_paths.size()),
+          m_finished(std::make_unique<std::atomic<bool>[]>(m_paths.size()))
     {}
 
     SBatchResult Run(unsigned nThreads)
     {
-        m_nWindow = kFilesInFlightPerThread * nThreads;
+        m_nWindow = FilesInFlight(nThreads);
         {
             const std::lock_guard lock(m_frontEnd.Mutex());
             m_frontEnd.StartReporting(0, m_paths.size(), m_paths[0]);
@@ -214,9 +232,7 @@ private:
                 Finish(pRecord->Index());
             }
         } catch (const std::exception&) {
-            const std::lock_guard lock(m_mutex);
-            m_bBroken = true;
-            m_windowMoved.notify_all();
+            Stop(m_bBroken);
         }
     }
 
@@ -224,49 +240,93 @@ private:
     // files in flight is full.
     CFileRecord* Take()
     {
-        std::unique_lock lock(m_mutex);
-        m_windowMoved.wait(lock, [this] {
-            return Stopped() || m_nNext == m_paths.size() || m_nNext < m_nReported + m_nWindow;
-        });
-        if (Stopped() || m_nNext == m_paths.size())
-            return nullptr;
-        if (m_frontEnd.CancelRequested()) {
-            m_bStartStopped = true;
-            m_windowMoved.notify_all();
-            return nullptr;
+        std::size_t i = m_nNext.load();
+        for (;;) {
+            if (Stopped() || i == m_paths.size())
+                return nullptr;
+            if (i >= m_nReported.load() + m_nWindow) {
+                WaitForWindow();
+                i = m_nNext.load();
+                continue;
+            }
+            if (m_frontEnd.CancelRequested()) {
+                Stop(m_bStartStopped);
+                return nullptr;
+            }
+            if (m_nNext.compare_exchange_weak(i, i + 1))
+                break;
         }
-        const std::size_t i = m_nNext++;
+        // Slot i is this thread's until the file is marked finished.
         m_records[i] = std::make_unique<CFileRecord>(i, m_frontEnd);
         return m_records[i].get();
     }
 
     bool Stopped() const { return m_bCancelled || m_bStartStopped || m_bBroken; }
 
-    // File i is decrypted. Reports it, and the finished files after it, when it is the batch's next and no
-    // other thread is reporting; else leaves that to the thread that is.
-    void Finish(std::size_t i)
+    void WaitForWindow()
     {
         std::unique_lock lock(m_mutex);
-        m_records[i]->MarkFinished();
-        if (m_bReporting)
-            return;
-        m_bReporting = true;
-        while (!m_bCancelled && m_nReported < m_nNext && m_records[m_nReported]->IsFinished()) {
-            std::unique_ptr<CFileRecord> record = std::move(m_records[m_nReported]);
-            lock.unlock();
+        ++m_nWaiting;
+        m_windowMoved.wait(lock, [this] {
+            const std::size_t nNext = m_nNext.load();
+            return Stopped() || nNext == m_paths.size() || nNext < m_nReported.load() + m_nWindow;
+        });
+        --m_nWaiting;
+    }
+
+    // Wakes the threads waiting for the window. The lock, taken and dropped, makes sure that a thread that
+    // has counted itself as waiting is asleep by the time it is woken, or sees the change before it sleeps.
+    void WakeWaiting()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+        }
+        m_windowMoved.notify_all();
+    }
+
+    void Stop(std::atomic<bool>& bReason)
+    {
+        bReason = true;
+        WakeWaiting();
+    }
+
+    // File i is decrypted. Reports it, and the finished files after it, when it is the batch's next and no
+    // other thread is reporting; else leaves that to the thread that is. Every operation on m_finished,
+    // m_bReporting and m_nReported is sequentially consistent: a thread that marks its file finished and then
+    // finds another reporting, and the reporter that then stops reporting and looks at the next file again,
+    // cannot both miss it.
+    void Finish(std::size_t i)
+    {
+        m_finished[i] = true;
+        for (;;) {
+            if (m_bReporting.exchange(true))
+                return;
+            ReportDue();
+            m_bReporting = false;
+            const std::size_t nNext = m_nReported.load();
+            if (m_bCancelled || nNext == m_paths.size() || !m_finished[nNext])
+                return;
+        }
+    }
+
+    // By the one thread that reports: the finished files from the batch's next on, in order.
+    void ReportDue()
+    {
+        while (!m_bCancelled) {
+            const std::size_t i = m_nReported.load();
+            if (i == m_paths.size() || !m_finished[i])
+                return;
+            std::unique_ptr<CFileRecord> record = std::move(m_records[i]);
             const bool bGoOn = Report(*record);
             record.reset();
-            lock.lock();
             if (!bGoOn) {
-                m_bCancelled = true;
-                break;
+                Stop(m_bCancelled);
+                return;
             }
-            ++m_nReported;
-            m_windowMoved.notify_all();
+            m_nReported = i + 1;
+            if (m_nWaiting > 0)
+                WakeWaiting();
         }
-        m_bReporting = false;
-        if (m_bCancelled)
-            m_windowMoved.notify_all();
     }
 
     // Puts the output of the batch's next file in place and tells what happened; false when the batch is
@@ -308,19 +368,22 @@ private:
     IBatchObserver* m_pObserver;
     CSharedFrontEnd m_frontEnd;
     // Owned here, so that nothing is left behind when the batch stops early: a record not reported drops
-    // its output.
+    // its output. Slot i is written by the thread that takes file i, then, once m_finished[i] is set, by the
+    // thread that reports it.
     std::vector<std::unique_ptr<CFileRecord>> m_records;
-    SBatchResult m_result; // the reporting thread's
-    // Under m_mutex: the files handed out and reported, who reports, and why the batch stopped.
+    std::unique_ptr<std::atomic<bool>[]> m_finished; // file i is decrypted and waits to be reported
+    SBatchResult m_result;                           // the reporting thread's
+    std::size_t m_nWindow = 1;
+    std::atomic<std::size_t> m_nNext{0};     // files handed out
+    std::atomic<std::size_t> m_nReported{0}; // written by the reporting thread only
+    std::atomic<bool> m_bReporting{false};   // a thread is reporting
+    std::atomic<bool> m_bStartStopped{false};
+    std::atomic<bool> m_bCancelled{false};
+    std::atomic<bool> m_bBroken{false};
+    // For threads waiting while the window is full.
     std::mutex m_mutex;
     std::condition_variable m_windowMoved;
-    std::size_t m_nWindow = 1;
-    std::size_t m_nNext = 0;
-    std::size_t m_nReported = 0;
-    bool m_bReporting = false;
-    bool m_bStartStopped = false;
-    bool m_bCancelled = false;
-    bool m_bBroken = false;
+    std::atomic<int> m_nWaiting{0};
 };
 
 } // namespace

@@ -257,5 +257,32 @@ TEST_F(ArchiveTest, Jobs_ParallelFilesReportInGivenOrder)
     EXPECT_EQ(results[0].strStderr.find(messages::FileNotFound("f13.bin")), 0U);
 }
 
+// A list long enough to be looked at by several threads: the folders in it are told in their places, the
+// one in the list's last part as well as the one in its first, and the files around them are decrypted.
+TEST_F(ArchiveTest, Folder_InLongListToldInPlace)
+{
+    const std::string strPlain = "Sechzehn Zeichen";
+    const std::string strCipher = OpenSslEncrypt(kKey, strPlain);
+    std::string strList;
+    for (int i = 0; i < 600; ++i) {
+        std::string strName = std::string("f").append(std::to_string(i)).append(".bin");
+        if (i == 7 || i == 550) {
+            strName = std::string("ordner").append(std::to_string(i));
+            fs::create_directory(m_dir / strName);
+        } else {
+            WriteFileBytes(m_dir / strName, strCipher);
+        }
+        strList.append(strName).push_back('\n');
+    }
+    WriteFileBytes(m_dir / "liste", strList);
+    const SCliResult result = Run({"--password-stdin", "-q", "--jobs", "0", "--files-from", "liste"});
+    EXPECT_EQ(result.nExitStatus, 1);
+    EXPECT_EQ(result.strStderr, Lines({climsg::FolderWithoutRecursive("ordner7"),
+                                       climsg::FolderWithoutRecursive("ordner550"), messages::kBatchFailed}));
+    for (const char* pszOutput : {"e_f0.bin", "e_f549.bin", "e_f551.bin", "e_f599.bin"}) {
+        EXPECT_EQ(ReadFileBytes(m_dir / pszOutput), strPlain) << pszOutput;
+    }
+}
+
 } // namespace
 } // namespace brasko

@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -54,6 +56,12 @@ public:
         Add("started " + std::to_string(nIndex) + "/" + std::to_string(nCount));
         m_nStarted = nIndex;
     }
+    // Holds up the thread that decrypts the first file, once, for m_firstFileDelay.
+    void OnBytesDone(std::uint64_t /*nDone*/, std::uint64_t /*nTotal*/) override
+    {
+        if (m_nStarted == 0 && !m_bDelayed.exchange(true))
+            std::this_thread::sleep_for(m_firstFileDelay);
+    }
     bool IsCancelRequested() override
     {
         Enter();
@@ -77,8 +85,10 @@ public:
     Log m_log;
     std::size_t m_nCancelAt = static_cast<std::size_t>(-1); // cancel once this file is named as started
     std::size_t m_nStarted = 0;
+    std::chrono::milliseconds m_firstFileDelay{0};
 
 private:
+    std::atomic<bool> m_bDelayed{false};
     void Enter() { EXPECT_FALSE(m_bBusy.exchange(true)) << "two calls at once"; }
     void Add(const std::string& strEntry)
     {
@@ -485,6 +495,44 @@ TEST_F(BatchTest, RunDecryptionBatch_ParallelCancelLeavesOnlyCompleteOutputs)
         }
     }
     EXPECT_EQ(nOutputs, 2U);
+}
+
+// More files than may be in flight, the first of them held up, with few descriptors allowed: the other
+// thread waits for the window rather than run out of descriptors with finished files, and every file is
+// reported in the batch's order. The longer the delay, the surer the window fills on a slow machine.
+TEST_F(BatchTest, RunDecryptionBatch_ParallelWindowKeepsToTheDescriptorLimit)
+{
+    if (EffectiveJobs(0) < 2)
+        GTEST_SKIP() << "one hardware thread: the batch runs on the calling thread";
+    m_frontEnd.m_firstFileDelay = std::chrono::milliseconds(500);
+    std::vector<std::string> paths = {MakeInput("gross.bin", kChunkSize * 2)};
+    const std::string strCipher = ReadFileBytes(MakeInput("klein.bin", 64));
+    for (int i = 0; i < 300; ++i) {
+        const std::string strName = std::string("k").append(std::to_string(i)).append(".bin");
+        WriteFileBytes(m_dir / strName, strCipher);
+        m_plain[strName] = m_plain["klein.bin"];
+        paths.push_back(m_dir / strName);
+    }
+    struct rlimit saved
+    {
+    };
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 96);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const SBatchResult result = Run(Request(paths, 2));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(result.nFailures, 0);
+    Log expected;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        expected.push_back("opened " + std::to_string(i));
+        expected.push_back(Finished(i));
+    }
+    expected.push_back("note: " + std::string(messages::kBatchSucceeded));
+    EXPECT_EQ(m_frontEnd.Reports(), expected);
+    EXPECT_TRUE(ReadFileBytes(m_dir / "e_gross.bin") == m_plain["gross.bin"]);
+    EXPECT_TRUE(ReadFileBytes(m_dir / "e_k299.bin") == m_plain["k299.bin"]);
 }
 
 } // namespace
