@@ -40,7 +40,10 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 ONLY=${GOALS_ONLY:-}
 case "$ONLY" in '' | small | medium | large | tiny) ;; *) echo "goals.sh: GOALS_ONLY is small, medium, large or tiny" >&2; exit 2 ;; esac
 want() { [ -z "$ONLY" ] || [ "$ONLY" = "$1" ]; }
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(uname -r)"
+cpu_field() { grep -m1 "^$1" /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'; }
+# Family and model tell the host's processor where the name does not (a VM may move between hosts; AMD
+# family 25 runs 512-bit instructions on 256-bit units, so its AVX-512 kernel is hardly faster than AVX2).
+echo "machine: $(nproc) cores, $(cpu_field 'model name') (family $(cpu_field 'cpu family'), model $(cpu_field 'model\s')); $(uname -r)"
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load before: $(load)"
 echo "disk: $(df -T "$disk" | awk 'NR == 2 {print $2}') ($DISK); $ROUNDS rounds, alternating"
 
@@ -72,14 +75,16 @@ tree() {
     find "$1/in" -type f | sort > "$1/list"
     split -n l/2 -d "$1/list" "$1/half"
 }
-fresh() { rm -rf "$1/out" && mkdir "$1/out"; }
+# Each case starts with the file system's dirty data written back (sync -f, not timed): on a disk the
+# writeback of the case before, or of the removal of its outputs, would otherwise fall into the next.
+fresh() { rm -rf "$1/out" && mkdir "$1/out" && sync -f "$1"; }
 small_round() { # DIR PREFIX
     local d=$1 p=$2
     fresh "$d"; timed "$p-one" "${OURS[@]}" --jobs 1 --output-dir "$d/out" --files-from "$d/list"
     fresh "$d"; timed "$p-all" "${OURS[@]}" --jobs 0 --output-dir "$d/out" --files-from "$d/list"
     fresh "$d"; timed "$p-halves" sh -c 'd=$1; shift; printf "%s\n" "$d/half00" "$d/half01" |
         xargs -P2 -I{} "$@" --jobs 1 --output-dir "$d/out" --files-from {}' sh "$d" "${OURS[@]}"
-    rm -rf "$d/out"; timed "$p-cp" cp -r "$d/in" "$d/out"
+    rm -rf "$d/out"; sync -f "$d"; timed "$p-cp" cp -r "$d/in" "$d/out"
 }
 
 want small && echo "== $SMALL_FILES files of 4 KiB"
@@ -112,9 +117,9 @@ want large && for fs in shm disk; do
     head -c $((LARGE_MIB << 20)) /dev/urandom > "$d/large.bin"
     cat "$d/large.bin" > /dev/null
     for ((i = 1; i <= ROUNDS; i++)); do
-        rm -f "$d/e_large.bin"; timed "large-$fs-all" "${OURS[@]}" --jobs 0 "$d/large.bin"
-        rm -f "$d/c_large.bin"; timed "large-$fs-cp" cp "$d/large.bin" "$d/c_large.bin"
-        rm -f "$d/e_large.bin"; timed "large-$fs-one" "${OURS[@]}" --jobs 1 "$d/large.bin"
+        rm -f "$d/e_large.bin"; sync -f "$d"; timed "large-$fs-all" "${OURS[@]}" --jobs 0 "$d/large.bin"
+        rm -f "$d/c_large.bin"; sync -f "$d"; timed "large-$fs-cp" cp "$d/large.bin" "$d/c_large.bin"
+        rm -f "$d/e_large.bin"; sync -f "$d"; timed "large-$fs-one" "${OURS[@]}" --jobs 1 "$d/large.bin"
         if [ "$fs" = shm ]; then
             timed large-openssl openssl enc -d -des-ede3 -nopad -K "$KEY" -in "$d/large.bin" -out "$d/o_large.bin"
             cmp -s "$d/e_large.bin" "$d/o_large.bin" || { echo "goals.sh: output differs from openssl's" >&2; exit 1; }
