@@ -71,7 +71,7 @@ inline std::string DownloadTooLarge(const std::string& strOutputPath)
 {
     return "Die Ausgabedatei '" + strOutputPath +
            "' ist zu groß, um in diesem Browser als Download bereitgestellt zu werden, und wurde nicht "
-           "geschrieben ! Mit „Ordner öffnen...“ wird sie neben die Eingabedatei geschrieben.";
+           "geschrieben !";
 }
 
 // Asked before a batch whose first input, decrypted with the password given, looks random.

@@ -181,7 +181,7 @@ test("Message_GivesTheBatchTextsExactly", async () => {
         "Mit diesem Kennwort ergibt die Datei 'x' keinen erkennbaren Inhalt. Ist das Kennwort richtig? Trotzdem entschlüsseln?");
     assert.equal(engine.Message("download-too-large", "", "e_a.bin"),
         "Die Ausgabedatei 'e_a.bin' ist zu groß, um in diesem Browser als Download bereitgestellt zu werden, und " +
-        "wurde nicht geschrieben ! Mit „Ordner öffnen...“ wird sie neben die Eingabedatei geschrieben.");
+        "wurde nicht geschrieben !");
 });
 
 test("Crc32_MatchesCheckValueAndCombinesPieces", async () => {

@@ -482,8 +482,7 @@ class PageTest(unittest.TestCase):
             self.assertEqual(self.downloaded("e_gross.bin"), expected_plaintext(key, cipher))
             return
         self.assertEqual(text, "Die Ausgabedatei 'e_gross.bin' ist zu groß, um in diesem Browser als Download "
-                         "bereitgestellt zu werden, und wurde nicht geschrieben ! Mit „Ordner öffnen...“ wird sie "
-                         "neben die Eingabedatei geschrieben.")
+                         "bereitgestellt zu werden, und wurde nicht geschrieben !")
         self.assertEqual(self.message(), "Bei der Entschlüsselung ist ein Fehler aufgetreten.")
         self.click("btnMsgOk")
         self.assertFalse(self.driver.execute_script("return window.BraskoPage.IsRunning()"))
