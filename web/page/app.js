@@ -6,9 +6,11 @@
     "use strict";
 
     const kChunkSize = 2 << 20;
-    // Bytes read and decrypted ahead of the writing, per worker, and at most this many files in flight
+    // A larger file's chunks go to a worker this many bytes' worth in one message, read there as one piece.
+    const kReadSize = 8 << 20;
+    // Messages read and decrypted ahead of the writing, per worker, and at most this many files in flight
     // (their first chunks, up to a chunk each).
-    const kChunksInFlightPerWorker = 3;
+    const kReadsInFlightPerWorker = 2;
     const kMaxJobsInFlight = 64;
     // What a file's first job counts in the window before its size is known.
     const kFirstJobCost = 256 << 10;
@@ -455,7 +457,7 @@
     // job is taken, and taken before the files after it.
     async function RunEntries(entries, sinkFor, finish, chunkWay = {crc: true, blobs: false}) {
         const workers = await Pool();
-        const nWindowBytes = kChunksInFlightPerWorker * workers.Size() * kChunkSize;
+        const nWindowBytes = kReadsInFlightPerWorker * workers.Size() * kReadSize;
         let nFailures = 0;
         const queue = []; // first jobs (and refused or unreadable entries), in batch order
         const rest = []; // the sent chunks of the larger file being written, taken before the queue
@@ -528,7 +530,7 @@
                 group.push(job);
                 nInFlightBytes += nEnd - nStart;
                 nGroupBytes += nEnd - nStart;
-                if (nGroupBytes >= kChunkSize)
+                if (nGroupBytes >= kReadSize)
                     send();
                 restOf.nOffset = nEnd;
                 if (job.last)

@@ -33,29 +33,47 @@ async function Handle(message) {
         return {type: "wholes", id: message.id, replies, transfer: message.buffers};
     }
     case "chunks": {
-        // Chunks of larger files, read here; the reads run at once. Each chunk's reply says its bytes and
-        // CRC-32 (where message.crc asks for it), or why it failed. With message.blobs the plaintext comes
-        // back as a Blob made here, so that the page's thread need not copy it into one.
+        // Chunks of larger files, read here; the reads run at once, and chunks that follow each other in one
+        // file are read as one piece (each read is a round trip to the browser, whose cost grows with their
+        // number more than with their size). Each chunk's reply says its bytes and CRC-32 (where message.crc
+        // asks for it), or why it failed. With message.blobs the plaintext comes back as a Blob made here, so
+        // that the page's thread need not copy it into one.
         const nStart = performance.now();
-        const reads = message.chunks.map((chunk) => chunk.file.slice(chunk.start, chunk.end).arrayBuffer()
-            .then((buffer) => new Uint8Array(buffer), () => null));
+        const pieces = [];
+        for (const chunk of message.chunks) {
+            const last = pieces.length > 0 ? pieces[pieces.length - 1] : null;
+            if (last !== null && last.file === chunk.file && last.end === chunk.start) {
+                last.end = chunk.end;
+            } else {
+                pieces.push({file: chunk.file, start: chunk.start, end: chunk.end});
+            }
+        }
+        for (const piece of pieces) {
+            piece.read = piece.file.slice(piece.start, piece.end).arrayBuffer()
+                .then((buffer) => new Uint8Array(buffer), () => null);
+        }
         const replies = [];
         const transfer = [];
         let nDecrypt = 0;
-        for (let i = 0; i < reads.length; ++i) {
-            const chunk = message.chunks[i];
-            const bytes = await reads[i];
-            if (bytes === null) {
+        let nPiece = 0;
+        for (const chunk of message.chunks) {
+            while (pieces[nPiece].end < chunk.end || pieces[nPiece].start > chunk.start)
+                ++nPiece;
+            const piece = pieces[nPiece];
+            const whole = await piece.read;
+            if (whole === null) {
                 replies.push({error: "read"});
-            } else if (bytes.length !== chunk.end - chunk.start) {
+            } else if (whole.length !== piece.end - piece.start) {
                 replies.push({error: "shrank"});
             } else {
                 const nDecryptStart = performance.now();
+                const bytes = whole.subarray(chunk.start - piece.start, chunk.end - piece.start);
                 if (message.blobs) {
                     replies.push({blob: engine.DecryptChunkToBlob(nCipher, bytes, chunk.start === 0)});
                 } else {
                     replies.push({bytes, crc: engine.DecryptChunkCrc(nCipher, bytes, chunk.start === 0, message.crc)});
-                    transfer.push(bytes.buffer);
+                    if (transfer.indexOf(whole.buffer) < 0)
+                        transfer.push(whole.buffer);
                 }
                 nDecrypt += performance.now() - nDecryptStart;
             }
