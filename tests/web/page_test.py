@@ -288,7 +288,9 @@ class PageTest(unittest.TestCase):
 
     def test_SingleFile_DownloadMatchesOpenssl(self):
         key = blanked("geheim")
-        cipher = cipher_of_text(key, 5 * 1024 * 1024 + 13)  # three chunks, the last with a short final chunk
+        # Chunks over three of the workers' reads (32 MiB each for a download made of Blobs), the last read
+        # shorter and its last chunk with a short final chunk.
+        cipher = cipher_of_text(key, 69 * 1024 * 1024 + 13)
         self.choose(self.write("bericht.xls", cipher))
         self.driver.find_element(By.ID, "editPassword").send_keys("geheim")
         self.click("btnDecrypt")
@@ -392,7 +394,7 @@ class PageTest(unittest.TestCase):
         key = blanked("Strom")
         for ciphers, saved in [({"bericht.xls": cipher_of_text(key, 5 * 1024 * 1024 + 3)}, "e_bericht.xls"),
                                ({"a.txt": cipher_of_text(key, 100), "c": cipher_of_text(key, 4096), "leer": b"",
-                                 "b.dat": cipher_of_text(key, 9 * 1024 * 1024 + 5)}, "entschluesselt.zip")]:
+                                 "b.dat": cipher_of_text(key, 17 * 1024 * 1024 + 5)}, "entschluesselt.zip")]:
             self.assertEqual(self.driver.execute_async_script(GRANT_SAVE_FILE, "Gespeichert"), "ok")
             self.choose(*[self.write(name, data) for name, data in ciphers.items()])
             password = self.driver.find_element(By.ID, "editPassword")

@@ -6,8 +6,11 @@
     "use strict";
 
     const kChunkSize = 2 << 20;
-    // A larger file's chunks go to a worker this many bytes' worth in one message, read there as one piece.
+    // A larger file's chunks go to a worker this many bytes' worth in one message, read there as one piece:
+    // the fewer reads, the less the browser's processes spend on them. Chunks that come back as Blobs leave
+    // for the browser's Blob store at once, so only their ciphertext is in flight and the pieces are larger.
     const kReadSize = 8 << 20;
+    const kBlobReadSize = 32 << 20;
     // Messages read and decrypted ahead of the writing, per worker, and at most this many files in flight
     // (their first chunks, up to a chunk each).
     const kReadsInFlightPerWorker = 2;
@@ -457,7 +460,8 @@
     // job is taken, and taken before the files after it.
     async function RunEntries(entries, sinkFor, finish, chunkWay = {crc: true, blobs: false}) {
         const workers = await Pool();
-        const nWindowBytes = kReadsInFlightPerWorker * workers.Size() * kReadSize;
+        const nReadSize = chunkWay.blobs ? kBlobReadSize : kReadSize;
+        const nWindowBytes = kReadsInFlightPerWorker * workers.Size() * nReadSize;
         let nFailures = 0;
         const queue = []; // first jobs (and refused or unreadable entries), in batch order
         const rest = []; // the sent chunks of the larger file being written, taken before the queue
@@ -530,7 +534,7 @@
                 group.push(job);
                 nInFlightBytes += nEnd - nStart;
                 nGroupBytes += nEnd - nStart;
-                if (nGroupBytes >= kReadSize)
+                if (nGroupBytes >= nReadSize)
                     send();
                 restOf.nOffset = nEnd;
                 if (job.last)
