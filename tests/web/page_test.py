@@ -394,7 +394,7 @@ class PageTest(unittest.TestCase):
         key = blanked("Strom")
         for ciphers, saved in [({"bericht.xls": cipher_of_text(key, 5 * 1024 * 1024 + 3)}, "e_bericht.xls"),
                                ({"a.txt": cipher_of_text(key, 100), "c": cipher_of_text(key, 4096), "leer": b"",
-                                 "b.dat": cipher_of_text(key, 17 * 1024 * 1024 + 5)}, "entschluesselt.zip")]:
+                                 "b.dat": cipher_of_text(key, 9 * 1024 * 1024 + 5)}, "entschluesselt.zip")]:
             self.assertEqual(self.driver.execute_async_script(GRANT_SAVE_FILE, "Gespeichert"), "ok")
             self.choose(*[self.write(name, data) for name, data in ciphers.items()])
             password = self.driver.find_element(By.ID, "editPassword")

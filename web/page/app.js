@@ -6,14 +6,17 @@
     "use strict";
 
     const kChunkSize = 2 << 20;
-    // A larger file's chunks go to a worker this many bytes' worth in one message, read there as one piece:
-    // the fewer reads, the less the browser's processes spend on them. Chunks that come back as Blobs leave
-    // for the browser's Blob store at once, so only their ciphertext is in flight and the pieces are larger.
-    const kReadSize = 8 << 20;
+    // A larger file's chunks go to a worker this many bytes' worth in one message, read there as one piece,
+    // and this many messages per worker are read and decrypted ahead of the writing. Fewer, larger reads
+    // cost the browser's processes less, but what is in flight is held in memory: chunks that come back as
+    // Blobs leave for the browser's Blob store at once (only their ciphertext waits), so theirs are large;
+    // chunks that come back as bytes wait for the writing, so theirs stay small (the save picker's stream
+    // of a very large file would otherwise grow the browser's memory by about 50 MiB more). At most
+    // kMaxJobsInFlight files are in flight (their first chunks, up to a chunk each).
+    const kReadSize = 2 << 20;
+    const kReadsInFlightPerWorker = 3;
     const kBlobReadSize = 32 << 20;
-    // Messages read and decrypted ahead of the writing, per worker, and at most this many files in flight
-    // (their first chunks, up to a chunk each).
-    const kReadsInFlightPerWorker = 2;
+    const kBlobReadsInFlightPerWorker = 2;
     const kMaxJobsInFlight = 64;
     // What a file's first job counts in the window before its size is known.
     const kFirstJobCost = 256 << 10;
@@ -461,7 +464,8 @@
     async function RunEntries(entries, sinkFor, finish, chunkWay = {crc: true, blobs: false}) {
         const workers = await Pool();
         const nReadSize = chunkWay.blobs ? kBlobReadSize : kReadSize;
-        const nWindowBytes = kReadsInFlightPerWorker * workers.Size() * nReadSize;
+        const nWindowBytes = (chunkWay.blobs ? kBlobReadsInFlightPerWorker : kReadsInFlightPerWorker) *
+            workers.Size() * nReadSize;
         let nFailures = 0;
         const queue = []; // first jobs (and refused or unreadable entries), in batch order
         const rest = []; // the sent chunks of the larger file being written, taken before the queue
