@@ -529,7 +529,10 @@
                 group = [];
                 nGroupBytes = 0;
             };
-            while (restOf !== null && nInFlightBytes < nWindowBytes && !bCancel) {
+            // A message starts only where the window has room for all of it (but for a chunk), so that
+            // the chunks taken one by one are not sent again one per message.
+            while (restOf !== null && (nGroupBytes > 0 || nInFlightBytes + nReadSize - kChunkSize < nWindowBytes) &&
+                   !bCancel) {
                 const nStart = restOf.nOffset;
                 const nEnd = engine.ChunkEnd(nStart, restOf.nSize, kChunkSize);
                 const job = {entry: restOf.entry, file: restOf.file, size: restOf.nSize, start: nStart, end: nEnd,
