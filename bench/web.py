@@ -140,18 +140,10 @@ def openssl_times(path):
 
 
 def renderer_threads(profile):
-    """The /proc files of the main threads of this browser's page renderers (not its own user interface's):
+    """The /proc folders of the main threads of this browser's page renderers (not its own user interface's):
     the page runs on one of them, the others idle."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                line = f.read()
-        except OSError:
-            continue
-        if profile.encode() in line and b"--type=renderer" in line and b"--top-chrome-webui" not in line:
-            found.append(f"/proc/{pid}/task/{pid}")
-    return found
+    return [f"/proc/{pid}/task/{pid}" for pid, args, kind in browser_processes(profile)
+            if kind == "renderer" and b"--top-chrome-webui" not in args]
 
 
 def threads_cpu_seconds(threads):
@@ -163,16 +155,8 @@ def threads_cpu_seconds(threads):
             with open(thread + "/schedstat") as f:
                 total += int(f.read().split()[0]) / 1e9
         except (OSError, ValueError, IndexError):
-            with open(thread + "/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+            total += stat_cpu_seconds(thread + "/stat")
     return total
-
-
-def median(values):
-    ordered = sorted(values)
-    middle = len(ordered) // 2
-    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
 
 
 def kernel_figures(browser, work):
@@ -217,11 +201,11 @@ def kernel_figures(browser, work):
     print("MiB/s per core          wall min  median   cpu min  median   rounds (wall)")
     for name in names:
         label = "openssl enc -d -des-ede3" if name == "openssl" else f"kernel {name}"
-        print(f"{label:<24} {min(wall[name]):8.1f} {median(wall[name]):7.1f}  {min(cpu[name]):8.1f} "
-              f"{median(cpu[name]):7.1f}   " + " ".join(f"{rate:.1f}" for rate in wall[name]))
+        print(f"{label:<24} {min(wall[name]):8.1f} {statistics.median(wall[name]):7.1f}  {min(cpu[name]):8.1f} "
+              f"{statistics.median(cpu[name]):7.1f}   " + " ".join(f"{rate:.1f}" for rate in wall[name]))
     for name in names[1:]:
-        ratio = median(wall[name]) / median(wall["openssl"])
-        ratio_cpu = median(cpu[name]) / median(cpu["openssl"])
+        ratio = statistics.median(wall[name]) / statistics.median(wall["openssl"])
+        ratio_cpu = statistics.median(cpu[name]) / statistics.median(cpu["openssl"])
         print(f"kernel {name:<8} = {ratio:5.2f}x openssl by wall clock, {ratio_cpu:5.2f}x by CPU time (medians)"
               + (" (goal >= 8x)" if name == "simd128" else ""))
     load = os.getloadavg()
@@ -237,60 +221,81 @@ def random_file(path, size):
     return path
 
 
-def browser_rss(profile):
-    """The resident memory of every process of this browser (its profile folder in the command line)."""
-    total = 0
+def stat_cpu_seconds(path):
+    """User + system seconds from a /proc stat file (a process's or a thread's)."""
+    with open(path) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def browser_processes(profile):
+    """This browser's processes as (pid, command line, kind): the one started with its profile folder in the
+    command line and every process below it (Chromium's children rewrite their command lines into one
+    string). Kind: browser, renderer, gpu-process, zygote, utility (with its sub-type's last part)..."""
+    procs = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if profile.encode() not in f.read():
-                    continue
+                args = f.read().replace(b"\0", b" ")
+            with open(f"/proc/{pid}/stat") as f:
+                parent = int(f.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            continue
+        words = args.split()
+        kind = next((w[7:].decode() for w in words if w.startswith(b"--type=")), "browser")
+        if kind == "utility":
+            kind = next((w.split(b"=", 1)[1].decode().rsplit(".", 1)[-1] for w in words
+                         if w.startswith(b"--utility-sub-type=")), kind)
+        root = kind == "browser" and any(profile.encode() in w for w in words)
+        procs[int(pid)] = (parent, args, kind, root)
+    mine = {pid for pid, (_, _, _, root) in procs.items() if root}
+    grown = True
+    while grown:
+        below = {pid for pid, (parent, _, _, _) in procs.items() if parent in mine} - mine
+        mine |= below
+        grown = bool(below)
+    return [(pid, procs[pid][1], procs[pid][2]) for pid in sorted(mine)]
+
+
+def browser_rss(profile):
+    """The resident memory of every process of this browser."""
+    total = 0
+    for pid, _, _ in browser_processes(profile):
+        try:
             with open(f"/proc/{pid}/status") as f:
-                for line in f:
-                    if line.startswith("VmRSS:"):
-                        total += int(line.split()[1]) * 1024
-        except OSError:
+                total += next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmRSS:"))
+        except (OSError, StopIteration):
             pass
     return total
 
 
-def browser_cpu(profile):
-    """The CPU seconds (user and system) of every process of this browser so far."""
-    ticks = 0
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+def browser_cpu_by_kind(profile):
+    """The CPU seconds (user and system) of this browser's processes so far, by their kind."""
+    seconds = {}
+    for pid, _, kind in browser_processes(profile):
         try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if profile.encode() not in f.read():
-                    continue
-            with open(f"/proc/{pid}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            ticks += int(fields[11]) + int(fields[12])
+            seconds[kind] = seconds.get(kind, 0) + stat_cpu_seconds(f"/proc/{pid}/stat")
         except (OSError, IndexError, ValueError):
             pass
-    return ticks / os.sysconf("SC_CLK_TCK")
+    return seconds
+
+
+def browser_cpu(profile):
+    """The CPU seconds (user and system) of every process of this browser so far."""
+    return sum(browser_cpu_by_kind(profile).values())
 
 
 def browser_threads_cpu(profile):
-    """CPU seconds so far by process type and thread name, e.g. "renderer/DedicatedWorker thread"."""
+    """CPU seconds so far by process kind and thread name, e.g. "renderer/DedicatedWorker thread"."""
     out = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+    for pid, _, kind in browser_processes(profile):
         try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                args = f.read().replace(b"\0", b" ").split()
-            if not any(profile.encode() in a for a in args):
-                continue
-            kind = next((a.split(b"=", 1)[1].decode() for a in args if a.startswith(b"--type=")), "browser")
-            if kind == "utility":
-                kind = next((a.split(b"=", 1)[1].decode().rsplit(".", 1)[-1] for a in args
-                             if a.startswith(b"--utility-sub-type=")), kind)
             for tid in os.listdir(f"/proc/{pid}/task"):
                 with open(f"/proc/{pid}/task/{tid}/stat") as f:
                     text = f.read()
-                name = text[text.index("(") + 1:text.rindex(")")]
-                fields = text.rsplit(")", 1)[1].split()
-                key = f"{kind}/{name}"
-                out[key] = out.get(key, 0) + (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-        except (OSError, IndexError, ValueError, StopIteration):
+                key = f"{kind}/{text[text.index('(') + 1:text.rindex(')')]}"
+                out[key] = out.get(key, 0) + stat_cpu_seconds(f"/proc/{pid}/task/{tid}/stat")
+        except (OSError, IndexError, ValueError):
             pass
     return out
 
@@ -304,35 +309,6 @@ def threads_line(before, after):
 def children_cpu():
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     return usage.ru_utime + usage.ru_stime
-
-
-def browser_cpu_by_kind(profile):
-    """The CPU seconds (user+sys) of this browser's processes so far (the one with its profile folder in the
-    command line and every process below it), by their kind (browser, renderer, gpu-process, utility...)."""
-    procs = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                args = f.read().replace(b"\0", b" ").split()  # Chromium's children rewrite theirs into one
-            with open(f"/proc/{pid}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        kind = next((arg[7:].decode() for arg in args if arg.startswith(b"--type=")), None)
-        root = kind is None and any(profile.encode() in arg for arg in args)
-        procs[int(pid)] = (int(fields[1]), kind or "browser", root,
-                           (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK"))
-    mine = {pid for pid, (_, _, root, _) in procs.items() if root}
-    grown = True
-    while grown:
-        below = {pid for pid, (parent, _, _, _) in procs.items() if parent in mine} - mine
-        mine |= below
-        grown = bool(below)
-    seconds = {}
-    for pid in mine:
-        _, kind, _, cpu = procs[pid]
-        seconds[kind] = seconds.get(kind, 0) + cpu
-    return seconds
 
 
 class CBrowser:
