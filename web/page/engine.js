@@ -144,10 +144,7 @@
         // (WipeScratch wipes it), and gives the CRC-32 of the plaintext (0 without bCrc): one copy in, one
         // out.
         DecryptChunkCrc(nHandle, bytes, bFileStart, bCrc = true) {
-            const nPtr = this.Scratch(bytes.length);
-            this.Bytes().set(bytes, nPtr);
-            if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
-                throw new Error("decryption failed");
+            const nPtr = this.DecryptInScratch(nHandle, bytes, bFileStart);
             bytes.set(this.Bytes().subarray(nPtr, nPtr + bytes.length));
             return bCrc ? this.m_exports.bd_crc32(0, nPtr, bytes.length) >>> 0 : 0;
         }
@@ -155,11 +152,17 @@
         // Decrypts one chunk, as DecryptChunk, in the kept buffer of the module, and gives the plaintext as a
         // Blob made from there: the chunk's own bytes keep the ciphertext, nothing to copy back or wipe.
         DecryptChunkToBlob(nHandle, bytes, bFileStart) {
+            const nPtr = this.DecryptInScratch(nHandle, bytes, bFileStart);
+            return new Blob([this.Bytes().subarray(nPtr, nPtr + bytes.length)]);
+        }
+
+        // Copies the chunk into the kept buffer and decrypts it there; gives where the plaintext is.
+        DecryptInScratch(nHandle, bytes, bFileStart) {
             const nPtr = this.Scratch(bytes.length);
             this.Bytes().set(bytes, nPtr);
             if (this.m_exports.bd_decrypt_chunk(nHandle, nPtr, bytes.length, bFileStart ? 1 : 0) !== 1)
                 throw new Error("decryption failed");
-            return new Blob([this.Bytes().subarray(nPtr, nPtr + bytes.length)]);
+            return nPtr;
         }
 
         // The buffer of the module kept from call to call, at least nLength bytes.
