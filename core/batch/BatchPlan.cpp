@@ -60,10 +60,13 @@ std::optional<std::unordered_set<std::string>> NamesIn(const std::string& strFol
 }
 
 // The file at each output path where one is. A folder that is to hold many outputs is read once, and only
-// the names found in it are looked at: a fresh output folder costs one look, not one per file.
-std::vector<std::optional<SFileId>> IdsOfOutputs(const std::vector<std::string>& outputs)
+// the names found in it are looked at: a fresh output folder costs one look, not one per file. The names
+// not found there are marked in freeNames.
+std::vector<std::optional<SFileId>> IdsOfOutputs(const std::vector<std::string>& outputs,
+                                                 std::vector<bool>& freeNames)
 {
     std::vector<std::optional<SFileId>> ids(outputs.size());
+    freeNames.assign(outputs.size(), false);
     std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (!outputs[i].empty())
@@ -76,6 +79,8 @@ std::vector<std::optional<SFileId>> IdsOfOutputs(const std::vector<std::string>&
         for (const std::size_t i : indices) {
             if (!names || names->contains(outputs[i].substr(folder.size())))
                 ids[i] = IdOf(outputs[i]);
+            else
+                freeNames[i] = true;
         }
     }
     return ids;
@@ -218,7 +223,7 @@ SBatchPlan PlanBatch(const SBatchRequest& request)
 
     SBatchPlan plan;
     plan.outputs = NameOutputs(request, inputs, strCwd, plan.strOutputDir);
-    std::vector<std::optional<SFileId>> outputIds = IdsOfOutputs(plan.outputs);
+    std::vector<std::optional<SFileId>> outputIds = IdsOfOutputs(plan.outputs, plan.freeOutputNames);
     if (nCount == 1 && request.fdOutput >= 0)
         outputIds[0].reset(); // "-" names standard output, not a file
     CPlaceKeys places;

@@ -22,6 +22,9 @@ struct SBatchPlan
 {
     std::vector<std::string> outputs; // empty where no path can be formed (the current folder is gone)
     std::vector<EPlanVerdict> verdicts;
+    // Nothing stood at the output's name when its folder was read (a folder that is to hold many outputs):
+    // the output is created without another look at the name, and takes it only while it is still free.
+    std::vector<bool> freeOutputNames;
     // The output folder as an absolute path ending in '/', which every output below it starts with; empty
     // when the outputs go next to their inputs.
     std::string strOutputDir;

@@ -91,6 +91,8 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, SWorkerCache& cache, 
                                           .bOutputBesideInput = context.plan.strOutputDir.empty() &&
                                                                 context.request.strOutputFile.empty() &&
                                                                 context.request.fdOutput < 0,
+                                          .bOutputNameFree = i < context.plan.freeOutputNames.size() &&
+                                                             context.plan.freeOutputNames[i],
                                           .nInputWalked = WalkedTail(context.request, i),
                                           .pInputCache = &cache.inputs});
     } catch (const std::bad_alloc&) {

@@ -129,7 +129,9 @@ SDecryptOutcome OpenOutput(const SDecryptJob& job, const struct stat& inputInfo,
                                .group = inputInfo.st_gid,
                                .nDevice = inputInfo.st_dev,
                                .nInode = inputInfo.st_ino};
-    pOutput = std::make_unique<CAtomicOutputFile>(strTarget, source, ETemporaryFile::Unnamed, fdStart);
+    pOutput = std::make_unique<CAtomicOutputFile>(strTarget, source, ETemporaryFile::Unnamed, fdStart,
+                                                  job.bOutputNameFree ? ETargetName::SeenFree
+                                                                      : ETargetName::LookFirst);
     if (const int nError = pOutput->Open(); nError != 0) {
         const EOutputRefusal refusal = pOutput->Refusal();
         if (refusal == EOutputRefusal::Input)

@@ -61,6 +61,9 @@ struct SDecryptJob
     // The output goes next to the input (strOutputPath names it there): it is written in the very folder the
     // input was opened from, under the last name of strOutputPath.
     bool bOutputBesideInput = false;
+    // Nothing stood at the output's name a moment ago (SBatchPlan::freeOutputNames): the output is created
+    // without looking at the name again, and takes it only while it is free; it replaces nothing.
+    bool bOutputNameFree = false;
     // Bytes at the end of strInputPath that a folder walk found below a folder argument: a folder among them
     // that has become a link since is not followed (ResolvePath).
     std::size_t nInputWalked = 0;

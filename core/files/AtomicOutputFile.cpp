@@ -84,8 +84,9 @@ mode_t ProcessUmask()
 } // namespace
 
 CAtomicOutputFile::CAtomicOutputFile(std::string strTargetPath, SOutputSource source,
-                                     ETemporaryFile temporary, int fdStart)
-    : m_strTargetPath(std::move(strTargetPath)), m_source(source), m_temporary(temporary), m_fdStart(fdStart)
+                                     ETemporaryFile temporary, int fdStart, ETargetName targetName)
+    : m_strTargetPath(std::move(strTargetPath)), m_source(source), m_temporary(temporary), m_fdStart(fdStart),
+      m_targetName(targetName)
 {
     m_source.nMode &= 0777;
 }
@@ -171,9 +172,18 @@ int CAtomicOutputFile::ShapeTemporary()
 
 int CAtomicOutputFile::ResolveTarget()
 {
-    if (!IsPlainName(SplitPath(m_strTargetPath).second))
+    auto [strFolder, strName] = SplitPath(m_strTargetPath);
+    if (!IsPlainName(strName))
         return EISDIR;
     SResolvedPath resolved;
+    if (m_targetName == ETargetName::SeenFree) {
+        // The folder by the link rule, as for any target; the name is taken as free.
+        if (const int nError = ResolvePath(m_fdStart, strFolder, true, resolved); nError != 0)
+            return nError;
+        m_folder = std::move(resolved.folder);
+        m_strName = std::move(strName);
+        return 0;
+    }
     const int nError = ResolvePath(m_fdStart, m_strTargetPath, true, resolved);
     if (nError != 0 || !resolved.entry) {
         // No file is ever created through a link: the link's target must exist.

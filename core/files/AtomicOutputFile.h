@@ -38,6 +38,18 @@ enum class ETemporaryFile
     Named,   // a hidden file ".<name>.<random>.tmp" beside the target
 };
 
+// What the caller knows of the target's name.
+enum class ETargetName
+{
+    LookFirst, // Open() looks at what stands there: a file to replace, a link to follow, or nothing
+    // The caller saw nothing there a moment ago. Open() walks to the folder but does not look at the name
+    // again: in a folder that many threads write into, a look at a name that is not there waits for the
+    // folder's lock behind each file put in place. The new file then takes the name only while it is free,
+    // as any new file does: whatever appeared there since is neither replaced nor followed (Commit() says
+    // EEXIST).
+    SeenFree,
+};
+
 // Writes a file as a whole or not at all, safely in a folder that other users share. Everything happens
 // through a descriptor of the target's folder. The bytes go to a temporary file in that folder that no other
 // user can open (unnamed, or 0600); Commit() gives it its final permissions, links it into the folder and
@@ -58,7 +70,8 @@ public:
     // A relative strTargetPath starts at fdStart (a folder descriptor that must stay open until Open()
     // returns), or at the current folder.
     explicit CAtomicOutputFile(std::string strTargetPath, SOutputSource source = {},
-                               ETemporaryFile temporary = ETemporaryFile::Unnamed, int fdStart = AT_FDCWD);
+                               ETemporaryFile temporary = ETemporaryFile::Unnamed, int fdStart = AT_FDCWD,
+                               ETargetName targetName = ETargetName::LookFirst);
     ~CAtomicOutputFile();
     CAtomicOutputFile(const CAtomicOutputFile&) = delete;
     CAtomicOutputFile& operator=(const CAtomicOutputFile&) = delete;
@@ -99,6 +112,7 @@ private:
     SOutputSource m_source;
     ETemporaryFile m_temporary;
     int m_fdStart;
+    ETargetName m_targetName;
     EOutputRefusal m_refusal = EOutputRefusal::None;
     CFileHandle m_folder;   // the folder of the file that is replaced or created
     std::string m_strName;  // its name there

@@ -107,7 +107,9 @@ TEST(BatchPlan, PlanBatch_OneOutputFileHoweverSpelled)
 }
 
 // Outputs that exist already are found in a folder that is to hold many outputs, which the plan reads once
-// instead of asking for each name: one that is a link to an input, and two names of one file.
+// instead of asking for each name: one that is a link to an input, and two names of one file. The names not
+// found there are marked free, a link to nothing at a name among them not; a folder of few outputs is not
+// read, and none of its names counts as free.
 TEST(BatchPlan, PlanBatch_ExistingOutputsInAFolderOfManyOutputs)
 {
     CTempDir dir;
@@ -127,7 +129,15 @@ TEST(BatchPlan, PlanBatch_ExistingOutputsInAFolderOfManyOutputs)
     expected[3] = kReplaces;
     expected[6] = kDuplicate;
     expected[7] = kDuplicate;
-    EXPECT_EQ(PlanBatch(request).verdicts, expected);
+    fs::create_symlink(dir / "nowhere", dir / "out/e_f9.bin");
+    const SBatchPlan plan = PlanBatch(request);
+    EXPECT_EQ(plan.verdicts, expected);
+    std::vector<bool> freeNames(request.paths.size(), true);
+    freeNames[3] = freeNames[6] = freeNames[7] = freeNames[9] = false;
+    EXPECT_EQ(plan.freeOutputNames, freeNames);
+
+    request.paths.resize(3);
+    EXPECT_EQ(PlanBatch(request).freeOutputNames, std::vector<bool>(3, false));
 }
 
 } // namespace

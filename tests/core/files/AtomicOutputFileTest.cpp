@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <grp.h>
 #include <optional>
 #include <pwd.h>
@@ -167,6 +168,52 @@ TEST(OutputFileTest, AtomicOutputFile_TemporaryFileIsPrivateAndLeavesNothing)
         EXPECT_EQ(fs::status(dir / "out").permissions(), fs::perms(0640));
     }
     ::umask(previous);
+}
+
+// A target whose name the caller saw free is created in its folder, found by the link rule, without a look at
+// the name; whatever has come to stand there since the caller looked (a file of the caller's, a link to a
+// file, a link to nothing, a folder) is neither replaced nor followed, and nothing is left behind.
+TEST(OutputFileTest, AtomicOutputFile_NameSeenFreeReplacesAndFollowsNothing)
+{
+    const CTempDir dir;
+    fs::create_directories(dir / "sub");
+    fs::create_directory_symlink(dir / "sub", dir / "link");
+    {
+        const int fdStart = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fdStart, 0);
+        CAtomicOutputFile output("link/new", {}, ETemporaryFile::Unnamed, fdStart, ETargetName::SeenFree);
+        const int nOpened = output.Open();
+        ::close(fdStart);
+        ASSERT_EQ(nOpened, 0);
+        ASSERT_EQ(output.Write("done", 4), 0);
+        ASSERT_EQ(output.Commit(), 0);
+        EXPECT_EQ(ReadFileBytes(dir / "sub/new"), "done");
+    }
+    WriteFileBytes(dir / "elsewhere", "alt");
+    const std::string strTarget = dir / "sub/out";
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"file", [&] { WriteFileBytes(strTarget, "alt"); }},
+        {"link to a file", [&] { fs::create_symlink(dir / "elsewhere", strTarget); }},
+        {"link to nothing", [&] { fs::create_symlink(dir / "nowhere", strTarget); }},
+        {"folder", [&] { fs::create_directory(strTarget); }},
+    };
+    for (const auto& [strCase, put] : cases) {
+        SCOPED_TRACE(strCase);
+        put(); // since the caller looked
+        CAtomicOutputFile output(strTarget, {}, ETemporaryFile::Unnamed, AT_FDCWD, ETargetName::SeenFree);
+        ASSERT_EQ(output.Open(), 0);
+        ASSERT_EQ(output.Write("done", 4), 0);
+        EXPECT_EQ(output.Commit(), EEXIST);
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"elsewhere", "link", "sub"}));
+        EXPECT_EQ(ReadFileBytes(dir / "elsewhere"), "alt");
+        if (fs::is_regular_file(fs::symlink_status(strTarget))) {
+            EXPECT_EQ(ReadFileBytes(strTarget), "alt");
+        } else if (fs::is_directory(fs::symlink_status(strTarget))) {
+            EXPECT_TRUE(fs::is_empty(strTarget));
+        }
+        fs::remove(strTarget);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
+    }
 }
 
 // Writes "klar" through CAtomicOutputFile as root or as the user nobody, in a process of its own; its exit
