@@ -177,10 +177,17 @@ int CAtomicOutputFile::ResolveTarget()
         return EISDIR;
     SResolvedPath resolved;
     if (m_targetName == ETargetName::SeenFree) {
-        // The folder by the link rule, as for any target; the name is taken as free.
-        if (const int nError = ResolvePath(m_fdStart, strFolder, true, resolved); nError != 0)
+        // The folder by the link rule, as for any target (a bare name: the start folder itself, where the
+        // walk would begin); the name is taken as free.
+        if (strFolder == ".") {
+            m_folder = CFileHandle(::openat(m_fdStart, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!m_folder)
+                return errno;
+        } else if (const int nError = ResolvePath(m_fdStart, strFolder, true, resolved); nError != 0) {
             return nError;
-        m_folder = std::move(resolved.folder);
+        } else {
+            m_folder = std::move(resolved.folder);
+        }
         m_strName = std::move(strName);
         return 0;
     }

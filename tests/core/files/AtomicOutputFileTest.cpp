@@ -178,17 +178,18 @@ TEST(OutputFileTest, AtomicOutputFile_NameSeenFreeReplacesAndFollowsNothing)
     const CTempDir dir;
     fs::create_directories(dir / "sub");
     fs::create_directory_symlink(dir / "sub", dir / "link");
-    {
+    for (const std::string strName : {"link/new", "new"}) {
         const int fdStart = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(fdStart, 0);
-        CAtomicOutputFile output("link/new", {}, ETemporaryFile::Unnamed, fdStart, ETargetName::SeenFree);
+        CAtomicOutputFile output(strName, {}, ETemporaryFile::Unnamed, fdStart, ETargetName::SeenFree);
         const int nOpened = output.Open();
         ::close(fdStart);
         ASSERT_EQ(nOpened, 0);
         ASSERT_EQ(output.Write("done", 4), 0);
         ASSERT_EQ(output.Commit(), 0);
-        EXPECT_EQ(ReadFileBytes(dir / "sub/new"), "done");
+        EXPECT_EQ(ReadFileBytes(dir / (strName == "new" ? "new" : "sub/new")), "done");
     }
+    fs::remove(dir / "new");
     WriteFileBytes(dir / "elsewhere", "alt");
     const std::string strTarget = dir / "sub/out";
     const std::vector<std::pair<std::string, std::function<void()>>> cases = {
