@@ -25,7 +25,7 @@ namespace {
 
 // Byte indices for _mm512_permutex2var_epi8 that transpose 8 x 8 bytes per 64-bit lane across eight
 // registers, one level at a time: level k exchanges bit k of the register number with bit k of the byte
-// number in the lane. kLow[k] gives the register whose bit k is clear, kHigh[k] its partner.
+// number in the lane. low[k] gives the register whose bit k is clear, high[k] its partner.
 struct SByteTransposeIndices
 {
     alignas(64) std::uint8_t low[3][64];
@@ -45,27 +45,10 @@ constexpr SByteTransposeIndices MakeByteTransposeIndices()
 }
 constexpr SByteTransposeIndices kByteTranspose = MakeByteTransposeIndices();
 
-struct SOpsAvx512Gfni
-{
-    using V = __m512i;
-    static constexpr std::size_t kLanes = 8;
-    static V Load(const unsigned char* p) { return _mm512_loadu_si512(p); }
-    static void Store(unsigned char* p, V v) { _mm512_storeu_si512(p, v); }
-    static V Key(std::uint64_t mask) { return _mm512_set1_epi64(static_cast<long long>(mask)); }
-    static V And(V a, V b) { return _mm512_and_si512(a, b); }
-    static V Or(V a, V b) { return _mm512_or_si512(a, b); }
-    static V Xor(V a, V b) { return _mm512_xor_epi64(a, b); }
-    static V Not(V a) { return _mm512_ternarylogic_epi64(a, a, a, 0x0f); }
-    static V AndNot(V a, V b) { return _mm512_ternarylogic_epi64(a, b, b, 0x0c); } // ~a & b
-    template <unsigned kImm> static V Tern(V a, V b, V c) { return _mm512_ternarylogic_epi64(a, b, c, kImm); }
-    template <unsigned kShift> static V ShiftLeft(V a) { return _mm512_slli_epi64(a, kShift); }
-    template <unsigned kShift> static V ShiftRight(V a) { return _mm512_srli_epi64(a, kShift); }
-    static V Hold(V v)
-    {
-        asm("" : "+v"(v));
-        return v;
-    }
+#include "DesOpsAvx512.h"
 
+struct SOpsAvx512Gfni : SOpsAvx512
+{
     // Eight registers, per 64-bit lane an 8 x 8 byte matrix (register i, byte j), transposed.
     static BRASKO_DES_INLINE void TransposeBytes(V* v, const V* pLow, const V* pHigh)
     {
