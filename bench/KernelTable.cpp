@@ -49,7 +49,7 @@ int main(int argc, char** argv)
         "kernel table: %zu MiB decrypted in place, median of %d rounds of thread CPU time; cycles = CPU "
         "time x %.0f MHz (cpu MHz of /proc/cpuinfo)\n",
         nMiB, nRounds, dMhz);
-    std::printf("  %-7s %-28s %10s %12s\n", "kernel", "key", "MB/s/core", "cycles/byte");
+    std::printf("  %-10s %-28s %10s %12s\n", "kernel", "key", "MB/s/core", "cycles/byte");
     struct SKeyCase
     {
         const char* pPassword;
@@ -74,7 +74,7 @@ int main(int argc, char** argv)
             std::sort(seconds.begin(), seconds.end());
             const double dSeconds = seconds[seconds.size() / 2];
             const auto dBytes = static_cast<double>(buffer.size());
-            std::printf("  %-7s %-28s %10.0f %12.2f\n", DesKernelName(kernel), keyCase.pWhat,
+            std::printf("  %-10s %-28s %10.0f %12.2f\n", DesKernelName(kernel), keyCase.pWhat,
                         dBytes / dSeconds / 1e6, dSeconds * dMhz * 1e6 / dBytes);
         }
     }

@@ -72,6 +72,17 @@ BRASKO_DES_INLINE void Transpose64(Load load, typename O::V* temp, Store store)
     }
 }
 
+// The transposition a batch goes through: the ops type's own where it brings one (O::Transpose64), else the
+// exchanges above.
+template <class O, class Load, class Store>
+BRASKO_DES_INLINE void TransposeBatch(Load load, typename O::V* temp, Store store)
+{
+    if constexpr (requires { O::kOwnTranspose; })
+        O::Transpose64(load, temp, store);
+    else
+        Transpose64<O>(load, temp, store);
+}
+
 #include "DesCircuits.inc"
 
 // One round. An ops type with kRoundCalls has each round as a function of its own: a WebAssembly engine
@@ -140,36 +151,36 @@ void DecryptBatches(const des::SRoundKeys& keys, const unsigned char* pIn, unsig
     if constexpr (requires(V v) { O::Hold(v); }) {
         alignas(64) V second[64];
         for (; nBatches >= 2; nBatches -= 2) {
-            Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
-                           [&slices](unsigned r, V v) { slices[r] = v; });
-            Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + (64 + r) * kStride); }, rows,
-                           [&second](unsigned r, V v) { second[r] = v; });
+            TransposeBatch<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
+                              [&slices](unsigned r, V v) { slices[r] = v; });
+            TransposeBatch<O>([pIn](unsigned r) { return O::Load(pIn + (64 + r) * kStride); }, rows,
+                              [&second](unsigned r, V v) { second[r] = v; });
             for (unsigned nOp = 0; nOp < keys.nDesOperations; ++nOp) {
                 if (nOp % 2 == 0)
                     DesOperationPair<S, O, false>(slices, second, keys.masks + std::size_t{16} * nOp);
                 else
                     DesOperationPair<S, O, true>(slices, second, keys.masks + std::size_t{16} * nOp);
             }
-            Transpose64<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
-                           [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
-            Transpose64<O>([&second](unsigned q) { return second[kOutputSlice[q]]; }, rows,
-                           [pOut](unsigned r, V v) { O::Store(pOut + (64 + r) * kStride, v); });
+            TransposeBatch<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
+                              [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
+            TransposeBatch<O>([&second](unsigned q) { return second[kOutputSlice[q]]; }, rows,
+                              [pOut](unsigned r, V v) { O::Store(pOut + (64 + r) * kStride, v); });
             pIn += 128 * kStride;
             pOut += 128 * kStride;
         }
         SecureWipe(second, sizeof second);
     }
     for (std::size_t nBatch = 0; nBatch < nBatches; ++nBatch) {
-        Transpose64<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
-                       [&slices](unsigned r, V v) { slices[r] = v; });
+        TransposeBatch<O>([pIn](unsigned r) { return O::Load(pIn + r * kStride); }, rows,
+                          [&slices](unsigned r, V v) { slices[r] = v; });
         for (unsigned nOp = 0; nOp < keys.nDesOperations; ++nOp) {
             if (nOp % 2 == 0)
                 DesOperation<S, O, false>(slices, keys.masks + std::size_t{16} * nOp);
             else
                 DesOperation<S, O, true>(slices, keys.masks + std::size_t{16} * nOp);
         }
-        Transpose64<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
-                       [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
+        TransposeBatch<O>([&slices](unsigned q) { return slices[kOutputSlice[q]]; }, rows,
+                          [pOut](unsigned r, V v) { O::Store(pOut + r * kStride, v); });
         pIn += 64 * kStride;
         pOut += 64 * kStride;
     }

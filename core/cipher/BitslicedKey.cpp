@@ -153,6 +153,11 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
         nBatchBlocks = des::kAvx512Blocks;
         bTwoInputSboxes = false;
         break;
+    case EDesKernel::Avx512Gfni:
+        decryptBatches = des::DecryptBatchesAvx512Gfni;
+        nBatchBlocks = des::kAvx512Blocks;
+        bTwoInputSboxes = false;
+        break;
 #else
     default:
         return nullptr;

@@ -22,6 +22,7 @@ bool SupportedByCpu(EDesKernel kernel)
 #endif
     case EDesKernel::Avx2:
     case EDesKernel::Avx512:
+    case EDesKernel::Avx512Gfni:
         break;
     }
 #if defined(__x86_64__) || defined(__i386__)
@@ -29,7 +30,10 @@ bool SupportedByCpu(EDesKernel kernel)
     __builtin_cpu_init();
     if (kernel == EDesKernel::Avx2)
         return __builtin_cpu_supports("avx2") != 0;
-    return __builtin_cpu_supports("avx512f") != 0;
+    if (kernel == EDesKernel::Avx512)
+        return __builtin_cpu_supports("avx512f") != 0;
+    return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+           __builtin_cpu_supports("avx512vbmi") != 0 && __builtin_cpu_supports("gfni") != 0;
 #else
     return false;
 #endif
@@ -84,6 +88,8 @@ const char* DesKernelName(EDesKernel kernel)
         return "avx2";
     case EDesKernel::Avx512:
         return "avx512";
+    case EDesKernel::Avx512Gfni:
+        return "avx512gfni";
 #ifdef __wasm_simd128__
     case EDesKernel::Simd128:
         return "simd128";
@@ -102,9 +108,10 @@ SDesKernelChoice ChooseDesKernel(const char* pRequested, bool (*supported)(EDesK
     SDesKernelChoice choice;
     EDesKernel best = EDesKernel::U64;
 #ifdef __wasm_simd128__
-    for (const EDesKernel kernel : {EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Simd128}) {
+    for (const EDesKernel kernel :
+         {EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Avx512Gfni, EDesKernel::Simd128}) {
 #else
-    for (const EDesKernel kernel : {EDesKernel::Avx2, EDesKernel::Avx512}) {
+    for (const EDesKernel kernel : {EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Avx512Gfni}) {
 #endif
         if (supported(kernel))
             best = kernel;

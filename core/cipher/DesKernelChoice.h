@@ -6,7 +6,8 @@
 namespace brasko {
 
 // The implementations of the cipher: OpenSSL's EVP (the reference), or our bitsliced kernel on 64-bit
-// words, on AVX2 or on AVX-512 registers, or (in the web page's build with -msimd128) on WebAssembly SIMD128
+// words, on AVX2 or on AVX-512 registers (with GFNI and byte permutes for the transposition where the CPU
+// has them), or (in the web page's build with -msimd128) on WebAssembly SIMD128
 // registers. All give the same bytes.
 enum class EDesKernel
 {
@@ -14,19 +15,21 @@ enum class EDesKernel
     U64,
     Avx2,
     Avx512,
+    Avx512Gfni,
 #ifdef __wasm_simd128__
     Simd128,
 #endif
 };
 #ifdef __wasm_simd128__
-inline constexpr std::array<EDesKernel, 5> kAllDesKernels = {
-    EDesKernel::Evp, EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Simd128};
+inline constexpr std::array<EDesKernel, 6> kAllDesKernels = {EDesKernel::Evp,        EDesKernel::U64,
+                                                             EDesKernel::Avx2,       EDesKernel::Avx512,
+                                                             EDesKernel::Avx512Gfni, EDesKernel::Simd128};
 #else
-inline constexpr std::array<EDesKernel, 4> kAllDesKernels = {EDesKernel::Evp, EDesKernel::U64,
-                                                             EDesKernel::Avx2, EDesKernel::Avx512};
+inline constexpr std::array<EDesKernel, 5> kAllDesKernels = {
+    EDesKernel::Evp, EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512, EDesKernel::Avx512Gfni};
 #endif
 
-// "evp", "u64", "avx2", "avx512", "simd128": the names BRASKO_DES_KERNEL takes.
+// "evp", "u64", "avx2", "avx512", "avx512gfni", "simd128": the names BRASKO_DES_KERNEL takes.
 const char* DesKernelName(EDesKernel kernel);
 // Whether this CPU (and its operating system) can run the kernel.
 bool DesKernelSupported(EDesKernel kernel);

@@ -226,9 +226,10 @@ TEST_F(CliTest, Kernel_ForcedRefusedAndFallback)
     const SCliResult result =
         RunCli({"--password-stdin", "-q", "lang.bin"}, "ein langes Kennwort\n", InDir());
     EXPECT_EQ(result.nExitStatus, 0);
-    const std::string strBest = DesKernelSupported(EDesKernel::Avx512) ? "avx512"
-                                : DesKernelSupported(EDesKernel::Avx2) ? "avx2"
-                                                                       : "u64";
+    const std::string strBest = DesKernelSupported(EDesKernel::Avx512Gfni) ? "avx512gfni"
+                                : DesKernelSupported(EDesKernel::Avx512)   ? "avx512"
+                                : DesKernelSupported(EDesKernel::Avx2)     ? "avx2"
+                                                                           : "u64";
     EXPECT_EQ(result.strStderr, Lines({UsageError(climsg::DesKernelSelfTestFailed(strBest))}));
     ExpectDecrypted("lang.bin", "e_lang.bin");
     ExpectInputsUnchanged();

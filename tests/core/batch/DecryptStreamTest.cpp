@@ -259,7 +259,8 @@ TEST_P(DesKernelTest, DecryptStream_MatchesOracleAcrossChunkBoundaries)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, DesKernelTest,
-                         ::testing::Values(EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512),
+                         ::testing::Values(EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512,
+                                           EDesKernel::Avx512Gfni),
                          [](const ::testing::TestParamInfo<EDesKernel>& info) {
                              return std::string(DesKernelName(info.param));
                          });

@@ -166,7 +166,9 @@ std::string EvpDecrypt(const std::string& strKey, const std::string& strCipher)
 
 std::size_t BatchBlocks(EDesKernel kernel)
 {
-    return kernel == EDesKernel::Avx512 ? 512 : kernel == EDesKernel::Avx2 ? 256 : 64;
+    return kernel == EDesKernel::Avx512 || kernel == EDesKernel::Avx512Gfni ? 512
+           : kernel == EDesKernel::Avx2                                     ? 256
+                                                                            : 64;
 }
 
 class DesKernelTest : public ::testing::TestWithParam<EDesKernel>
@@ -238,7 +240,8 @@ TEST_P(DesKernelTest, Decrypt_EqualsEvpForEveryKindOfKeyAndLength)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, DesKernelTest,
-                         ::testing::Values(EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512),
+                         ::testing::Values(EDesKernel::U64, EDesKernel::Avx2, EDesKernel::Avx512,
+                                           EDesKernel::Avx512Gfni),
                          [](const ::testing::TestParamInfo<EDesKernel>& info) {
                              return std::string(DesKernelName(info.param));
                          });
@@ -250,7 +253,12 @@ bool AllKernels(EDesKernel /*kernel*/)
 
 bool NoAvx512(EDesKernel kernel)
 {
-    return kernel != EDesKernel::Avx512;
+    return kernel != EDesKernel::Avx512 && kernel != EDesKernel::Avx512Gfni;
+}
+
+bool NoGfni(EDesKernel kernel)
+{
+    return kernel != EDesKernel::Avx512Gfni;
 }
 
 bool OnlyPortable(EDesKernel kernel)
@@ -262,6 +270,8 @@ const char* CpuName(bool (*supported)(EDesKernel))
 {
     if (supported == AllKernels)
         return "a CPU with every kernel";
+    if (supported == NoGfni)
+        return "a CPU with AVX-512 but not GFNI";
     return supported == NoAvx512 ? "a CPU without AVX-512" : "a CPU with the portable kernels only";
 }
 
@@ -278,7 +288,10 @@ TEST(DesKernelChoice, FollowsRequestCpuAndSelfTest)
         bool bSelfTestFailed;
     };
     for (const SCase& c : {
-             SCase{nullptr, AllKernels, false, EDesKernel::Avx512, false, false},
+             SCase{nullptr, AllKernels, false, EDesKernel::Avx512Gfni, false, false},
+             SCase{nullptr, NoGfni, false, EDesKernel::Avx512, false, false},
+             SCase{"avx512", AllKernels, false, EDesKernel::Avx512, false, false},
+             SCase{"avx512gfni", NoGfni, false, EDesKernel::Avx512, true, false},
              SCase{nullptr, NoAvx512, false, EDesKernel::Avx2, false, false},
              SCase{nullptr, OnlyPortable, false, EDesKernel::U64, false, false},
              SCase{"", NoAvx512, false, EDesKernel::Avx2, false, false},
@@ -288,7 +301,7 @@ TEST(DesKernelChoice, FollowsRequestCpuAndSelfTest)
              SCase{"avx512", NoAvx512, false, EDesKernel::Avx2, true, false},
              SCase{"avx2", OnlyPortable, false, EDesKernel::U64, true, false},
              SCase{"AVX2", NoAvx512, false, EDesKernel::Avx2, true, false},
-             SCase{"sse", AllKernels, false, EDesKernel::Avx512, true, false},
+             SCase{"sse", AllKernels, false, EDesKernel::Avx512Gfni, true, false},
              SCase{nullptr, OnlyPortable, true, EDesKernel::Evp, false, true},
              SCase{"u64", AllKernels, true, EDesKernel::Evp, false, true},
              SCase{"evp", AllKernels, true, EDesKernel::Evp, false, false},
