@@ -1,6 +1,7 @@
 #include "OutputTemplate.h"
 
 #include <cerrno>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -62,25 +63,25 @@ std::string AbsolutePath(const std::string& strPath)
             return {};
         strFull = strCwd + "/" + strFull;
     }
-    // Fold "." and ".." and repeated separators lexically; links are not followed.
-    std::vector<std::string> components;
+    // Fold "." and ".." and repeated separators lexically; links are not followed. Each name kept is
+    // appended as "/name"; ".." cuts the last one off again.
+    std::string strResult;
+    strResult.reserve(strFull.size() + 1);
     std::size_t nPos = 0;
     while (nPos <= strFull.size()) {
         std::size_t nNext = strFull.find('/', nPos);
         if (nNext == std::string::npos)
             nNext = strFull.size();
-        std::string strPart = strFull.substr(nPos, nNext - nPos);
-        if (strPart == "..") {
-            if (!components.empty())
-                components.pop_back();
-        } else if (!strPart.empty() && strPart != ".") {
-            components.push_back(std::move(strPart));
+        const std::string_view part(strFull.data() + nPos, nNext - nPos);
+        if (part == "..") {
+            if (const std::size_t nSlash = strResult.rfind('/'); nSlash != std::string::npos)
+                strResult.resize(nSlash);
+        } else if (!part.empty() && part != ".") {
+            strResult += '/';
+            strResult += part;
         }
         nPos = nNext + 1;
     }
-    std::string strResult;
-    for (const std::string& strPart : components)
-        strResult += "/" + strPart;
     const bool bEndsInFolder = strFull.back() == '/' || strFull.ends_with("/.") || strFull.ends_with("/..");
     if (strResult.empty() || bEndsInFolder)
         strResult += "/";

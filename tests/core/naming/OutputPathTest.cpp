@@ -96,5 +96,24 @@ TEST(BuildOutputPath, ResolvesParentOfCurrentDirectory)
     std::filesystem::current_path(previous);
 }
 
+// "." and ".." and repeated separators fold lexically; ".." does not climb above the root; a path naming a
+// folder keeps its trailing separator.
+TEST(AbsolutePath, FoldsLexically)
+{
+    for (const auto& [pszPath, pszExpected] : {
+             std::pair{"/a//b/./c", "/a/b/c"},
+             std::pair{"/a/b/../../c", "/c"},
+             std::pair{"/../../a", "/a"},
+             std::pair{"/a/b/..", "/a/"},
+             std::pair{"/a/.", "/a/"},
+             std::pair{"/a/b/", "/a/b/"},
+             std::pair{"/..", "/"},
+             std::pair{"/", "/"},
+             std::pair{"/a/...", "/a/..."},
+         }) {
+        EXPECT_EQ(AbsolutePath(pszPath), pszExpected) << pszPath;
+    }
+}
+
 } // namespace
 } // namespace brasko
