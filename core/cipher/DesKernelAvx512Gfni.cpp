@@ -84,7 +84,7 @@ struct SOpsAvx512Gfni : SOpsAvx512
             low[k] = _mm512_load_si512(kByteTranspose.low[k]);
             high[k] = _mm512_load_si512(kByteTranspose.high[k]);
         }
-        const V bitSelect = _mm512_set1_epi64(0x8040201008040201LL);
+        const V bitSelect = Key(0x8040201008040201ULL);
         for (unsigned nR = 0; nR < 8; ++nR) {
             V v[8];
             for (unsigned i = 0; i < 8; ++i)
