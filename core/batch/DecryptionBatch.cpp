@@ -77,23 +77,23 @@ SDecryptOutcome DecryptEntry(const SBatchContext& context, SWorkerCache& cache, 
                 return SDecryptOutcome{EDecryptError::OutputRefused, nError, strOutput};
             }
         }
-        return context.decryptor.Decrypt(
-            {.strInputPath = strPath,
-             .strOutputPath = strOutput,
-             .cipher = context.cipher,
-             .messages = messages,
-             .pProgress = pProgress,
-             .nJobs = context.request.nJobs,
-             .onInputOpened = onInputOpened,
-             .pPendingOutput = pPendingOutput,
-             .fdInput = context.request.fdInput,
-             .fdOutput = context.request.fdOutput,
-             .fdOutputFolder = fdOutputFolder,
-             .bOutputBesideInput = context.plan.strOutputDir.empty() &&
-                                   context.request.strOutputFile.empty() && context.request.fdOutput < 0,
-             .bOutputNameFree = i < context.plan.freeOutputNames.size() && context.plan.freeOutputNames[i],
-             .nInputWalked = WalkedTail(context.request, i),
-             .pInputCache = &cache.inputs});
+        return context.decryptor.Decrypt({.strInputPath = strPath,
+                                          .strOutputPath = strOutput,
+                                          .cipher = context.cipher,
+                                          .messages = messages,
+                                          .pProgress = pProgress,
+                                          .nJobs = context.request.nJobs,
+                                          .onInputOpened = onInputOpened,
+                                          .pPendingOutput = pPendingOutput,
+                                          .fdInput = context.request.fdInput,
+                                          .fdOutput = context.request.fdOutput,
+                                          .fdOutputFolder = fdOutputFolder,
+                                          .bOutputBesideInput = context.plan.strOutputDir.empty() &&
+                                                                context.request.strOutputFile.empty() &&
+                                                                context.request.fdOutput < 0,
+                                          .bOutputNameFree = context.plan.freeOutputNames[i],
+                                          .nInputWalked = WalkedTail(context.request, i),
+                                          .pInputCache = &cache.inputs});
     } catch (const std::bad_alloc&) {
         return OutOfMemoryOutcome(strOutput);
     }

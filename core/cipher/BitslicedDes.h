@@ -72,12 +72,12 @@ BRASKO_DES_INLINE void Transpose64(Load load, typename O::V* temp, Store store)
     }
 }
 
-// The transposition a batch goes through: the ops type's own where it brings one (O::Transpose64), else the
+// The transposition a batch goes through: the ops type's own where it has one (O::Transpose64), else the
 // exchanges above.
 template <class O, class Load, class Store>
 BRASKO_DES_INLINE void TransposeBatch(Load load, typename O::V* temp, Store store)
 {
-    if constexpr (requires { O::kOwnTranspose; })
+    if constexpr (requires { O::Transpose64(load, temp, store); })
         O::Transpose64(load, temp, store);
     else
         Transpose64<O>(load, temp, store);

@@ -149,12 +149,9 @@ std::shared_ptr<const CBitslicedKey> CBitslicedKey::Create(const CTripleDesKey& 
         nBatchBlocks = des::kAvx2Blocks;
         break;
     case EDesKernel::Avx512:
-        decryptBatches = des::DecryptBatchesAvx512;
-        nBatchBlocks = des::kAvx512Blocks;
-        bTwoInputSboxes = false;
-        break;
     case EDesKernel::Avx512Gfni:
-        decryptBatches = des::DecryptBatchesAvx512Gfni;
+        decryptBatches =
+            kernel == EDesKernel::Avx512 ? des::DecryptBatchesAvx512 : des::DecryptBatchesAvx512Gfni;
         nBatchBlocks = des::kAvx512Blocks;
         bTwoInputSboxes = false;
         break;

@@ -74,7 +74,6 @@ struct SOpsAvx512Gfni : SOpsAvx512
     // gf2p8affine with the matrix operand taken from that lane and byte j of the vector operand = 1 << j
     // gives byte j = bit j of each of the eight bytes, bit i from row 8R + i; last the bytes R of those
     // results scatter to the rows 8C + j.
-    static constexpr bool kOwnTranspose = true;
     template <class Load, class Store>
     static BRASKO_DES_INLINE void Transpose64(Load load, V* temp, Store store)
     {
